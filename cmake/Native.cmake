@@ -1,0 +1,25 @@
+# The native build: the portable core against the simulated platform, the simulator and tests.
+add_compile_options(-Wall -Wextra)
+
+add_library(qorvalin_core STATIC ${QORVALIN_CORE_SOURCES})
+target_include_directories(qorvalin_core PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
+add_dependencies(qorvalin_core qorvalin_catalogue)
+
+file(GLOB QORVALIN_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
+list(REMOVE_ITEM QORVALIN_SIM_SOURCES ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
+add_library(qorvalin_sim STATIC ${QORVALIN_SIM_SOURCES})
+target_include_directories(qorvalin_sim PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
+add_dependencies(qorvalin_sim qorvalin_catalogue)
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(qorvalin_sim PUBLIC nlohmann_json::nlohmann_json)
+# The core calls the platform and the platform's simulated library calls back: link both ways.
+target_link_libraries(qorvalin_core PUBLIC qorvalin_sim)
+target_link_libraries(qorvalin_sim PUBLIC qorvalin_core)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
+    add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
+    target_link_libraries(qorvalin-sim PRIVATE qorvalin_core qorvalin_sim)
+endif()
+
+enable_testing()
+add_subdirectory(tests)

@@ -1,0 +1,466 @@
+// The simulated platform's operations, answering from the machine that Sim describes.
+#include "platform/sim/sim.h"
+
+#include "report/controls.h"
+
+#include <stdio.h>
+#include <string.h>
+
+SimMachine Sim;
+
+static const char *const OpNames[SIM_OP_COUNT] = {
+    "get-version", "open-key",   "query-value", "port-write",  "port-read",  "open-device",
+    "device-request", "load-library", "get-proc", "cm-locate", "cm-property", "cm-child",
+    "cm-sibling", "cm-parent",  "set-text",    "add-item",    "set-tab-stops", "load-icon",
+    "set-icon",   "start-timer", "load-message",
+};
+
+const char *SimOpName(SimOp op)
+{
+    return OpNames[op];
+}
+
+void SimReset()
+{
+    Sim = SimMachine();
+}
+
+void SimFailCall(SimOp op, uint32_t call)
+{
+    Sim.faults.push_back({op, call});
+}
+
+uint32_t SimTotalCalls()
+{
+    uint32_t total = 0;
+    for (uint32_t count : Sim.calls)
+        total += count;
+    return total;
+}
+
+// Counts the call and tells whether an injected failure hits it.
+static bool Fails(SimOp op)
+{
+    uint32_t call = ++Sim.calls[op];
+    for (const SimFault &fault : Sim.faults) {
+        if (fault.op == op && (fault.call == 0 || fault.call == call)) {
+            ++Sim.failures[op];
+            return true;
+        }
+    }
+    return false;
+}
+
+// Code page 1252's bytes 0x80..0x9F; 0 where the code page has no character.
+static const uint16_t Cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+char SimCp1252FromUnicode(uint32_t code)
+{
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
+        return (char)code;
+    for (int i = 0; i < 32; ++i) {
+        if (Cp1252High[i] != 0 && Cp1252High[i] == code)
+            return (char)(0x80 + i);
+    }
+    return '?';
+}
+
+std::string SimUtf8ToCp1252(const std::string &text)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = (unsigned char)text[i];
+        uint32_t code = lead;
+        size_t extra = 0;
+        if (lead >= 0xF0) {
+            code = lead & 0x07;
+            extra = 3;
+        } else if (lead >= 0xE0) {
+            code = lead & 0x0F;
+            extra = 2;
+        } else if (lead >= 0xC0) {
+            code = lead & 0x1F;
+            extra = 1;
+        }
+        for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
+            code = (code << 6) | ((unsigned char)text[i + k] & 0x3F);
+        i += extra + 1;
+        out += SimCp1252FromUnicode(code);
+    }
+    return out;
+}
+
+bool PlatformGetVersion(VersionRecord *record)
+{
+    memset(record, 0, sizeof *record);
+    if (Fails(SIM_GET_VERSION) || !Sim.versionKnown)
+        return false;
+    *record = Sim.version;
+    record->csd[sizeof record->csd - 1] = '\0';
+    return true;
+}
+
+static const char Key9x[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+static const char KeyNt[] = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+
+bool PlatformOpenMachineKey(const char *path, RegistryKey *key)
+{
+    Sim.keysOpened.push_back(path);
+    if (Fails(SIM_OPEN_KEY))
+        return false;
+    SimRegistryValue *value = nullptr;
+    if (strcmp(path, Key9x) == 0)
+        value = &Sim.registry9x;
+    else if (strcmp(path, KeyNt) == 0)
+        value = &Sim.registryNt;
+    if (value == nullptr || !value->keyOpens)
+        return false;
+    ++Sim.keysOpen;
+    *key = value;
+    return true;
+}
+
+bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size)
+{
+    if (Fails(SIM_QUERY_VALUE))
+        return false;
+    const SimRegistryValue *value = (const SimRegistryValue *)key;
+    const char *expected = value == &Sim.registry9x ? "VersionNumber" : "CurrentVersion";
+    if (strcmp(name, expected) != 0 || !value->present)
+        return false;
+    if (value->bytes.size() > *size)
+        return false;
+    memcpy(buffer, value->bytes.data(), value->bytes.size());
+    *size = (uint32_t)value->bytes.size();
+    return true;
+}
+
+void PlatformCloseKey(RegistryKey)
+{
+    --Sim.keysOpen;
+}
+
+bool PlatformPortWrite32(uint16_t port, uint32_t value)
+{
+    ++Sim.portWrites;
+    if (Fails(SIM_PORT_WRITE) || Sim.portsDenied) {
+        ++Sim.portFaults;
+        return false;
+    }
+    if (port == 0xCF8)
+        Sim.portAddress = value;
+    return true;
+}
+
+bool PlatformPortRead32(uint16_t port, uint32_t *value)
+{
+    ++Sim.portReads;
+    if (Fails(SIM_PORT_READ) || Sim.portsDenied) {
+        ++Sim.portFaults;
+        return false;
+    }
+    *value = 0xFFFFFFFF;
+    uint32_t address = Sim.portAddress;
+    if (port != 0xCFC || !(address & 0x80000000u) || (address & 0xFC) != 0)
+        return true;
+    for (const SimPciFunction &f : Sim.pci) {
+        if (f.bus == ((address >> 16) & 0xFF) && f.device == ((address >> 11) & 0x1F) &&
+            f.function == ((address >> 8) & 0x07))
+            *value = f.id;
+    }
+    return true;
+}
+
+static SimHcd *HcdOf(DeviceHandle device)
+{
+    return (SimHcd *)device;
+}
+
+DeviceHandle PlatformOpenDevice(const char *path)
+{
+    Sim.openedPaths.push_back(path);
+    if (Fails(SIM_OPEN_DEVICE))
+        return nullptr;
+    for (SimHcd &hcd : Sim.hcds) {
+        char name[16];
+        snprintf(name, sizeof name, "\\\\.\\HCD%d", hcd.index);
+        if (strcmp(path, name) == 0) {
+            ++Sim.devicesOpen;
+            return &hcd;
+        }
+    }
+    return nullptr;
+}
+
+bool PlatformDeviceRequest(DeviceHandle device, uint32_t code, void *buffer, uint32_t inSize,
+                           uint32_t outSize, uint32_t *returned)
+{
+    Sim.lastRequestCode = code;
+    Sim.lastRequestIn = inSize;
+    Sim.lastRequestOut = outSize;
+    const SimHcd *hcd = HcdOf(device);
+    if (Fails(SIM_DEVICE_REQUEST) || code != 0x220424 || !hcd->requestSucceeds)
+        return false;
+    size_t copied = hcd->reply.size() < outSize ? hcd->reply.size() : outSize;
+    memcpy(buffer, hcd->reply.data(), copied);
+    *returned = hcd->replyCount;
+    return true;
+}
+
+void PlatformCloseDevice(DeviceHandle)
+{
+    --Sim.devicesOpen;
+}
+
+void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize)
+{
+    uint32_t n = 0;
+    for (; text[n] != 0 && n + 1 < outSize; ++n)
+        out[n] = SimCp1252FromUnicode(text[n]);
+    out[n] = '\0';
+}
+
+// The simulated configuration manager library.
+enum : uint32_t {
+    CR_SUCCESS = 0x00,
+    CR_INVALID_POINTER = 0x03,
+    CR_INVALID_DEVNODE = 0x05,
+    CR_BUFFER_SMALL = 0x1A,
+    CR_NO_SUCH_DEVNODE = 0x0D,
+    CR_FAILURE = 0x13,
+    CR_NO_SUCH_VALUE = 0x25,
+};
+
+static const SimNode *NodeOf(uint32_t handle)
+{
+    if (handle == 0 || handle > Sim.cfgmgr.nodes.size())
+        return nullptr;
+    return &Sim.cfgmgr.nodes[handle - 1];
+}
+
+static uint32_t PLATFORM_API SimLocateDevNode(uint32_t *node, const char *deviceId, uint32_t)
+{
+    if (Fails(SIM_CM_LOCATE) || deviceId != nullptr || !Sim.cfgmgr.rootLocates ||
+        Sim.cfgmgr.nodes.empty())
+        return CR_FAILURE;
+    *node = 1;
+    return CR_SUCCESS;
+}
+
+static uint32_t PLATFORM_API SimGetProperty(uint32_t node, uint32_t property, uint32_t *type,
+                                            void *buffer, uint32_t *length, uint32_t)
+{
+    if (Fails(SIM_CM_PROPERTY))
+        return CR_FAILURE;
+    const SimNode *n = NodeOf(node);
+    if (n == nullptr)
+        return CR_INVALID_DEVNODE;
+    if (length == nullptr)
+        return CR_INVALID_POINTER;
+    const std::string *value = nullptr;
+    if (property == 10 && n->hasDriver)
+        value = &n->driver;
+    else if (property == 2 && n->hasHardwareId)
+        value = &n->hardwareId;
+    else if (property == 1 && n->hasDescription)
+        value = &n->description;
+    if (value == nullptr)
+        return CR_NO_SUCH_VALUE;
+    if (type != nullptr)
+        *type = property == 2 ? 7 : 1;  // REG_MULTI_SZ or REG_SZ
+    if (value->size() > *length) {
+        *length = (uint32_t)value->size();
+        return CR_BUFFER_SMALL;
+    }
+    memcpy(buffer, value->data(), value->size());
+    *length = (uint32_t)value->size();
+    return CR_SUCCESS;
+}
+
+static uint32_t Relative(SimOp op, uint32_t *out, uint32_t node)
+{
+    if (Fails(op))
+        return CR_FAILURE;
+    const SimNode *n = NodeOf(node);
+    if (n == nullptr)
+        return CR_INVALID_DEVNODE;
+    int found = -1;
+    if (op == SIM_CM_CHILD) {
+        if (!n->children.empty())
+            found = n->children.front();
+    } else if (op == SIM_CM_PARENT) {
+        found = n->parent;
+    } else if (n->parent >= 0) {
+        const std::vector<int> &siblings = Sim.cfgmgr.nodes[n->parent].children;
+        for (size_t i = 0; i + 1 < siblings.size(); ++i) {
+            if (siblings[i] == (int)node - 1)
+                found = siblings[i + 1];
+        }
+    }
+    if (found < 0)
+        return CR_NO_SUCH_DEVNODE;
+    *out = (uint32_t)found + 1;
+    return CR_SUCCESS;
+}
+
+static uint32_t PLATFORM_API SimGetChild(uint32_t *out, uint32_t node, uint32_t)
+{
+    return Relative(SIM_CM_CHILD, out, node);
+}
+
+static uint32_t PLATFORM_API SimGetSibling(uint32_t *out, uint32_t node, uint32_t)
+{
+    return Relative(SIM_CM_SIBLING, out, node);
+}
+
+static uint32_t PLATFORM_API SimGetParent(uint32_t *out, uint32_t node, uint32_t)
+{
+    return Relative(SIM_CM_PARENT, out, node);
+}
+
+LibraryHandle PlatformLoadLibrary(const char *name)
+{
+    if (Fails(SIM_LOAD_LIBRARY) || !Sim.cfgmgr.present || strcasecmp(name, "CfgMgr32.dll") != 0)
+        return nullptr;
+    ++Sim.librariesLoaded;
+    return &Sim.cfgmgr;
+}
+
+void *PlatformGetProcAddress(LibraryHandle, const char *name)
+{
+    Sim.procsLookedUp.push_back(name);
+    if (Fails(SIM_GET_PROC))
+        return nullptr;
+    for (const std::string &missing : Sim.cfgmgr.missing) {
+        if (missing == name)
+            return nullptr;
+    }
+    static const struct {
+        const char *name;
+        void *address;
+    } exports[] = {
+        {"CM_Locate_DevNodeA", (void *)SimLocateDevNode},
+        {"CM_Get_DevNode_Registry_PropertyA", (void *)SimGetProperty},
+        {"CM_Get_Child", (void *)SimGetChild},
+        {"CM_Get_Sibling", (void *)SimGetSibling},
+        {"CM_Get_Parent", (void *)SimGetParent},
+    };
+    for (const auto &e : exports) {
+        if (strcmp(e.name, name) == 0)
+            return e.address;
+    }
+    return nullptr;
+}
+
+void PlatformFreeLibrary(LibraryHandle)
+{
+    ++Sim.librariesFreed;
+}
+
+static const struct {
+    uint32_t number;
+    const char *text;
+} Catalogue[] = {
+#include "report/catalogue_table.inc"
+};
+
+uint32_t PlatformLoadMessage(uint32_t number, char *buffer, uint32_t capacity)
+{
+    if (capacity == 0)
+        return 0;
+    buffer[0] = '\0';
+    if (Fails(SIM_LOAD_MESSAGE))
+        return 0;
+    for (const auto &entry : Catalogue) {
+        if (entry.number == number) {
+            uint32_t length = (uint32_t)strlen(entry.text);
+            if (length > capacity - 1)
+                length = capacity - 1;
+            memcpy(buffer, entry.text, length);
+            buffer[length] = '\0';
+            return length;
+        }
+    }
+    return 0;
+}
+
+void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list args)
+{
+    vsnprintf(out, capacity, format, args);
+}
+
+void PlatformSetControlText(Window, int control, const char *text)
+{
+    if (Fails(SIM_SET_TEXT))
+        return;
+    if (control == IDC_MORE_INFO)
+        Sim.panel = text;
+    else if (control == IDC_HEADLINE)
+        Sim.headline = text;
+}
+
+void PlatformAddListItem(Window, int control, const char *text)
+{
+    if (Fails(SIM_ADD_ITEM) || control != IDC_DETAILS_LIST)
+        return;
+    Sim.details.push_back(text);
+}
+
+void PlatformSetListTabStops(Window, int control, const int *stops, int count)
+{
+    if (Fails(SIM_SET_TAB_STOPS) || control != IDC_DETAILS_LIST)
+        return;
+    Sim.tabStops.assign(stops, stops + count);
+}
+
+// The icon resources of the program's module: MAINICON and the three sets of 16 frames.
+static const char *const IconSets[] = {"USBYES", "USBMAYB", "USBNO"};
+
+static std::vector<std::string> &IconResources()
+{
+    static std::vector<std::string> names;
+    if (names.empty()) {
+        names.push_back("MAINICON");
+        for (const char *set : IconSets) {
+            for (int frame = 1; frame <= 16; ++frame)
+                names.push_back(set + std::to_string(frame));
+        }
+    }
+    return names;
+}
+
+IconHandle PlatformLoadIcon(const char *name)
+{
+    Sim.iconsLoaded.push_back(name);
+    if (Fails(SIM_LOAD_ICON))
+        return nullptr;
+    std::vector<std::string> &names = IconResources();
+    for (size_t i = 0; i < names.size(); ++i) {
+        // Resource names are matched without regard to case.
+        if (strcasecmp(names[i].c_str(), name) == 0)
+            return &names[i];
+    }
+    return nullptr;
+}
+
+void PlatformSetControlIcon(Window, int control, IconHandle icon)
+{
+    if (Fails(SIM_SET_ICON) || control != IDC_STATUS_ICON)
+        return;
+    Sim.iconsShown.push_back(icon == nullptr ? std::string() : *(const std::string *)icon);
+}
+
+void PlatformStartTimer(Window, uint32_t id, uint32_t milliseconds)
+{
+    if (Fails(SIM_START_TIMER))
+        return;
+    Sim.timerStarted = true;
+    Sim.timerId = id;
+    Sim.timerPeriod = milliseconds;
+}

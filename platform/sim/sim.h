@@ -1,0 +1,141 @@
+// The simulated platform: a machine described by plain data, failures injected on demand, and
+// a record of everything the core asked of it.
+#ifndef QORVALIN_SIM_H
+#define QORVALIN_SIM_H
+
+#include "platform/platform.h"
+
+#include <string>
+#include <vector>
+
+// Every operation of the seam that can be made to fail.
+enum SimOp {
+    SIM_GET_VERSION,
+    SIM_OPEN_KEY,
+    SIM_QUERY_VALUE,
+    SIM_PORT_WRITE,
+    SIM_PORT_READ,
+    SIM_OPEN_DEVICE,
+    SIM_DEVICE_REQUEST,
+    SIM_LOAD_LIBRARY,
+    SIM_GET_PROC,
+    SIM_CM_LOCATE,
+    SIM_CM_PROPERTY,
+    SIM_CM_CHILD,
+    SIM_CM_SIBLING,
+    SIM_CM_PARENT,
+    SIM_SET_TEXT,
+    SIM_ADD_ITEM,
+    SIM_SET_TAB_STOPS,
+    SIM_LOAD_ICON,
+    SIM_SET_ICON,
+    SIM_START_TIMER,
+    SIM_LOAD_MESSAGE,
+    SIM_OP_COUNT
+};
+
+const char *SimOpName(SimOp op);
+
+// A registry location: the key may not open, the value may be missing, or it holds raw bytes.
+struct SimRegistryValue {
+    bool keyOpens = false;
+    bool present = false;
+    std::string bytes;
+};
+
+struct SimPciFunction {
+    uint32_t bus = 0;
+    uint32_t device = 0;
+    uint32_t function = 0;
+    uint32_t id = 0xFFFFFFFF;
+};
+
+// A host controller driver device \\.\HCDn that opens.
+struct SimHcd {
+    int index = 0;
+    bool requestSucceeds = false;
+    std::string reply;        // the driver's reply bytes
+    uint32_t replyCount = 0;  // the byte count the driver reports
+};
+
+// A device node; its handle is its index + 1. Property values are stored as the bytes the
+// configuration manager hands out, terminators included.
+struct SimNode {
+    bool hasDriver = false;
+    bool hasHardwareId = false;
+    bool hasDescription = false;
+    std::string driver;
+    std::string hardwareId;
+    std::string description;
+    int parent = -1;
+    std::vector<int> children;
+};
+
+struct SimCfgMgr {
+    bool present = false;
+    bool rootLocates = true;
+    std::vector<std::string> missing;  // function names the library lacks
+    std::vector<SimNode> nodes;        // nodes[0] is the root
+};
+
+struct SimFault {
+    SimOp op;
+    uint32_t call;  // fails the n-th call (counting from 1); 0 fails every call
+};
+
+struct SimMachine {
+    // The machine.
+    bool versionKnown = false;
+    VersionRecord version = {};
+    SimRegistryValue registry9x;  // "VersionNumber" under Software\Microsoft\Windows\CurrentVersion
+    SimRegistryValue registryNt;  // "CurrentVersion" under Software\Microsoft\Windows NT\CurrentVersion
+    bool portsDenied = false;
+    std::vector<SimPciFunction> pci;
+    std::vector<SimHcd> hcds;
+    SimCfgMgr cfgmgr;
+
+    // Injected failures.
+    std::vector<SimFault> faults;
+
+    // What was asked.
+    uint32_t calls[SIM_OP_COUNT] = {};
+    uint32_t failures[SIM_OP_COUNT] = {};
+    uint32_t portWrites = 0;
+    uint32_t portReads = 0;
+    uint32_t portFaults = 0;
+    uint32_t portAddress = 0;
+    std::vector<std::string> openedPaths;
+    std::vector<std::string> keysOpened;
+    uint32_t keysOpen = 0;
+    uint32_t devicesOpen = 0;
+    uint32_t librariesLoaded = 0;
+    uint32_t librariesFreed = 0;
+    std::vector<std::string> procsLookedUp;
+    uint32_t lastRequestCode = 0;
+    uint32_t lastRequestIn = 0;
+    uint32_t lastRequestOut = 0;
+
+    // What the main dialog shows.
+    std::string panel;
+    std::string headline;
+    std::vector<std::string> details;
+    std::vector<int> tabStops;
+    std::vector<std::string> iconsLoaded;  // names asked for, in order
+    std::vector<std::string> iconsShown;   // names shown in the status icon, "" for no icon
+    bool timerStarted = false;
+    uint32_t timerId = 0;
+    uint32_t timerPeriod = 0;
+};
+
+extern SimMachine Sim;
+
+// Back to an empty machine (the version query fails, nothing opens) with a clean record.
+void SimReset();
+void SimFailCall(SimOp op, uint32_t call);
+uint32_t SimTotalCalls();
+
+// Text conversions of the simulated system, whose ANSI code page is 1252.
+std::string SimUtf8ToCp1252(const std::string &text);
+char SimCp1252FromUnicode(uint32_t code);
+
+#endif

@@ -1,0 +1,7 @@
+// The chipset probe (placeholder until the port search lands).
+#include "probes/chipset.h"
+
+SupportFlags ProbeChipset(Window)
+{
+    return SUPPORT_UNKNOWN;
+}

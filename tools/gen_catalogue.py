@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Turns report/catalogue.txt into the message number header, the resource script's string
+table and the table that the native builds look texts up in."""
+import sys
+
+ESCAPES = {'r': '\r', 'n': '\n', 't': '\t', '\\': '\\'}
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == '\\':
+            if i + 1 >= len(text) or text[i + 1] not in ESCAPES:
+                raise ValueError('bad escape in %r' % text)
+            out.append(ESCAPES[text[i + 1]])
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return ''.join(out)
+
+
+def read_catalogue(path):
+    entries = []
+    with open(path, encoding='ascii') as f:
+        for lineno, line in enumerate(f, 1):
+            line = line.rstrip('\n')
+            if not line or line.startswith('#'):
+                continue
+            number, symbol, text = line.split('\t')
+            text = unescape(text)
+            if not 0 < len(text) <= 255:
+                raise ValueError('%s:%d: a text holds 1 to 255 characters' % (path, lineno))
+            entries.append((int(number), symbol, text))
+    numbers = [n for n, _, _ in entries]
+    if numbers != sorted(set(numbers)):
+        raise ValueError('%s: numbers must ascend without repeats' % path)
+    return entries
+
+
+def c_literal(text):
+    # Octal escapes for everything outside plain printable ASCII keep the bytes exact.
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch in '"\\':
+            out.append('\\' + ch)
+        elif 0x20 <= code < 0x7F:
+            out.append(ch)
+        else:
+            out.append('\\%03o' % code)
+    return '"' + ''.join(out) + '"'
+
+
+def rc_literal(text):
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch == '"':
+            out.append('""')
+        elif ch == '\\':
+            out.append('\\\\')
+        elif 0x20 <= code < 0x7F:
+            out.append(ch)
+        else:
+            out.append('\\%03o' % code)
+    return '"' + ''.join(out) + '"'
+
+
+def main():
+    source, header, rc, table = sys.argv[1:5]
+    entries = read_catalogue(source)
+    with open(header, 'w', newline='\n') as f:
+        f.write('// Message numbers of the catalogue (generated from report/catalogue.txt).\n')
+        f.write('#ifndef QORVALIN_MESSAGES_H\n#define QORVALIN_MESSAGES_H\n')
+        for number, symbol, _ in entries:
+            f.write('#define %s %d\n' % (symbol, number))
+        f.write('#endif\n')
+    with open(rc, 'w', newline='\n') as f:
+        f.write('// The message catalogue (generated from report/catalogue.txt).\n')
+        f.write('LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nSTRINGTABLE\nBEGIN\n')
+        for number, _, text in entries:
+            f.write('    %d %s\n' % (number, rc_literal(text)))
+        f.write('END\n')
+    with open(table, 'w', newline='\n') as f:
+        f.write('// The message catalogue (generated from report/catalogue.txt).\n')
+        for number, _, text in entries:
+            f.write('{%d, %s},\n' % (number, c_literal(text)))
+
+
+if __name__ == '__main__':
+    main()

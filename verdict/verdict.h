@@ -1,0 +1,25 @@
+// Rating combination, the verdict shown to the user, and the check run that leads to it.
+#ifndef QORVALIN_VERDICT_H
+#define QORVALIN_VERDICT_H
+
+#include "platform/platform.h"
+#include "probes/support.h"
+
+SupportFlags CheckHardware(Window window);
+void ShowVerdict(Window window, SupportFlags combined);
+
+struct CheckRatings {
+    SupportFlags os;
+    SupportFlags hardware;
+    SupportFlags combined;
+};
+
+// The probes and the verdict, in the order the report shows them; the window is still hidden.
+CheckRatings PerformChecks(Window window);
+
+// The animated status icon.
+void AdvanceVerdictIcon(Window window);
+// Gives up the frames when the window goes away; they are shared icons, nothing is destroyed.
+void ReleaseVerdictIcons();
+
+#endif
