@@ -12,6 +12,11 @@ SupportFlags CheckHardware(Window window)
     return chipset | ProbeHostControllers(window, chipset);
 }
 
+Verdict ChooseVerdict(SupportFlags)
+{
+    return VERDICT_SUPPORTED;
+}
+
 void ShowVerdict(Window, SupportFlags)
 {
 }

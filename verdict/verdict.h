@@ -5,7 +5,14 @@
 #include "platform/platform.h"
 #include "probes/support.h"
 
+enum Verdict {
+    VERDICT_SUPPORTED,
+    VERDICT_CHANGES_RECOMMENDED,
+    VERDICT_NOT_SUPPORTED,
+};
+
 SupportFlags CheckHardware(Window window);
+Verdict ChooseVerdict(SupportFlags combined);
 void ShowVerdict(Window window, SupportFlags combined);
 
 struct CheckRatings {
