@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Checks that an i686 build can load and run on Windows 95 and on a 486: what it imports,
+its header versions, no TLS directory, and no instruction newer than the i486."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+SKIPPED = 77
+ALLOWED_DLLS = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL'}
+
+# Mnemonics and registers that a 486 does not have (Pentium and later).
+NEWER_THAN_486 = re.compile(
+    r'\b(cmov\w+|fcmov\w+|fcomip?|fucomip?|rdtsc|rdtscp|rdpmc|rdmsr|wrmsr|cpuid|cmpxchg8b|'
+    r'cmpxchg16b|sysenter|sysexit|syscall|emms|femms|prefetch\w*|[lsm]fence|clflush|movnti|'
+    r'popcnt|lzcnt|tzcnt|movbe|crc32)\b|%[xy]?mm\d')
+
+
+def read_list(path):
+    names = set()
+    with open(path, encoding='utf-8') as f:
+        for line in f:
+            if not line.startswith('#'):
+                names.update(line.split())
+    return names
+
+
+def objdump(tool, flag, exe):
+    return subprocess.run([tool, flag, exe], check=True, capture_output=True, text=True).stdout
+
+
+def header_problems(dump):
+    problems = []
+    for field in ('MajorSubsystemVersion', 'MajorOSystemVersion'):
+        minor = field.replace('Major', 'Minor')
+        major_v = int(re.search(field + r'\s+(\d+)', dump).group(1))
+        minor_v = int(re.search(minor + r'\s+(\d+)', dump).group(1))
+        if (major_v, minor_v) > (4, 0):
+            problems.append('%s %d.%d is above 4.0' % (field.replace('Major', ''), major_v, minor_v))
+    tls = re.search(r'Entry 9 ([0-9a-fA-F]+) ([0-9a-fA-F]+)', dump)
+    if tls and int(tls.group(2), 16) != 0:
+        problems.append('the image has a TLS directory')
+    return problems
+
+
+def imports(dump):
+    """Yields (dll, name) for every import; name is None for an import by ordinal."""
+    dll = None
+    for line in dump.splitlines():
+        m = re.match(r'\s+DLL Name: (\S+)', line)
+        if m:
+            dll = m.group(1).upper()
+            continue
+        m = re.match(r'\s+[0-9a-f]+\s+(\d+)\s+(\S+)?\s*$', line)
+        if dll and m:
+            name = m.group(2)
+            yield dll, (None if name in (None, '<none>') else name)
+
+
+def import_problems(dump, kernel32, allowlist):
+    problems = []
+    for dll, name in imports(dump):
+        if dll not in ALLOWED_DLLS:
+            problem = 'imports from %s' % dll
+            if problem not in problems:
+                problems.append(problem)
+        elif name is None:
+            problems.append('imports from %s by ordinal' % dll)
+        elif dll == 'KERNEL32.DLL' and name not in kernel32:
+            problems.append('imports %s, which the Windows 95 KERNEL32 lacks' % name)
+        elif dll != 'KERNEL32.DLL' and name not in allowlist:
+            problems.append('imports %s from %s, which is not on the allowlist' % (name, dll))
+    return problems
+
+
+def instruction_problems(disassembly):
+    problems = []
+    for line in disassembly.splitlines():
+        parts = line.split('\t')
+        if len(parts) >= 3 and NEWER_THAN_486.search(parts[2]):
+            problems.append('instruction newer than the i486: %s' % parts[2].strip())
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('exe')
+    parser.add_argument('--objdump', default='i686-w64-mingw32-objdump')
+    parser.add_argument('--kernel32', required=True)
+    parser.add_argument('--allowlist', required=True)
+    parser.add_argument('--expect-problem', help='pass only if the check fails with this text')
+    args = parser.parse_args()
+    if not os.path.exists(args.exe):
+        print('%s: not built, skipped' % args.exe)
+        return SKIPPED
+
+    dump = objdump(args.objdump, '-p', args.exe)
+    problems = header_problems(dump)
+    problems += import_problems(dump, read_list(args.kernel32), read_list(args.allowlist))
+    problems += instruction_problems(objdump(args.objdump, '-d', args.exe))
+    count = sum(1 for _ in imports(dump))
+
+    if args.expect_problem is not None:
+        hits = [p for p in problems if args.expect_problem in p]
+        print('%s: %d problem(s), expected one about %r: %s' %
+              (args.exe, len(problems), args.expect_problem, 'found' if hits else 'missing'))
+        return 0 if hits else 1
+    for problem in problems:
+        print('%s: %s' % (args.exe, problem))
+    print('%s: %d imports checked, %d problem(s)' % (args.exe, count, len(problems)))
+    return 1 if problems or count == 0 else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
