@@ -12,6 +12,9 @@ enum Verdict {
 };
 
 SupportFlags CheckHardware(Window window);
+// The four ordered steps of CheckHardware on the OR of both probes' ratings: the hardware
+// rating, with at most one hardware paragraph written.
+SupportFlags ResolveHardware(Window window, SupportFlags found);
 Verdict ChooseVerdict(SupportFlags combined);
 void ShowVerdict(Window window, SupportFlags combined);
 
