@@ -1,0 +1,285 @@
+#!/usr/bin/env python3
+"""Builds the program's icons and splash bitmap from the pixel maps in res/art."""
+
+import math
+import os
+import struct
+import sys
+
+ART_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "res", "art")
+
+# The standard 16-colour VGA palette in the order Windows uses, so that the
+# icons show the same on a 16-colour display as on a true-colour one.
+PALETTE = [
+    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
+    (0, 0, 128), (128, 0, 128), (0, 128, 128), (192, 192, 192),
+    (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0),
+    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
+]
+
+# Letters of the main icon's maps; '.' is transparent.
+MAIN_ICON_COLOURS = {
+    "R": (255, 0, 0),
+    "r": (128, 0, 0),
+    "W": (192, 192, 192),
+    "g": (128, 128, 128),
+    "k": (0, 0, 0),
+    "w": (255, 255, 255),
+}
+
+# (prefix, light, dark) for the three verdict animations.
+FRAME_SETS = [
+    ("USBYES", (0, 255, 0), (0, 128, 0)),
+    ("USBMAYB", (255, 255, 0), (128, 128, 0)),
+    ("USBNO", (255, 0, 0), (128, 0, 0)),
+]
+FRAME_COUNT = 16
+FRAME_SIZE = 32
+
+WHITE = (255, 255, 255)
+BLACK = (0, 0, 0)
+RED = (255, 0, 0)
+LOGO_WIDTH = 237
+LOGO_HEIGHT = 78
+LOGO_WORD = "ORVENDA"
+LOGO_SCALE = 3
+LOGO_LETTER_GAP = 1  # in glyph pixels, before scaling
+LOGO_WORD_TOP = 10
+SWOOSH_LEFT = 14.0
+SWOOSH_RIGHT = 226.0
+SWOOSH_START_Y = 46.0
+SWOOSH_LOWEST_Y = 61.0
+SWOOSH_LOWEST_AT = 0.45
+SWOOSH_END_Y = 34.0
+SWOOSH_THICKNESS = 12.0
+PELS_PER_METRE = 3780  # 96 dots per inch
+
+
+def fail(message):
+    sys.stderr.write("gen_art: %s\n" % message)
+    sys.exit(1)
+
+
+def read_lines(name):
+    """Lines of a map file without comments (';') and trailing blanks."""
+    path = os.path.join(ART_DIR, name)
+    with open(path, encoding="ascii") as f:
+        return [line.rstrip() for line in f if not line.startswith(";")]
+
+
+def read_map(name, size, alphabet):
+    rows = [line for line in read_lines(name) if line]
+    if len(rows) != size or any(len(row) != size for row in rows):
+        fail("%s: want %d rows of %d characters" % (name, size, size))
+    for y, row in enumerate(rows):
+        for x, ch in enumerate(row):
+            if ch not in alphabet:
+                fail("%s: row %d column %d: unknown character %r" % (name, y, x, ch))
+    return rows
+
+
+def neighbours8(rows, y, x):
+    """The eight surrounding characters; off the map counts as transparent."""
+    size = len(rows)
+    out = []
+    for dy in (-1, 0, 1):
+        for dx in (-1, 0, 1):
+            if dy == 0 and dx == 0:
+                continue
+            ny, nx = y + dy, x + dx
+            if 0 <= ny < size and 0 <= nx < size:
+                out.append(rows[ny][nx])
+            else:
+                out.append(".")
+    return out
+
+
+def check_trident(rows):
+    """Fill must be enclosed by outline, and outline must hug the fill, so that the
+    animation's sweep never exposes a light pixel on the symbol's edge."""
+    for y, row in enumerate(rows):
+        for x, ch in enumerate(row):
+            around = neighbours8(rows, y, x)
+            if ch == "#" and "." in around:
+                fail("trident.txt: fill at row %d column %d touches the background" % (y, x))
+            if ch == "o" and "#" not in around:
+                fail("trident.txt: outline at row %d column %d borders no fill" % (y, x))
+
+
+def palette_index(colour):
+    if colour not in PALETTE:
+        fail("colour %r is not in the 16-colour palette" % (colour,))
+    return PALETTE.index(colour)
+
+
+def icon_image(pixels):
+    """One 4-bpp icon image; pixels is a square grid of RGB tuples or None for
+    transparent, top row first."""
+    size = len(pixels)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, 0, 0, 0, 0, 0)
+    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in PALETTE)
+    xor_stride = (size * 4 + 31) // 32 * 4
+    and_stride = (size + 31) // 32 * 4
+    xor_rows = []
+    and_rows = []
+    for row in reversed(pixels):
+        nibbles = [0 if p is None else palette_index(p) for p in row]
+        packed = bytearray(xor_stride)
+        for x, n in enumerate(nibbles):
+            packed[x // 2] |= n << (4 if x % 2 == 0 else 0)
+        xor_rows.append(bytes(packed))
+        mask = bytearray(and_stride)
+        for x, p in enumerate(row):
+            if p is None:
+                mask[x // 8] |= 0x80 >> (x % 8)
+        and_rows.append(bytes(mask))
+    return header + palette + b"".join(xor_rows) + b"".join(and_rows)
+
+
+def icon_file(images):
+    """An .ico file holding the given pixel grids as 16-colour images."""
+    count = len(images)
+    blobs = [icon_image(p) for p in images]
+    out = struct.pack("<HHH", 0, 1, count)
+    offset = 6 + 16 * count
+    for pixels, blob in zip(images, blobs):
+        size = len(pixels)
+        out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(blob), offset)
+        offset += len(blob)
+    return out + b"".join(blobs)
+
+
+def frame_pixels(rows, frame, light, dark):
+    """Frame k shows the fill light only from column 2k-1 on: the dark shade
+    creeps from the base disc toward the tips."""
+    first_light = 2 * frame - 1
+    grid = []
+    for row in rows:
+        line = []
+        for x, ch in enumerate(row):
+            if ch == ".":
+                line.append(None)
+            elif ch == "#" and x >= first_light:
+                line.append(light)
+            else:
+                line.append(dark)
+        grid.append(line)
+    return grid
+
+
+def main_icon_pixels(name, size):
+    rows = read_map(name, size, "." + "".join(MAIN_ICON_COLOURS))
+    return [[None if ch == "." else MAIN_ICON_COLOURS[ch] for ch in row] for row in rows]
+
+
+def read_font():
+    """Glyphs by letter, each a list of equal-length rows of '#' and '.'."""
+    glyphs = {}
+    letter = None
+    for line in read_lines("font.txt"):
+        if not line:
+            letter = None
+        elif letter is None:
+            if len(line) != 1 or line in glyphs:
+                fail("font.txt: bad or repeated letter line %r" % line)
+            letter = line
+            glyphs[letter] = []
+        else:
+            if set(line) - set("#."):
+                fail("font.txt: glyph %s has a bad row %r" % (letter, line))
+            glyphs[letter].append(line)
+    for letter, rows in glyphs.items():
+        if not rows or len({len(r) for r in rows}) != 1:
+            fail("font.txt: glyph %s is empty or ragged" % letter)
+    return glyphs
+
+
+def swoosh_at(x):
+    """Centre line height and half thickness of the swoosh at column x: a blade
+    that dips under the word and climbs past its end, pointed at both tips."""
+    left, right = SWOOSH_LEFT, SWOOSH_RIGHT
+    if not left <= x <= right:
+        return 0.0, -1.0
+    u = (x - left) / (right - left)
+    if u < SWOOSH_LOWEST_AT:
+        rise, t = SWOOSH_START_Y - SWOOSH_LOWEST_Y, (SWOOSH_LOWEST_AT - u) / SWOOSH_LOWEST_AT
+    else:
+        rise, t = SWOOSH_END_Y - SWOOSH_LOWEST_Y, (u - SWOOSH_LOWEST_AT) / (1 - SWOOSH_LOWEST_AT)
+    return SWOOSH_LOWEST_Y + rise * t * t, SWOOSH_THICKNESS / 2 * math.sin(math.pi * u)
+
+
+def logo_pixels():
+    """The maker's name in black over a red swoosh that sweeps up to the right."""
+    img = [[WHITE] * LOGO_WIDTH for _ in range(LOGO_HEIGHT)]
+    for x in range(LOGO_WIDTH):
+        centre, half = swoosh_at(x + 0.5)
+        for y in range(LOGO_HEIGHT):
+            if abs(y + 0.5 - centre) <= half:
+                img[y][x] = RED
+    glyphs = read_font()
+    missing = [ch for ch in LOGO_WORD if ch not in glyphs]
+    if missing:
+        fail("font.txt lacks %s" % "".join(missing))
+    width = sum(len(glyphs[ch][0]) for ch in LOGO_WORD) + LOGO_LETTER_GAP * (len(LOGO_WORD) - 1)
+    left = (LOGO_WIDTH - width * LOGO_SCALE) // 2
+    for ch in LOGO_WORD:
+        rows = glyphs[ch]
+        for gy, row in enumerate(rows):
+            for gx, cell in enumerate(row):
+                if cell != "#":
+                    continue
+                for sy in range(LOGO_SCALE):
+                    for sx in range(LOGO_SCALE):
+                        img[LOGO_WORD_TOP + gy * LOGO_SCALE + sy][left + gx * LOGO_SCALE + sx] = BLACK
+        left += (len(rows[0]) + LOGO_LETTER_GAP) * LOGO_SCALE
+    return img
+
+
+def bitmap_file(img):
+    """A 24-bpp bottom-up BI_RGB .bmp file."""
+    height = len(img)
+    width = len(img[0])
+    stride = (width * 3 + 3) // 4 * 4
+    data = bytearray()
+    for row in reversed(img):
+        line = b"".join(struct.pack("<BBB", b, g, r) for (r, g, b) in row)
+        data += line + b"\0" * (stride - len(line))
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data),
+                       PELS_PER_METRE, PELS_PER_METRE, 0, 0)
+    head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info))
+    return head + info + bytes(data)
+
+
+def write(outdir, name, data):
+    path = os.path.join(outdir, name)
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write("usage: gen_art.py OUTDIR\n")
+        return 2
+    outdir = argv[1]
+    os.makedirs(outdir, exist_ok=True)
+
+    write(outdir, "MAINICON.ico", icon_file([
+        main_icon_pixels("mainicon32.txt", 32),
+        main_icon_pixels("mainicon16.txt", 16),
+    ]))
+
+    trident = read_map("trident.txt", FRAME_SIZE, ".o#")
+    check_trident(trident)
+    for prefix, light, dark in FRAME_SETS:
+        for frame in range(1, FRAME_COUNT + 1):
+            write(outdir, "%s%d.ico" % (prefix, frame),
+                  icon_file([frame_pixels(trident, frame, light, dark)]))
+
+    write(outdir, "IDB_ORVLOGO.bmp", bitmap_file(logo_pixels()))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
