@@ -1,0 +1,51 @@
+# Build rule for the program's icons and splash bitmap, generated from res/art by tools/gen_art.py.
+#
+# qorvalin_art(OUTDIR OUTVAR): generate the art into OUTDIR and set OUTVAR to the list of
+# generated files; target qorvalin_art_files builds them. A second call in the same build
+# returns the same list rather than adding a second rule for the same outputs.
+
+# Found from this file rather than CMAKE_SOURCE_DIR so the rule also works when the
+# project is built as part of a larger tree.
+get_filename_component(QORVALIN_ART_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+
+function(qorvalin_art OUTDIR OUTVAR)
+  if(TARGET qorvalin_art_files)
+    get_property(_files GLOBAL PROPERTY QORVALIN_ART_FILES)
+    set(${OUTVAR} "${_files}" PARENT_SCOPE)
+    return()
+  endif()
+
+  if(NOT Python3_EXECUTABLE)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  endif()
+
+  set(_names MAINICON IDB_ORVLOGO)
+  foreach(_prefix USBYES USBMAYB USBNO)
+    foreach(_k RANGE 1 16)
+      list(APPEND _names ${_prefix}${_k})
+    endforeach()
+  endforeach()
+  set(_files)
+  foreach(_name IN LISTS _names)
+    if(_name STREQUAL "IDB_ORVLOGO")
+      list(APPEND _files "${OUTDIR}/${_name}.bmp")
+    else()
+      list(APPEND _files "${OUTDIR}/${_name}.ico")
+    endif()
+  endforeach()
+
+  # CONFIGURE_DEPENDS so that a new map dropped into res/art reruns the generator too.
+  file(GLOB _sources CONFIGURE_DEPENDS "${QORVALIN_ART_ROOT}/res/art/*")
+  set(_tool "${QORVALIN_ART_ROOT}/tools/gen_art.py")
+
+  add_custom_command(
+    OUTPUT ${_files}
+    COMMAND "${Python3_EXECUTABLE}" "${_tool}" "${OUTDIR}"
+    DEPENDS "${_tool}" ${_sources}
+    COMMENT "Generating icons and logo in ${OUTDIR}"
+    VERBATIM)
+  add_custom_target(qorvalin_art_files ALL DEPENDS ${_files})
+
+  set_property(GLOBAL PROPERTY QORVALIN_ART_FILES "${_files}")
+  set(${OUTVAR} "${_files}" PARENT_SCOPE)
+endfunction()
