@@ -21,5 +21,10 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
     target_link_libraries(qorvalin-sim PRIVATE qorvalin_core qorvalin_sim)
 endif()
 
+# The art is generated natively too, so its tests can read it back.
+include(${CMAKE_SOURCE_DIR}/cmake/Art.cmake)
+set(QORVALIN_ART_DIR ${CMAKE_BINARY_DIR}/art)
+qorvalin_art(${QORVALIN_ART_DIR} QORVALIN_ART_FILES)
+
 enable_testing()
 add_subdirectory(tests)
