@@ -1,0 +1,270 @@
+// The chipset probe against simulated configuration space: addresses, search order, outcomes
+// and what a denied or failing port leaves behind.
+#include "platform/sim/sim.h"
+#include "probes/chipset.h"
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+Window const TheWindow = (Window)0x1;
+
+const uint32_t PIIX3_BRIDGE = 0x70008086;
+const uint32_t PIIX3_USB = 0x70208086;
+const uint32_t PIIX4_USB = 0x71128086;
+const uint32_t OPTI_USB = 0xC8611045;
+const uint32_t ALI_USB = 0x523710B9;
+
+const char *const Bridge = "Found a PIIX-3 PCI bridge controller.";
+const char *const UsbEnabled = "\tThe PIIX-3 USB controller is enabled.";
+const char *const UsbDisabled = "\tThe PIIX-3 USB controller is disabled.";
+const char *const Piix4 = "Found a PIIX-4 USB PCI controller.";
+const char *const Opti = "Found an OPTi USB PCI controller.";
+const char *const Ali = "Found an ALi M5237 USB PCI controller.";
+const char *const Blank = "";
+const std::string Piix3Paragraph =
+    "This version of Windows 95 supports USB.  However, Orvenda does not support products used "
+    "on this version of Windows.  Please upgrade to Windows 95B build 1214, Windows 98 or "
+    "Windows 2000 in order to get a more complete USB implementation.\r\n\r\n";
+
+struct ChipsetTest : ::testing::Test {
+    void SetUp() override
+    {
+        SimReset();
+        ClearMoreInfoText();
+        Sim.versionKnown = true;
+        Sim.version = {4, 10, 0x040A08AE, PLATFORM_WIN32_WINDOWS, " A "};
+    }
+
+    void Place(uint32_t device, uint32_t function, uint32_t id, uint32_t bus = 0)
+    {
+        SimPciFunction f;
+        f.bus = bus;
+        f.device = device;
+        f.function = function;
+        f.id = id;
+        Sim.pci.push_back(f);
+    }
+};
+
+TEST_F(ChipsetTest, AddressesCarryDeviceAndFunctionInFunctionMajorOrder)
+{
+    // With nothing present, the n-th read of the first search belongs to function (n-1)/32 and
+    // device (n-1)%32; failing it leaves that address in the address port.
+    struct {
+        uint32_t device, function, address;
+    } const cases[] = {
+        {0, 0, 0x80000000}, {1, 0, 0x80000800}, {0, 1, 0x80000100},
+        {7, 2, 0x80003A00}, {31, 0, 0x8000F800}, {31, 7, 0x8000FF00},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        uint32_t read = c.function * 32 + c.device + 1;
+        SimFailCall(SIM_PORT_READ, read);
+        bool denied = false;
+        EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), 0u);
+        EXPECT_TRUE(denied);
+        EXPECT_EQ(Sim.portAddress, c.address) << "device " << c.device << " function " << c.function;
+        EXPECT_EQ(Sim.portWrites, read);
+        EXPECT_EQ(Sim.portReads, read);
+    }
+}
+
+TEST_F(ChipsetTest, TheLastAddressOfAFullSearchIsDevice31Function7)
+{
+    bool denied = false;
+    EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), 0u);
+    EXPECT_FALSE(denied);
+    EXPECT_EQ(Sim.portAddress, 0x8000FF00u);
+    EXPECT_EQ(Sim.portWrites, 256u);
+    EXPECT_EQ(Sim.portReads, 256u);
+}
+
+TEST_F(ChipsetTest, OnlyBusZeroIsSearched)
+{
+    struct {
+        uint32_t bus, device, function;
+        uint32_t found;
+    } const cases[] = {
+        {0, 7, 2, PIIX4_USB}, {0, 0, 0, PIIX4_USB}, {0, 31, 7, PIIX4_USB},
+        {1, 7, 2, 0},         {1, 0, 0, 0},         {255, 31, 7, 0},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        Place(c.device, c.function, PIIX4_USB, c.bus);
+        bool denied = false;
+        EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), c.found)
+            << "bus " << c.bus << " device " << c.device << " function " << c.function;
+        EXPECT_EQ(FindPciDevice(PIIX3_USB, &denied), 0u);
+    }
+}
+
+TEST_F(ChipsetTest, AFindShortensOnlyItsOwnFunctionNumber)
+{
+    // Reads of the one search for the PIIX-4 controller at each position.
+    struct {
+        uint32_t device, function, reads;
+    } const cases[] = {
+        {0, 0, 1 + 7 * 32},   {31, 0, 256},          {7, 2, 64 + 8 + 5 * 32},
+        {0, 1, 32 + 1 + 192}, {0, 7, 7 * 32 + 1},    {31, 7, 256},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        Place(c.device, c.function, PIIX4_USB);
+        bool denied = false;
+        EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), PIIX4_USB);
+        EXPECT_EQ(Sim.portReads, c.reads) << "device " << c.device << " function " << c.function;
+        EXPECT_EQ(Sim.portWrites, c.reads);
+    }
+}
+
+TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
+{
+    struct Position {
+        uint32_t device, function, id;
+        uint32_t bus = 0;
+    };
+    struct {
+        const char *name;
+        std::vector<Position> bus;
+        std::vector<std::string> details;
+        bool paragraph;
+        SupportFlags rating;
+        uint32_t reads;
+    } const cases[] = {
+        {"nothing", {}, {}, false, SUPPORT_UNKNOWN, 1024},
+        {"foreign devices", {{0, 0, 0x12378086}, {1, 1, 0x70108086}}, {}, false, SUPPORT_UNKNOWN,
+         1024},
+        {"PIIX-3 with USB", {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX3_USB}}, {Bridge, UsbEnabled, Blank},
+         false, SUPPORT_YES, 232 + 232 + 768},
+        {"PIIX-3 without USB", {{7, 0, PIIX3_BRIDGE}}, {Bridge, UsbDisabled, Blank}, true,
+         SUPPORT_MAYBE, 232 + 256 + 768},
+        {"PIIX-3 without USB and an ALi", {{7, 0, PIIX3_BRIDGE}, {9, 0, ALI_USB}},
+         {Bridge, UsbDisabled, Blank, Ali, Blank}, true, SUPPORT_YES, 232 + 256 + 512 + 234},
+        {"PIIX-3 USB without the bridge", {{7, 2, PIIX3_USB}}, {}, false, SUPPORT_UNKNOWN, 1024},
+        {"PIIX-4", {{7, 2, PIIX4_USB}}, {Piix4, Blank}, false, SUPPORT_YES, 1000},
+        {"OPTi", {{3, 0, OPTI_USB}}, {Opti, Blank}, false, SUPPORT_YES, 768 + 228},
+        // The bus order is the reverse of the tests' order.
+        {"ALi, OPTi and PIIX-4 downwards", {{1, 0, ALI_USB}, {2, 0, OPTI_USB}, {3, 0, PIIX4_USB}},
+         {Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES,
+         256 + 228 + 227 + 226},
+        {"everything", {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX3_USB}, {8, 0, PIIX4_USB},
+                        {9, 0, OPTI_USB}, {10, 0, ALI_USB}},
+         {Bridge, UsbEnabled, Blank, Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES,
+         232 + 232 + 233 + 234 + 235},
+        {"the same ID twice", {{4, 0, PIIX4_USB}, {7, 2, PIIX4_USB}}, {Piix4, Blank}, false,
+         SUPPORT_YES, 768 + 5 + 32 + 8 + 160},
+        {"on bus 1 only", {{7, 0, PIIX3_BRIDGE, 1}, {7, 2, PIIX4_USB, 1}}, {}, false,
+         SUPPORT_UNKNOWN, 1024},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        for (const Position &p : c.bus)
+            Place(p.device, p.function, p.id, p.bus);
+        EXPECT_EQ(ProbeChipset(TheWindow), c.rating) << c.name;
+        EXPECT_EQ(Sim.details, c.details) << c.name;
+        EXPECT_EQ(Sim.panel, c.paragraph ? Piix3Paragraph : std::string()) << c.name;
+        EXPECT_EQ(Sim.portReads, c.reads) << c.name;
+        EXPECT_EQ(Sim.portWrites, c.reads) << c.name;
+        EXPECT_EQ(Sim.portFaults, 0u) << c.name;
+    }
+}
+
+TEST_F(ChipsetTest, TheNtPlatformTouchesNoPort)
+{
+    for (uint32_t major : {3u, 4u, 5u, 10u}) {
+        SetUp();
+        Sim.version = {major, 0, 1381, PLATFORM_WIN32_NT, "Service Pack 6a"};
+        Place(7, 0, PIIX3_BRIDGE);
+        Place(7, 2, PIIX4_USB);
+        EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_UNKNOWN);
+        EXPECT_EQ(Sim.portWrites + Sim.portReads, 0u) << major;
+        EXPECT_TRUE(Sim.details.empty());
+        EXPECT_EQ(Sim.panel, "");
+    }
+}
+
+TEST_F(ChipsetTest, AFailedVersionQuerySearchesAnyway)
+{
+    Sim.versionKnown = false;
+    Place(7, 2, PIIX4_USB);
+    EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_YES);
+    EXPECT_EQ(Sim.portReads, 1000u);
+}
+
+TEST_F(ChipsetTest, DeniedPortsCostOneWriteAndWriteNothing)
+{
+    Sim.portsDenied = true;
+    Place(7, 0, PIIX3_BRIDGE);
+    Place(7, 2, PIIX4_USB);
+    EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_UNKNOWN);
+    EXPECT_EQ(Sim.portWrites, 1u);
+    EXPECT_EQ(Sim.portReads, 0u);
+    EXPECT_EQ(Sim.portFaults, 1u);
+    EXPECT_TRUE(Sim.details.empty());
+    EXPECT_EQ(Sim.panel, "");
+}
+
+TEST_F(ChipsetTest, ASearchThatWasDeniedDoesNotTouchThePortsAgain)
+{
+    Place(7, 2, PIIX4_USB);
+    bool denied = true;
+    EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), 0u);
+    EXPECT_TRUE(denied);
+    EXPECT_EQ(Sim.portWrites + Sim.portReads, 0u);
+}
+
+TEST_F(ChipsetTest, AFaultMidSearchKeepsEarlierLinesAndStops)
+{
+    // Bridge at 7.0, no PIIX-3 USB function, PIIX-4 at 7.2 and ALi at 9.0: the searches take
+    // 232, 256, 232, 256 and 234 reads.
+    struct {
+        const char *name;
+        SimOp op;
+        uint32_t call;
+        std::vector<std::string> details;
+        bool paragraph;
+    } const cases[] = {
+        {"first read", SIM_PORT_READ, 1, {}, false},
+        {"last read of the bridge search", SIM_PORT_READ, 232, {}, false},
+        {"in the USB function search", SIM_PORT_READ, 232 + 100, {Bridge}, false},
+        {"in the PIIX-4 search", SIM_PORT_WRITE, 488 + 1, {Bridge, UsbDisabled, Blank}, true},
+        {"in the OPTi search", SIM_PORT_READ, 720 + 256,
+         {Bridge, UsbDisabled, Blank, Piix4, Blank}, true},
+        {"last read of all", SIM_PORT_READ, 976 + 234,
+         {Bridge, UsbDisabled, Blank, Piix4, Blank}, true},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        Place(7, 0, PIIX3_BRIDGE);
+        Place(7, 2, PIIX4_USB);
+        Place(9, 0, ALI_USB);
+        SimFailCall(c.op, c.call);
+        EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_UNKNOWN) << c.name;
+        EXPECT_EQ(Sim.details, c.details) << c.name;
+        EXPECT_EQ(Sim.panel, c.paragraph ? Piix3Paragraph : std::string()) << c.name;
+        EXPECT_EQ(Sim.portFaults, 1u) << c.name;
+        // Nothing after the failed operation: with a failed read the write before it counted.
+        uint32_t attempted = c.op == SIM_PORT_READ ? Sim.portReads : Sim.portWrites;
+        EXPECT_EQ(attempted, c.call) << c.name;
+        EXPECT_EQ(Sim.portWrites, c.call) << c.name;
+    }
+}
+
+TEST_F(ChipsetTest, WithoutTheFaultTheMidSearchMachineIsFullyReported)
+{
+    Place(7, 0, PIIX3_BRIDGE);
+    Place(7, 2, PIIX4_USB);
+    Place(9, 0, ALI_USB);
+    EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_YES);
+    std::vector<std::string> details = {Bridge, UsbDisabled, Blank, Piix4, Blank, Ali, Blank};
+    EXPECT_EQ(Sim.details, details);
+    EXPECT_EQ(Sim.panel, Piix3Paragraph);
+    EXPECT_EQ(Sim.portReads, 232u + 256u + 232u + 256u + 234u);
+}
+
+} // namespace
