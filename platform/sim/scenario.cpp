@@ -1,0 +1,633 @@
+// Reads scenario files into the simulated machine, refusing anything the format does not
+// describe with a message that names the file, the place and the fault.
+#include "platform/sim/scenario.h"
+
+#include <nlohmann/json.hpp>
+
+#include <ctype.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <initializer_list>
+#include <map>
+#include <tuple>
+
+using nlohmann::json;
+
+namespace {
+
+// Builds the document from the parser's events rather than letting the library build it: the
+// library silently keeps the last of two equal keys, and a scenario that says two things must
+// be refused instead.
+struct DocumentBuilder {
+    json *root;
+    std::vector<json *> open;        // the containers being filled, outermost first
+    std::vector<std::string> steps;  // how each open container is reached from its parent
+    json *member = nullptr;          // where the value of the last key read goes
+    std::string memberName;
+    std::string error;
+
+    std::string Where() const
+    {
+        std::string where;
+        for (const std::string &step : steps)
+            where += step;
+        if (!where.empty() && where[0] == '.')
+            where.erase(0, 1);
+        return where.empty() ? "top level" : where;
+    }
+
+    json *Place(json value, std::string *step)
+    {
+        if (open.empty()) {
+            *root = std::move(value);
+            return root;
+        }
+        json &container = *open.back();
+        if (container.is_array()) {
+            *step = "[" + std::to_string(container.size()) + "]";
+            container.push_back(std::move(value));
+            return &container.back();
+        }
+        *step = "." + memberName;
+        *member = std::move(value);
+        return member;
+    }
+
+    bool Value(json value)
+    {
+        std::string step;
+        Place(std::move(value), &step);
+        return true;
+    }
+
+    bool Open(json container)
+    {
+        std::string step;
+        open.push_back(Place(std::move(container), &step));
+        steps.push_back(step);
+        return true;
+    }
+
+    bool Close()
+    {
+        open.pop_back();
+        steps.pop_back();
+        return true;
+    }
+
+    bool null() { return Value(nullptr); }
+    bool boolean(bool value) { return Value(value); }
+    bool number_integer(json::number_integer_t value) { return Value(value); }
+    bool number_unsigned(json::number_unsigned_t value) { return Value(value); }
+    bool number_float(json::number_float_t value, const std::string &) { return Value(value); }
+    bool string(std::string &value) { return Value(std::move(value)); }
+    // Only binary formats produce these; a JSON text never does.
+    bool binary(json::binary_t &) { return false; }
+    bool start_object(std::size_t) { return Open(json::object()); }
+    bool start_array(std::size_t) { return Open(json::array()); }
+    bool end_object() { return Close(); }
+    bool end_array() { return Close(); }
+
+    bool key(std::string &name)
+    {
+        if (open.back()->contains(name)) {
+            error = Where() + ": the key \"" + name + "\" is given twice";
+            return false;
+        }
+        member = &(*open.back())[name];
+        memberName = name;
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &ex)
+    {
+        // The library's text reads "[json.exception.parse_error.101] parse error at line L,
+        // column C: what"; keep "line L, column C" as the place.
+        std::string text = ex.what();
+        const std::string lead = "parse error at ";
+        size_t at = text.find(lead);
+        if (at != std::string::npos)
+            text.erase(0, at + lead.size());
+        size_t colon = text.find(": ");
+        if (colon == std::string::npos)
+            error = "not valid JSON: " + text;
+        else
+            error = text.substr(0, colon) + ": not valid JSON: " + text.substr(colon + 2);
+        return false;
+    }
+};
+
+struct Reader {
+    std::string name;
+    std::string error;
+};
+
+bool Fail(Reader *reader, const std::string &where, const std::string &what)
+{
+    reader->error = reader->name + ": " + (where.empty() ? "top level" : where) + ": " + what;
+    return false;
+}
+
+std::string Member(const std::string &where, const char *key)
+{
+    return where.empty() ? std::string(key) : where + "." + key;
+}
+
+std::string Element(const std::string &where, size_t index)
+{
+    return where + "[" + std::to_string(index) + "]";
+}
+
+// What a value is, for messages.
+std::string Found(const json &value)
+{
+    switch (value.type()) {
+    case json::value_t::object:
+        return "found an object";
+    case json::value_t::array:
+        return "found an array";
+    case json::value_t::null:
+        return "found null";
+    default: {
+        std::string text = value.dump();
+        if (text.size() > 40)
+            text = text.substr(0, 37) + "...";
+        return "found " + text;
+    }
+    }
+}
+
+bool NeedObject(Reader *reader, const json &value, const std::string &where, const char *what)
+{
+    if (value.is_object())
+        return true;
+    return Fail(reader, where, std::string("expected ") + what + ", " + Found(value));
+}
+
+bool NeedArray(Reader *reader, const json &value, const std::string &where, const char *what)
+{
+    if (value.is_array())
+        return true;
+    return Fail(reader, where, std::string("expected ") + what + ", " + Found(value));
+}
+
+// A misspelt key would otherwise describe another machine without a word.
+bool OnlyKeys(Reader *reader, const json &object, const std::string &where,
+              std::initializer_list<const char *> known)
+{
+    for (const auto &item : object.items()) {
+        bool found = false;
+        std::string list;
+        for (const char *key : known) {
+            found = found || item.key() == key;
+            list += std::string(list.empty() ? "" : ", ") + key;
+        }
+        if (!found)
+            return Fail(reader, where, "unknown key \"" + item.key() + "\" (known: " + list + ")");
+    }
+    return true;
+}
+
+bool NeedKey(Reader *reader, const json &object, const std::string &where, const char *key)
+{
+    if (object.contains(key))
+        return true;
+    return Fail(reader, where, std::string("\"") + key + "\" is missing");
+}
+
+bool IsHex(const std::string &text, size_t from)
+{
+    for (size_t i = from; i < text.size(); ++i) {
+        if (!isxdigit((unsigned char)text[i]))
+            return false;
+    }
+    return true;
+}
+
+bool ReadNumber(Reader *reader, const json &value, const std::string &where, uint32_t *out)
+{
+    if (value.is_number_unsigned() && value.get<uint64_t>() <= 0xFFFFFFFFu) {
+        *out = (uint32_t)value.get<uint64_t>();
+        return true;
+    }
+    if (value.is_string()) {
+        const std::string &text = value.get_ref<const std::string &>();
+        if (text.size() > 2 && text.size() <= 10 && text.compare(0, 2, "0x") == 0 &&
+            IsHex(text, 2)) {
+            *out = (uint32_t)strtoul(text.c_str() + 2, nullptr, 16);
+            return true;
+        }
+    }
+    return Fail(reader, where,
+                "expected a number from 0 to 4294967295 or a text \"0x\" and 1 to 8 hex digits, " +
+                    Found(value));
+}
+
+bool ReadLimited(Reader *reader, const json &value, const std::string &where, uint32_t highest,
+                 const char *what, uint32_t *out)
+{
+    if (!ReadNumber(reader, value, where, out))
+        return false;
+    if (*out <= highest)
+        return true;
+    return Fail(reader, where,
+                std::string(what) + " " + std::to_string(*out) + " is outside 0-" +
+                    std::to_string(highest));
+}
+
+// The text as the program sees it: a C string ends at its first NUL.
+std::string CText(const std::string &text)
+{
+    return text.substr(0, text.find('\0'));
+}
+
+bool ReadText(Reader *reader, const json &value, const std::string &where, std::string *out)
+{
+    if (!value.is_string())
+        return Fail(reader, where, "expected a text, " + Found(value));
+    *out = CText(value.get_ref<const std::string &>());
+    return true;
+}
+
+// {"bytes": "HEX"}: exactly the bytes given, two hex digits each.
+bool ReadBytes(Reader *reader, const json &value, const std::string &where, std::string *out)
+{
+    if (!OnlyKeys(reader, value, where, {"bytes"}) || !NeedKey(reader, value, where, "bytes"))
+        return false;
+    const json &hex = value["bytes"];
+    std::string at = Member(where, "bytes");
+    if (!hex.is_string())
+        return Fail(reader, at, "expected a text of hex digits, " + Found(hex));
+    const std::string &text = hex.get_ref<const std::string &>();
+    if (text.size() % 2 != 0 || !IsHex(text, 0))
+        return Fail(reader, at, "expected pairs of hex digits, " + Found(hex));
+    out->clear();
+    for (size_t i = 0; i < text.size(); i += 2)
+        out->push_back((char)strtoul(text.substr(i, 2).c_str(), nullptr, 16));
+    return true;
+}
+
+bool ReadVersion(Reader *reader, const json &value, SimMachine *machine)
+{
+    const std::string where = "version";
+    if (!NeedObject(reader, value, where, "an object") ||
+        !OnlyKeys(reader, value, where, {"major", "minor", "build", "platform", "csd"}))
+        return false;
+    machine->versionKnown = true;
+    const struct {
+        const char *key;
+        uint32_t *field;
+    } numbers[] = {
+        {"major", &machine->version.major},
+        {"minor", &machine->version.minor},
+        {"build", &machine->version.build},
+        {"platform", &machine->version.platform},
+    };
+    for (const auto &number : numbers) {
+        if (value.contains(number.key) &&
+            !ReadNumber(reader, value[number.key], Member(where, number.key), number.field))
+            return false;
+    }
+    if (value.contains("csd")) {
+        std::string csd;
+        if (!ReadText(reader, value["csd"], Member(where, "csd"), &csd))
+            return false;
+        csd = SimUtf8ToCp1252(csd);
+        if (csd.size() >= sizeof machine->version.csd)
+            return Fail(reader, Member(where, "csd"),
+                        "the service-pack text holds " + std::to_string(csd.size()) +
+                            " characters, at most 127 fit");
+        strcpy(machine->version.csd, csd.c_str());
+    }
+    return true;
+}
+
+bool ReadRegistryValue(Reader *reader, const json &value, const std::string &where,
+                       SimRegistryValue *out)
+{
+    out->keyOpens = true;
+    if (value.is_null())
+        return true;
+    out->present = true;
+    if (value.is_string()) {
+        out->bytes = SimUtf8ToCp1252(CText(value.get_ref<const std::string &>()));
+        out->bytes.push_back('\0');
+        return true;
+    }
+    if (value.is_object())
+        return ReadBytes(reader, value, where, &out->bytes);
+    return Fail(reader, where, "expected a text, null or {\"bytes\": \"HEX\"}, " + Found(value));
+}
+
+bool ReadRegistry(Reader *reader, const json &value, SimMachine *machine)
+{
+    const std::string where = "registry";
+    if (!NeedObject(reader, value, where, "an object") ||
+        !OnlyKeys(reader, value, where, {"9x", "nt"}))
+        return false;
+    if (value.contains("9x") &&
+        !ReadRegistryValue(reader, value["9x"], Member(where, "9x"), &machine->registry9x))
+        return false;
+    if (value.contains("nt") &&
+        !ReadRegistryValue(reader, value["nt"], Member(where, "nt"), &machine->registryNt))
+        return false;
+    return true;
+}
+
+bool ReadPorts(Reader *reader, const json &value, SimMachine *machine)
+{
+    if (value == "allowed" || value == "denied") {
+        machine->portsDenied = value == "denied";
+        return true;
+    }
+    return Fail(reader, "ports", "expected \"allowed\" or \"denied\", " + Found(value));
+}
+
+bool ReadPci(Reader *reader, const json &value, SimMachine *machine)
+{
+    if (!NeedArray(reader, value, "pci", "an array of functions"))
+        return false;
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t>, size_t> seen;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const json &entry = value[i];
+        const std::string where = Element("pci", i);
+        if (!NeedObject(reader, entry, where, "{\"bus\", \"device\", \"function\", \"id\"}") ||
+            !OnlyKeys(reader, entry, where, {"bus", "device", "function", "id"}) ||
+            !NeedKey(reader, entry, where, "device") ||
+            !NeedKey(reader, entry, where, "function") || !NeedKey(reader, entry, where, "id"))
+            return false;
+        SimPciFunction function;
+        if ((entry.contains("bus") &&
+             !ReadLimited(reader, entry["bus"], Member(where, "bus"), 255, "bus", &function.bus)) ||
+            !ReadLimited(reader, entry["device"], Member(where, "device"), 31, "device",
+                         &function.device) ||
+            !ReadLimited(reader, entry["function"], Member(where, "function"), 7, "function",
+                         &function.function) ||
+            !ReadNumber(reader, entry["id"], Member(where, "id"), &function.id))
+            return false;
+        auto address = std::make_tuple(function.bus, function.device, function.function);
+        auto earlier = seen.find(address);
+        if (earlier != seen.end())
+            return Fail(reader, where,
+                        "bus " + std::to_string(function.bus) + ", device " +
+                            std::to_string(function.device) + ", function " +
+                            std::to_string(function.function) + " is already given by " +
+                            Element("pci", earlier->second));
+        seen[address] = i;
+        machine->pci.push_back(function);
+    }
+    return true;
+}
+
+bool ReadHcd(Reader *reader, const json &value, SimMachine *machine)
+{
+    if (!NeedArray(reader, value, "hcd", "an array of host controller devices"))
+        return false;
+    std::map<uint32_t, size_t> seen;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const json &entry = value[i];
+        const std::string where = Element("hcd", i);
+        uint32_t index;
+        if (!NeedObject(reader, entry, where, "{\"index\", \"driverKey\"}") ||
+            !OnlyKeys(reader, entry, where, {"index", "driverKey"}) ||
+            !NeedKey(reader, entry, where, "index") ||
+            !NeedKey(reader, entry, where, "driverKey") ||
+            !ReadLimited(reader, entry["index"], Member(where, "index"), 9, "index", &index))
+            return false;
+        auto earlier = seen.find(index);
+        if (earlier != seen.end())
+            return Fail(reader, Member(where, "index"),
+                        "index " + std::to_string(index) + " is already given by " +
+                            Element("hcd", earlier->second));
+        seen[index] = i;
+
+        SimHcd hcd;
+        hcd.index = (int)index;
+        const json &key = entry["driverKey"];
+        const std::string at = Member(where, "driverKey");
+        if (key.is_string()) {
+            hcd.reply = HcdDriverKeyReply(CText(key.get_ref<const std::string &>()));
+            hcd.requestSucceeds = !hcd.reply.empty();
+        } else if (key.is_object()) {
+            if (!ReadBytes(reader, key, at, &hcd.reply))
+                return false;
+            if (hcd.reply.size() > 256)
+                return Fail(reader, at,
+                            "a reply of " + std::to_string(hcd.reply.size()) +
+                                " bytes does not fit the 256-byte buffer");
+            hcd.requestSucceeds = true;
+        } else if (!key.is_null()) {
+            return Fail(reader, at, "expected a text, null or {\"bytes\": \"HEX\"}, " + Found(key));
+        }
+        hcd.replyCount = (uint32_t)hcd.reply.size();
+        machine->hcds.push_back(hcd);
+    }
+    return true;
+}
+
+// A property value as the configuration manager hands it out: the code page 1252 text and
+// its terminator.
+std::string PropertyText(const std::string &utf8)
+{
+    return SimUtf8ToCp1252(utf8) + '\0';
+}
+
+bool ReadNode(Reader *reader, const json &value, const std::string &where, int parent,
+              std::vector<SimNode> *nodes)
+{
+    if (!NeedObject(reader, value, where, "a device node") ||
+        !OnlyKeys(reader, value, where, {"driver", "hardwareId", "description", "children"}))
+        return false;
+    // Children are appended behind this node while it is read, so it is kept by index.
+    int index = (int)nodes->size();
+    nodes->push_back(SimNode());
+    (*nodes)[index].parent = parent;
+    if (parent >= 0)
+        (*nodes)[parent].children.push_back(index);
+
+    std::string text;
+    if (value.contains("driver")) {
+        if (!ReadText(reader, value["driver"], Member(where, "driver"), &text))
+            return false;
+        (*nodes)[index].hasDriver = true;
+        (*nodes)[index].driver = PropertyText(text);
+    }
+    if (value.contains("description")) {
+        if (!ReadText(reader, value["description"], Member(where, "description"), &text))
+            return false;
+        (*nodes)[index].hasDescription = true;
+        (*nodes)[index].description = PropertyText(text);
+    }
+    if (value.contains("hardwareId")) {
+        const json &ids = value["hardwareId"];
+        const std::string at = Member(where, "hardwareId");
+        std::string multi;
+        if (ids.is_array()) {
+            for (size_t i = 0; i < ids.size(); ++i) {
+                if (!ReadText(reader, ids[i], Element(at, i), &text))
+                    return false;
+                multi += PropertyText(text);
+            }
+        } else {
+            if (!ReadText(reader, ids, at, &text))
+                return false;
+            multi = PropertyText(text);
+        }
+        (*nodes)[index].hasHardwareId = true;
+        (*nodes)[index].hardwareId = multi + '\0';
+    }
+    if (value.contains("children")) {
+        const json &children = value["children"];
+        const std::string at = Member(where, "children");
+        if (!NeedArray(reader, children, at, "an array of device nodes"))
+            return false;
+        for (size_t i = 0; i < children.size(); ++i) {
+            if (!ReadNode(reader, children[i], Element(at, i), index, nodes))
+                return false;
+        }
+    }
+    return true;
+}
+
+const char *const CfgMgrFunctions[] = {
+    "CM_Locate_DevNodeA", "CM_Get_DevNode_Registry_PropertyA", "CM_Get_Child",
+    "CM_Get_Sibling",     "CM_Get_Parent",
+};
+
+bool ReadCfgMgr(Reader *reader, const json &value, SimMachine *machine)
+{
+    const std::string where = "cfgmgr";
+    if (!NeedObject(reader, value, where, "an object") ||
+        !OnlyKeys(reader, value, where, {"missing", "root", "tree"}))
+        return false;
+    SimCfgMgr &cfgmgr = machine->cfgmgr;
+    cfgmgr.present = true;
+    if (value.contains("missing")) {
+        const json &missing = value["missing"];
+        const std::string at = Member(where, "missing");
+        if (!NeedArray(reader, missing, at, "an array of function names"))
+            return false;
+        for (size_t i = 0; i < missing.size(); ++i) {
+            std::string name;
+            if (!ReadText(reader, missing[i], Element(at, i), &name))
+                return false;
+            bool known = false;
+            std::string list;
+            for (const char *function : CfgMgrFunctions) {
+                known = known || name == function;
+                list += std::string(list.empty() ? "" : ", ") + function;
+            }
+            if (!known)
+                return Fail(reader, Element(at, i),
+                            "\"" + name + "\" is none of the five functions (" + list + ")");
+            cfgmgr.missing.push_back(name);
+        }
+    }
+    if (value.contains("root")) {
+        if (!value["root"].is_boolean())
+            return Fail(reader, Member(where, "root"), "expected false or true, " +
+                                                           Found(value["root"]));
+        cfgmgr.rootLocates = value["root"].get<bool>();
+    }
+    if (value.contains("tree"))
+        return ReadNode(reader, value["tree"], Member(where, "tree"), -1, &cfgmgr.nodes);
+    cfgmgr.nodes.push_back(SimNode());
+    return true;
+}
+
+// Code points of a UTF-8 text that the JSON reader has already checked.
+std::vector<uint32_t> CodePoints(const std::string &utf8)
+{
+    std::vector<uint32_t> codes;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = (unsigned char)utf8[i];
+        size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k)
+            code = (code << 6) | ((unsigned char)utf8[i + k] & 0x3F);
+        codes.push_back(code);
+        i += extra + 1;
+    }
+    return codes;
+}
+
+void PutUnit(std::string *out, uint32_t unit)
+{
+    out->push_back((char)(unit & 0xFF));
+    out->push_back((char)((unit >> 8) & 0xFF));
+}
+
+}  // namespace
+
+std::string HcdDriverKeyReply(const std::string &utf8)
+{
+    std::string text;
+    for (uint32_t code : CodePoints(utf8)) {
+        if (code >= 0x10000) {
+            PutUnit(&text, 0xD800 + ((code - 0x10000) >> 10));
+            PutUnit(&text, 0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            PutUnit(&text, code);
+        }
+    }
+    PutUnit(&text, 0);
+    uint32_t total = 4 + (uint32_t)text.size();
+    if (total > 256)
+        return std::string();
+    std::string reply;
+    PutUnit(&reply, total & 0xFFFF);
+    PutUnit(&reply, total >> 16);
+    return reply + text;
+}
+
+bool ParseScenario(const std::string &text, const std::string &name, SimMachine *machine,
+                   std::string *error)
+{
+    json document;
+    DocumentBuilder builder;
+    builder.root = &document;
+    if (!json::sax_parse(text, &builder)) {
+        *error = name + ": " + builder.error;
+        return false;
+    }
+    Reader reader;
+    reader.name = name;
+    bool ok = NeedObject(&reader, document, "", "an object") &&
+              OnlyKeys(&reader, document, "",
+                       {"version", "registry", "ports", "pci", "hcd", "cfgmgr"}) &&
+              (!document.contains("version") || ReadVersion(&reader, document["version"], machine)) &&
+              (!document.contains("registry") ||
+               ReadRegistry(&reader, document["registry"], machine)) &&
+              (!document.contains("ports") || ReadPorts(&reader, document["ports"], machine)) &&
+              (!document.contains("pci") || ReadPci(&reader, document["pci"], machine)) &&
+              (!document.contains("hcd") || ReadHcd(&reader, document["hcd"], machine)) &&
+              (!document.contains("cfgmgr") || ReadCfgMgr(&reader, document["cfgmgr"], machine));
+    if (!ok)
+        *error = reader.error;
+    return ok;
+}
+
+bool ReadScenarioFile(const std::string &path, SimMachine *machine, std::string *error)
+{
+    FILE *file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *error = path + ": cannot be opened: " + strerror(errno);
+        return false;
+    }
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    bool failed = ferror(file) != 0;
+    int cause = errno;
+    fclose(file);
+    if (failed) {
+        *error = path + ": cannot be read: " + strerror(cause);
+        return false;
+    }
+    return ParseScenario(text, path, machine, error);
+}
