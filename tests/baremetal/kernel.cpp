@@ -1,0 +1,265 @@
+// The bare-metal test kernel: the program's own chipset probe and port instructions run on the
+// machine it boots on, with a platform layer just big enough for them, and the report goes out
+// over the first serial port before the kernel ends the emulator.
+#include "platform/platform.h"
+#include "platform/x86/portio.h"
+#include "probes/chipset.h"
+#include "report/report.h"
+
+#include <stddef.h>
+
+enum : uint16_t {
+    SERIAL_PORT = 0x3F8,
+    // QEMU's isa-debug-exit device, placed there by the test's command line.
+    DEBUG_EXIT_PORT = 0xF4,
+};
+
+enum : uint8_t {
+    SERIAL_LINE_STATUS = 5,
+    SERIAL_TRANSMIT_EMPTY = 0x20,
+    // The emulator exits with status 2 * value + 1: 67 says the kernel reached its end.
+    DEBUG_EXIT_DONE = 0x21,
+};
+
+static uint32_t PortWrites;
+static uint32_t PortReads;
+static char Panel[PANEL_TEXT_SIZE];
+
+// Byte-wide port access is the serial line's and the exit device's, never the probe's.
+static inline void OutByte(uint16_t port, uint8_t value)
+{
+    __asm__ __volatile__("outb %0, %w1" : : "a"(value), "Nd"(port));
+}
+
+static inline uint8_t InByte(uint16_t port)
+{
+    uint8_t value;
+    __asm__ __volatile__("inb %w1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+static void SerialInit()
+{
+    OutByte(SERIAL_PORT + 1, 0x00);  // no interrupts
+    OutByte(SERIAL_PORT + 3, 0x80);  // divisor latch
+    OutByte(SERIAL_PORT + 0, 0x01);  // 115200 baud
+    OutByte(SERIAL_PORT + 1, 0x00);
+    OutByte(SERIAL_PORT + 3, 0x03);  // 8 bits, no parity, one stop bit
+}
+
+static void SerialPut(char c)
+{
+    while (!(InByte(SERIAL_PORT + SERIAL_LINE_STATUS) & SERIAL_TRANSMIT_EMPTY)) {
+    }
+    OutByte(SERIAL_PORT, (uint8_t)c);
+}
+
+static void SerialWrite(const char *text)
+{
+    while (*text)
+        SerialPut(*text++);
+}
+
+// Each report item stays on one line, escaped as the simulator's report escapes it.
+static void SerialWriteEscaped(const char *text)
+{
+    static const char Hex[] = "0123456789abcdef";
+    for (; *text; ++text) {
+        unsigned char c = (unsigned char)*text;
+        if (c == '\r') {
+            SerialWrite("\\r");
+        } else if (c == '\n') {
+            SerialWrite("\\n");
+        } else if (c == '\t') {
+            SerialWrite("\\t");
+        } else if (c == '\\') {
+            SerialWrite("\\\\");
+        } else if (c < 0x20 || c > 0x7E) {
+            SerialWrite("\\x");
+            SerialPut(Hex[c >> 4]);
+            SerialPut(Hex[c & 15]);
+        } else {
+            SerialPut((char)c);
+        }
+    }
+}
+
+// Writes the number in decimal, or in hexadecimal with at least `digits` digits.
+static void FormatNumber(char *out, uint32_t value, bool hex, int digits)
+{
+    char reversed[12];
+    int count = 0;
+    uint32_t base = hex ? 16 : 10;
+    do {
+        reversed[count++] = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    while (count < digits && count < (int)sizeof reversed)
+        reversed[count++] = '0';
+    while (count > 0)
+        *out++ = reversed[--count];
+    *out = '\0';
+}
+
+static void SerialWriteNumber(uint32_t value)
+{
+    char text[12];
+    FormatNumber(text, value, false, 1);
+    SerialWrite(text);
+}
+
+// The platform layer: only what the chipset probe, the version query and the sinks ask for.
+
+bool PlatformGetVersion(VersionRecord *record)
+{
+    *record = VersionRecord();
+    record->major = 4;
+    record->minor = 10;
+    record->build = 0x040A08AE;
+    record->platform = PLATFORM_WIN32_WINDOWS;
+    return true;
+}
+
+bool PlatformPortWrite32(uint16_t port, uint32_t value)
+{
+    PortSite site;
+    ++PortWrites;
+    PortOut32(port, value, &site);
+    return true;
+}
+
+bool PlatformPortRead32(uint16_t port, uint32_t *value)
+{
+    PortSite site;
+    ++PortReads;
+    *value = PortIn32(port, &site);
+    return true;
+}
+
+static const struct {
+    uint32_t number;
+    const char *text;
+} Catalogue[] = {
+#include "report/catalogue_table.inc"
+};
+
+uint32_t PlatformLoadMessage(uint32_t number, char *buffer, uint32_t capacity)
+{
+    if (capacity == 0)
+        return 0;
+    buffer[0] = '\0';
+    for (const auto &entry : Catalogue) {
+        if (entry.number != number)
+            continue;
+        uint32_t length = 0;
+        while (entry.text[length] != '\0' && length < capacity - 1) {
+            buffer[length] = entry.text[length];
+            ++length;
+        }
+        buffer[length] = '\0';
+        return length;
+    }
+    return 0;
+}
+
+// The conversions the catalogue's formats use: %s, %d and %x with a width or precision.
+void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list args)
+{
+    uint32_t used = 0;
+    auto put = [&](char c) {
+        if (used + 1 < capacity)
+            out[used++] = c;
+    };
+    while (*format) {
+        if (*format != '%') {
+            put(*format++);
+            continue;
+        }
+        ++format;
+        int digits = 0;
+        while ((*format >= '0' && *format <= '9') || *format == '.') {
+            digits = *format == '.' ? 0 : digits * 10 + (*format - '0');
+            ++format;
+        }
+        char number[12];
+        const char *text = number;
+        switch (*format) {
+        case 's':
+            text = va_arg(args, const char *);
+            break;
+        case 'd': {
+            int32_t value = va_arg(args, int32_t);
+            if (value < 0)
+                put('-');
+            FormatNumber(number, value < 0 ? 0u - (uint32_t)value : (uint32_t)value, false,
+                         digits);
+            break;
+        }
+        case 'x':
+            FormatNumber(number, va_arg(args, uint32_t), true, digits);
+            break;
+        default:
+            number[0] = *format;
+            number[1] = '\0';
+            break;
+        }
+        if (*format)
+            ++format;
+        while (*text)
+            put(*text++);
+    }
+    out[used] = '\0';
+}
+
+void PlatformSetControlText(Window, int control, const char *text)
+{
+    if (control != IDC_MORE_INFO)
+        return;
+    size_t length = 0;
+    while (text[length] != '\0' && length < sizeof Panel - 1) {
+        Panel[length] = text[length];
+        ++length;
+    }
+    Panel[length] = '\0';
+}
+
+void PlatformAddListItem(Window, int control, const char *text)
+{
+    if (control != IDC_DETAILS_LIST)
+        return;
+    SerialWrite("detail: ");
+    SerialWriteEscaped(text);
+    SerialWrite("\n");
+}
+
+static const char *RatingName(SupportFlags rating)
+{
+    switch (rating) {
+    case SUPPORT_YES:
+        return "SUPPORT_YES";
+    case SUPPORT_MAYBE:
+        return "SUPPORT_MAYBE";
+    case SUPPORT_NO:
+        return "SUPPORT_NO";
+    case SUPPORT_UNKNOWN:
+        return "SUPPORT_UNKNOWN";
+    }
+    return "several bits";
+}
+
+extern "C" void KernelMain()
+{
+    SerialInit();
+    SerialWrite("chipset probe on bare metal\n");
+    SupportFlags rating = ProbeChipset(nullptr);
+    SerialWrite("panel: ");
+    SerialWriteEscaped(Panel);
+    SerialWrite("\nrating: ");
+    SerialWrite(RatingName(rating));
+    SerialWrite("\nports: writes=");
+    SerialWriteNumber(PortWrites);
+    SerialWrite(" reads=");
+    SerialWriteNumber(PortReads);
+    SerialWrite("\nend\n");
+    OutByte(DEBUG_EXIT_PORT, DEBUG_EXIT_DONE);
+}
