@@ -167,7 +167,9 @@ TEST_P(OsTable, LinesParagraphAndRating)
 {
     const OsCase &c = GetParam();
     SetVersion(c.platform, c.major, c.minor, c.build, c.csd);
-    // The release's own key gets the value, the other key a decoy that must not be shown.
+    // The release's own key gets the value, the other key a decoy that must not be shown. The
+    // simulated registry answers only the value name that belongs to each key, so a text shown
+    // also proves the name asked for.
     bool ntKey = c.platform == PLATFORM_WIN32_NT && c.major != 0;
     SimRegistryValue &own = ntKey ? Sim.registryNt : Sim.registry9x;
     SimRegistryValue &other = ntKey ? Sim.registry9x : Sim.registryNt;
