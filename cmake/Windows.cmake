@@ -30,7 +30,7 @@ set_source_files_properties(${QORVALIN_RC} PROPERTIES OBJECT_DEPENDS
 target_compile_options(qorvalin PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-Os -Wall -Wextra -fno-exceptions -fno-rtti
         -fno-threadsafe-statics -fno-asynchronous-unwind-tables
-        -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections>)
+        -fno-tree-loop-distribute-patterns -ffunction-sections -fno-ident>)
 # The runtime's own loops must not be turned back into calls to the functions they implement.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/win32/crt.cpp PROPERTIES
     COMPILE_OPTIONS "-fno-builtin;-ffreestanding")
