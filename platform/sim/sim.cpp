@@ -244,11 +244,21 @@ static const SimNode *NodeOf(uint32_t handle)
     return &Sim.cfgmgr.nodes[handle - 1];
 }
 
+static bool SucceedsWithoutNode(SimOp op)
+{
+    for (SimOp silent : Sim.cfgmgr.successWithoutNode) {
+        if (silent == op)
+            return true;
+    }
+    return false;
+}
+
 static uint32_t PLATFORM_API SimLocateDevNode(uint32_t *node, const char *deviceId, uint32_t)
 {
-    if (Fails(SIM_CM_LOCATE) || deviceId != nullptr || !Sim.cfgmgr.rootLocates ||
-        Sim.cfgmgr.nodes.empty())
+    if (Fails(SIM_CM_LOCATE) || deviceId != nullptr)
         return CR_FAILURE;
+    if (!Sim.cfgmgr.rootLocates || Sim.cfgmgr.nodes.empty())
+        return SucceedsWithoutNode(SIM_CM_LOCATE) ? CR_SUCCESS : CR_FAILURE;
     *node = 1;
     return CR_SUCCESS;
 }
@@ -304,7 +314,7 @@ static uint32_t Relative(SimOp op, uint32_t *out, uint32_t node)
         }
     }
     if (found < 0)
-        return CR_NO_SUCH_DEVNODE;
+        return SucceedsWithoutNode(op) ? CR_SUCCESS : CR_NO_SUCH_DEVNODE;
     *out = (uint32_t)found + 1;
     return CR_SUCCESS;
 }

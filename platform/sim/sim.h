@@ -76,6 +76,9 @@ struct SimCfgMgr {
     bool rootLocates = true;
     std::vector<std::string> missing;  // function names the library lacks
     std::vector<SimNode> nodes;        // nodes[0] is the root
+    // Calls (SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT) that, with no node to
+    // give, report CR_SUCCESS and leave the out-parameter as it was, as Wine's CM_Get_Child does.
+    std::vector<SimOp> successWithoutNode;
 };
 
 struct SimFault {
