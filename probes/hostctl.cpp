@@ -1,7 +1,239 @@
-// The host controller enumeration (placeholder until the device-tree search lands).
+// The host controller enumeration: each loaded host controller driver, its node in the
+// configuration manager's device tree, and the vendor, IDs and description the node holds.
 #include "probes/hostctl.h"
 
-SupportFlags ProbeHostControllers(Window, SupportFlags)
+#include "probes/hexparse.h"
+#include "probes/os.h"
+#include "probes/vendors.h"
+#include "report/report.h"
+
+#include <string.h>
+
+enum : uint32_t {
+    HCD_COUNT = 10,
+    IOCTL_GET_HCD_DRIVERKEY_NAME = 0x220424,
+    REPLY_NAME_OFFSET = 4,  // the UTF-16 name follows the 4-byte ActualLength
+    CR_SUCCESS = 0,
+    CM_DRP_DEVICEDESC = 1,
+    CM_DRP_HARDWAREID = 2,
+    CM_DRP_DRIVER = 10,
+};
+
+// A device node of the configuration manager; 0 is no node.
+typedef uint32_t DevNode;
+
+typedef uint32_t(PLATFORM_API *LocateDevNodeFunction)(DevNode *node, const char *deviceId,
+                                                        uint32_t flags);
+typedef uint32_t(PLATFORM_API *GetPropertyFunction)(DevNode node, uint32_t property,
+                                                      uint32_t *type, void *buffer,
+                                                      uint32_t *length, uint32_t flags);
+typedef uint32_t(PLATFORM_API *GetRelativeFunction)(DevNode *relative, DevNode node,
+                                                      uint32_t flags);
+
+struct CfgMgr {
+    LocateDevNodeFunction locate;
+    GetPropertyFunction property;
+    GetRelativeFunction child;
+    GetRelativeFunction sibling;
+    GetRelativeFunction parent;
+};
+
+void GetHcdDriverKeyName(DeviceHandle device, char *name)
 {
-    return SUPPORT_UNKNOWN;
+    name[0] = '\0';
+    // The host controller drivers of the first Windows 95 releases do not know the request.
+    if (IsEarlyWindows95())
+        return;
+    uint8_t reply[HCD_REPLY_SIZE];
+    memset(reply, 0, sizeof reply);
+    uint32_t returned = 0;
+    if (!PlatformDeviceRequest(device, IOCTL_GET_HCD_DRIVERKEY_NAME, reply, sizeof reply,
+                               sizeof reply, &returned))
+        return;
+    // The driver's count may overstate the reply or cut it mid-character, and its text may
+    // lack a terminator: take whole UTF-16 units from the bytes it returned that lie within
+    // the buffer, up to the first terminator.
+    uint32_t count = returned < sizeof reply ? returned : (uint32_t)sizeof reply;
+    uint16_t text[(HCD_REPLY_SIZE - REPLY_NAME_OFFSET) / 2 + 1];
+    uint32_t units = 0;
+    for (uint32_t at = REPLY_NAME_OFFSET; at + 1 < count; at += 2) {
+        uint16_t unit = (uint16_t)(reply[at] | reply[at + 1] << 8);
+        if (unit == 0)
+            break;
+        text[units++] = unit;
+    }
+    text[units] = 0;
+    if (units == 0)
+        return;
+    PlatformWideToAnsi(text, name, count);
+}
+
+static bool LookUpCfgMgr(LibraryHandle library, CfgMgr *cm)
+{
+    cm->locate = (LocateDevNodeFunction)PlatformGetProcAddress(library, "CM_Locate_DevNodeA");
+    cm->property = (GetPropertyFunction)PlatformGetProcAddress(
+        library, "CM_Get_DevNode_Registry_PropertyA");
+    cm->child = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Child");
+    cm->sibling = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Sibling");
+    cm->parent = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Parent");
+    return cm->locate != nullptr && cm->property != nullptr && cm->child != nullptr &&
+           cm->sibling != nullptr && cm->parent != nullptr;
+}
+
+// A configuration manager may report success without writing the node (Wine's CM_Get_Child
+// does); that answer, like a null node, means there is none.
+static DevNode Relative(GetRelativeFunction get, DevNode node)
+{
+    DevNode relative = 0;
+    if (get(&relative, node, 0) != CR_SUCCESS)
+        return 0;
+    return relative;
+}
+
+// Reads a text property into size bytes. A value that is not terminated within them did not
+// fit, whatever the configuration manager answered, and counts as not read.
+static bool ReadProperty(const CfgMgr *cm, DevNode node, uint32_t property, char *buffer,
+                         uint32_t size)
+{
+    memset(buffer, 0, size);
+    uint32_t length = size;
+    if (cm->property(node, property, nullptr, buffer, &length, 0) != CR_SUCCESS)
+        return false;
+    for (uint32_t i = 0; i < size; ++i) {
+        if (buffer[i] == '\0')
+            return true;
+    }
+    return false;
+}
+
+// Depth first in pre-order from the root: down to the first child, else across to the next
+// sibling, else up until an ancestor has a next sibling.
+static DevNode FindDriverNode(const CfgMgr *cm, DevNode root, const char *driverKeyName,
+                              char *property)
+{
+    // Every move, down, across or up, spends a step, so that a tree whose links form a cycle
+    // cannot keep the search going for ever; real trees hold a few hundred nodes.
+    uint32_t steps = 0;
+    DevNode node = root;
+    while (steps++ < MAX_TREE_STEPS) {
+        if (ReadProperty(cm, node, CM_DRP_DRIVER, property, PROPERTY_SIZE) &&
+            strcmp(property, driverKeyName) == 0)
+            return node;
+        DevNode next = Relative(cm->child, node);
+        if (next == 0)
+            next = Relative(cm->sibling, node);
+        while (next == 0) {
+            node = Relative(cm->parent, node);
+            if (node == 0 || steps++ >= MAX_TREE_STEPS)
+                return 0;
+            next = Relative(cm->sibling, node);
+        }
+        node = next;
+    }
+    return 0;
+}
+
+static void ReportNode(Window window, const CfgMgr *cm, DevNode node, char *property)
+{
+    if (ReadProperty(cm, node, CM_DRP_HARDWAREID, property, PROPERTY_SIZE))
+        ReportControllerVendor(window, property);
+    // The TAB in front indents the description under the vendor line.
+    property[0] = '\t';
+    if (ReadProperty(cm, node, CM_DRP_DEVICEDESC, property + 1, PROPERTY_SIZE - 1))
+        AddDetailText(window, property);
+    AddBlankDetail(window);
+}
+
+SupportFlags ReportHostController(Window window, const char *driverKeyName)
+{
+    // Older releases lack the library, so it is linked at run time.
+    LibraryHandle library = PlatformLoadLibrary("CfgMgr32.dll");
+    if (library == nullptr)
+        return SUPPORT_MAYBE;
+    SupportFlags result = SUPPORT_MAYBE;
+    CfgMgr cm;
+    DevNode root = 0;
+    if (LookUpCfgMgr(library, &cm) && cm.locate(&root, nullptr, 0) == CR_SUCCESS && root != 0) {
+        char property[PROPERTY_SIZE];
+        DevNode node = FindDriverNode(&cm, root, driverKeyName, property);
+        if (node != 0) {
+            ReportNode(window, &cm, node, property);
+            result = SUPPORT_YES;
+        }
+    }
+    PlatformFreeLibrary(library);
+    return result;
+}
+
+void ReportControllerVendor(Window window, char *hardwareId)
+{
+    for (char *c = hardwareId; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z')
+            *c = (char)(*c - 'A' + 'a');
+    }
+    char *vendorField = strstr(hardwareId, "ven_");
+    if (vendorField == nullptr) {
+        AddDetail(window, MSG_HC_UNIDENTIFIED);
+        return;
+    }
+    int32_t vendorId = HexToLong(vendorField + 4, nullptr);
+    const PciVendor *vendor = FindPciVendor(vendorId);
+    const char *vendorName = vendor != nullptr ? vendor->name : "Unknown";
+    char *deviceField = strstr(vendorField + 4, "dev_");
+    if (deviceField != nullptr) {
+        int32_t deviceId = HexToLong(deviceField + 4, nullptr);
+        AddDetail(window, MSG_HC_VENDOR_DEVICE, vendorName, (uint32_t)vendorId,
+                  (uint32_t)deviceId);
+    } else {
+        AddDetail(window, MSG_HC_VENDOR, vendorName, (uint32_t)vendorId);
+    }
+}
+
+// With no host controller device at all, releases whose USB support comes without these
+// drivers (NT 4.0, the first Windows 95 releases) leave the question open.
+static SupportFlags RateNothingOpened()
+{
+    VersionRecord version;
+    if (!PlatformGetVersion(&version))
+        return SUPPORT_NO;
+    if (version.platform == PLATFORM_WIN32_NT && version.major < 5)
+        return SUPPORT_UNKNOWN;
+    if (version.platform == PLATFORM_WIN32_WINDOWS &&
+        (version.major < 4 || (version.major == 4 && version.minor == 0)))
+        return SUPPORT_UNKNOWN;
+    return SUPPORT_NO;
+}
+
+SupportFlags ProbeHostControllers(Window window, SupportFlags chipsetFlags)
+{
+    SupportFlags rating = SUPPORT_NO;
+    for (uint32_t index = 0; index < HCD_COUNT; ++index) {
+        char path[] = "\\\\.\\HCD0";
+        path[sizeof path - 2] = (char)('0' + index);
+        DeviceHandle device = PlatformOpenDevice(path);
+        if (device == nullptr)
+            continue;
+        char name[HCD_NAME_SIZE];
+        memset(name, 0, sizeof name);
+        GetHcdDriverKeyName(device, name);
+        if (name[0] == '\0')
+            rating |= SUPPORT_MAYBE;
+        else
+            rating |= ReportHostController(window, name);
+        PlatformCloseDevice(device);
+    }
+    if (rating & SUPPORT_YES) {
+        rating &= ~(SUPPORT_MAYBE | SUPPORT_NO | SUPPORT_UNKNOWN);
+    } else if (rating & SUPPORT_MAYBE) {
+        // Controllers answered but none was found in the device tree; say so only when the
+        // chipset probe could not tell either.
+        rating = SUPPORT_YES;
+        if (chipsetFlags == SUPPORT_UNKNOWN) {
+            AddDetail(window, MSG_HC_UNIDENTIFIED);
+            AddBlankDetail(window);
+        }
+    }
+    if (rating & SUPPORT_NO)
+        return RateNothingOpened();
+    return rating;
 }

@@ -1,0 +1,651 @@
+// The host controller enumeration against simulated drivers and device trees: the vendor line,
+// the driver's reply, the tree search, the rating and what was asked of the platform.
+#include "platform/sim/sim.h"
+#include "probes/hostctl.h"
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+Window const TheWindow = (Window)0x1;
+
+const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
+const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
+const char PiixId[] = "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01";
+const char PiixLine[] = "Found Intel Corporation (8086) USB host controller device 7112";
+const char PiixDescription[] = "Intel 82371AB/EB PCI to USB Universal Host Controller";
+
+void SetVersion(uint32_t platform, uint32_t major, uint32_t minor)
+{
+    Sim.versionKnown = true;
+    Sim.version.platform = platform;
+    Sim.version.major = major;
+    Sim.version.minor = minor;
+    Sim.version.build = (major << 24) | (minor << 16) | 1998;
+}
+
+// The driver's reply as a well-behaved driver gives it: ActualLength, the UTF-16 name and its
+// terminator, and a count of exactly those bytes.
+std::string Reply(const std::u16string &name)
+{
+    uint32_t size = (uint32_t)(4 + 2 * name.size() + 2);
+    std::string reply;
+    for (int shift = 0; shift < 32; shift += 8)
+        reply += (char)(size >> shift);
+    for (char16_t unit : name) {
+        reply += (char)(unit & 0xFF);
+        reply += (char)(unit >> 8);
+    }
+    reply += std::string(2, '\0');
+    return reply;
+}
+
+std::u16string Wide(const std::string &ascii)
+{
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+void AddHcd(int index, const std::string &driverKey)
+{
+    SimHcd hcd;
+    hcd.index = index;
+    hcd.requestSucceeds = true;
+    hcd.reply = Reply(Wide(driverKey));
+    hcd.replyCount = (uint32_t)hcd.reply.size();
+    Sim.hcds.push_back(hcd);
+}
+
+// Adds a node below parent (-1 for the root); a null property cannot be read. Values are kept
+// as the configuration manager hands them out, terminators included.
+int AddNode(int parent, const char *driver, const char *hardwareId = nullptr,
+            const char *description = nullptr)
+{
+    Sim.cfgmgr.present = true;
+    SimNode node;
+    node.parent = parent;
+    if (driver != nullptr) {
+        node.hasDriver = true;
+        node.driver = std::string(driver) + '\0';
+    }
+    if (hardwareId != nullptr) {
+        node.hasHardwareId = true;
+        node.hardwareId = std::string(hardwareId) + '\0' + '\0';
+    }
+    if (description != nullptr) {
+        node.hasDescription = true;
+        node.description = std::string(description) + '\0';
+    }
+    Sim.cfgmgr.nodes.push_back(node);
+    int index = (int)Sim.cfgmgr.nodes.size() - 1;
+    if (parent >= 0)
+        Sim.cfgmgr.nodes[parent].children.push_back(index);
+    return index;
+}
+
+// A small machine: root, a PCI bus with three devices (one a bridge with its own), a second
+// branch for the ISA bus.
+void AddTypicalTree()
+{
+    int root = AddNode(-1, nullptr);
+    int pci = AddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
+    AddNode(pci, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_1002&DEV_4742",
+            "ATI 3D RAGE PRO AGP 2X");
+    int bridge = AddNode(pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
+    AddNode(bridge, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_8086&DEV_7111",
+            "Intel 82371AB/EB PCI Bus Master IDE Controller");
+    AddNode(pci, "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000");
+    int isa = AddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
+    AddNode(isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000");
+}
+
+struct HostControllerTest : ::testing::Test {
+    void SetUp() override
+    {
+        SimReset();
+        ClearMoreInfoText();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Sim.librariesLoaded, Sim.librariesFreed);
+        EXPECT_EQ(Sim.devicesOpen, 0u);
+    }
+};
+
+// ---- The vendor line ----
+
+TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
+{
+    const struct {
+        const char *hardwareId;
+        const char *line;
+    } cases[] = {
+        {PiixId, PiixLine},
+        {"PCI\\VEN_ABCD", "Found Unknown (abcd) USB host controller"},
+        {"ACPI\\PNP0A03", Unidentified},
+        {"", Unidentified},
+        {"PCI\\VEN-8086&DEV_7112", Unidentified},
+        // A "dev_" only in front of "ven_" is not seen.
+        {"PCI\\DEV_7112&VEN_8086", "Found Intel Corporation (8086) USB host controller"},
+        {"pci\\ven_10b9&dev_5237", "Found Acer Labs Inc. (10b9) USB host controller device 5237"},
+        {"Pci\\Ven_10B9&Dev_5237", "Found Acer Labs Inc. (10b9) USB host controller device 5237"},
+        {"PCI\\VEN_FFFF&DEV_FFFF",
+         "Found ILLEGITIMATE VENDOR ID (ffff) USB host controller device ffff"},
+        {"PCI\\VEN_1000&DEV_0001",
+         "Found LSI Logic (---- WARNING: DUPLICATE VENDOR ID ----) (1000) USB host controller "
+         "device 0001"},
+        {"PCI\\VEN_1406", "Found Oc\xe9 Printing Systems (1406) USB host controller"},
+        {"PCI\\VEN_45&DEV_6", "Found Unknown (0045) USB host controller device 0006"},
+        {"PCI\\VEN_0x8086&DEV_0X7112", PiixLine},
+        {"PCI\\VEN_ \t8086&DEV_\r\n7112", PiixLine},
+        {"PCI\\VEN_+8086&DEV_+7112", PiixLine},
+        {"PCI\\VEN_-1&DEV_-0x12", "Found Unknown (ffffffff) USB host controller device ffffffee"},
+        {"PCI\\VEN_18086&DEV_7112", "Found Unknown (18086) USB host controller device 7112"},
+        {"PCI\\VEN_123456789&DEV_-123456789",
+         "Found Unknown (7fffffff) USB host controller device 80000000"},
+        {"PCI\\VEN_&DEV_", "Found Unknown (0000) USB host controller device 0000"},
+        {"PCI\\VEN_XYZ&DEV_7112", "Found Unknown (0000) USB host controller device 7112"},
+        // The search for "dev_" starts just behind "ven_", where the vendor digits begin.
+        {"PCI\\VEN_DEV_1234", "Found Unknown (00de) USB host controller device 1234"},
+        {"USB\\VEN_8086&VEN_1106&DEV_1&DEV_2",
+         "Found Intel Corporation (8086) USB host controller device 0001"},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        char hardwareId[PROPERTY_SIZE];
+        strcpy(hardwareId, c.hardwareId);
+        ReportControllerVendor(TheWindow, hardwareId);
+        EXPECT_EQ(Sim.details, std::vector<std::string>{c.line}) << c.hardwareId;
+    }
+}
+
+TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareIdInPlace)
+{
+    char hardwareId[] = "PCI\\VEN_10B9&DEV_5237&SUBSYS_00000000&REV_03 \xc9";
+    ReportControllerVendor(TheWindow, hardwareId);
+    EXPECT_STREQ(hardwareId, "pci\\ven_10b9&dev_5237&subsys_00000000&rev_03 \xc9");
+}
+
+// ---- The driver's reply ----
+
+struct ReplyCase {
+    const char *what;
+    std::string reply;
+    uint32_t count;
+    std::string name;
+};
+
+std::vector<ReplyCase> ReplyCases()
+{
+    std::string ab = Reply(u"ab");                      // 4 + 4 + 2 bytes
+    std::string unterminated = ab.substr(0, 8);         // the terminator left off
+    std::string full(4, '\x7f');                        // 252 bytes of text, no terminator
+    for (int i = 0; i < 126; ++i)
+        full += std::string("a\0", 2);
+    return {
+        {"a name", Reply(Wide(UhciKey)), (uint32_t)Reply(Wide(UhciKey)).size(), UhciKey},
+        {"code page 1252", Reply(u"Oc\u00e9 \u20ac"), 16, "Oc\xe9 \x80"},
+        {"a character outside the code page", Reply(u"a\u4e00b"), 12, "a?b"},
+        {"an empty name", Reply(u""), 6, ""},
+        {"no terminator within the count", unterminated, 8, "ab"},
+        {"no terminator in the whole buffer", full, 256, std::string(126, 'a')},
+        {"a count above the buffer", full, 300, std::string(126, 'a')},
+        {"a count far above the buffer", full, 0xFFFFFFFF, std::string(126, 'a')},
+        {"a count that cuts the text", ab, 6, "a"},
+        {"an odd count", ab, 7, "a"},
+        {"an odd count past the text", ab, 9, "ab"},
+        {"a count of 5", ab, 5, ""},
+        {"a count of 4", ab, 4, ""},
+        {"a count of 1", ab, 1, ""},
+        {"a count of 0", ab, 0, ""},
+        {"an empty reply with a count", "", 40, ""},
+    };
+}
+
+TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
+{
+    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
+    for (const ReplyCase &c : ReplyCases()) {
+        Sim.hcds.clear();
+        SimHcd hcd;
+        hcd.requestSucceeds = true;
+        hcd.reply = c.reply;
+        hcd.replyCount = c.count;
+        Sim.hcds.push_back(hcd);
+        DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
+        ASSERT_NE(device, nullptr);
+        // Whatever was in the buffer before, and a guard behind it.
+        char name[HCD_NAME_SIZE + 16];
+        memset(name, '#', sizeof name);
+        GetHcdDriverKeyName(device, name);
+        PlatformCloseDevice(device);
+        EXPECT_NE(memchr(name, '\0', HCD_NAME_SIZE), nullptr) << c.what;
+        EXPECT_EQ(std::string(name), c.name) << c.what;
+        EXPECT_EQ(std::string(name + HCD_NAME_SIZE, 16), std::string(16, '#')) << c.what;
+    }
+}
+
+TEST_F(HostControllerTest, DriverKeyNameRequest)
+{
+    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
+    AddHcd(0, UhciKey);
+    DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
+    char name[HCD_NAME_SIZE];
+    GetHcdDriverKeyName(device, name);
+    EXPECT_STREQ(name, UhciKey);
+    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
+    EXPECT_EQ(Sim.lastRequestCode, 0x220424u);
+    EXPECT_EQ(Sim.lastRequestIn, 256u);
+    EXPECT_EQ(Sim.lastRequestOut, 256u);
+
+    // A refused request leaves the name empty, whatever the buffer held.
+    Sim.hcds[0].requestSucceeds = false;
+    memset(name, 'x', sizeof name);
+    GetHcdDriverKeyName(device, name);
+    EXPECT_EQ(name[0], '\0');
+    PlatformCloseDevice(device);
+}
+
+TEST_F(HostControllerTest, EarlyWindows95DriversAreNeverAsked)
+{
+    const struct {
+        uint32_t platform, major, minor;
+        bool asked;
+    } cases[] = {
+        {PLATFORM_WIN32_WINDOWS, 4, 0, false},  {PLATFORM_WIN32_WINDOWS, 3, 95, false},
+        {PLATFORM_WIN32_WINDOWS, 4, 10, true},  {PLATFORM_WIN32_WINDOWS, 4, 90, true},
+        {PLATFORM_WIN32_NT, 4, 0, true},        {PLATFORM_WIN32_NT, 5, 0, true},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        SetVersion(c.platform, c.major, c.minor);
+        AddHcd(0, UhciKey);
+        DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
+        char name[HCD_NAME_SIZE];
+        GetHcdDriverKeyName(device, name);
+        PlatformCloseDevice(device);
+        EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], c.asked ? 1u : 0u) << c.major << "." << c.minor;
+        EXPECT_EQ(std::string(name), c.asked ? UhciKey : "") << c.major << "." << c.minor;
+    }
+}
+
+// ---- The device tree ----
+
+TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
+{
+    enum Place { ROOT, FIRST_CHILD, DEEP, LAST };
+    for (Place place : {ROOT, FIRST_CHILD, DEEP, LAST}) {
+        SimReset();
+        Sim.cfgmgr.present = true;
+        AddTypicalTree();
+        int parent = place == FIRST_CHILD ? 0 : place == DEEP ? 4 : 7;
+        int node = place == ROOT ? 0 : AddNode(parent, nullptr);
+        if (place == FIRST_CHILD) {
+            // Made the root's first child.
+            std::vector<int> &children = Sim.cfgmgr.nodes[0].children;
+            children.pop_back();
+            children.insert(children.begin(), node);
+        }
+        SimNode &target = Sim.cfgmgr.nodes[node];
+        target.hasDriver = target.hasHardwareId = target.hasDescription = true;
+        target.driver = std::string(UhciKey) + '\0';
+        target.hardwareId = std::string(PiixId) + '\0' + "PCI\\VEN_8086&DEV_7112" + '\0' + '\0';
+        target.description = std::string(PiixDescription) + '\0';
+
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES) << place;
+        std::vector<std::string> expected = {PiixLine, std::string("\t") + PiixDescription, ""};
+        EXPECT_EQ(Sim.details, expected) << place;
+        EXPECT_EQ(Sim.librariesLoaded, 1u);
+        EXPECT_EQ(Sim.librariesFreed, 1u);
+    }
+}
+
+TEST_F(HostControllerTest, SearchesInPreOrderAndReadsEachNodeOnce)
+{
+    // Two nodes carry the same driver key: the one met first depth first wins, although the
+    // other is nearer to the root.
+    int root = AddNode(-1, nullptr);
+    int a = AddNode(root, "a");
+    AddNode(a, "a1");
+    int a2 = AddNode(a, "a2");
+    AddNode(a2, UhciKey, "PCI\\VEN_8086", "deep one");
+    AddNode(root, UhciKey, "PCI\\VEN_1106", "shallow one");
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+    std::vector<std::string> expected = {"Found Intel Corporation (8086) USB host controller",
+                                         "\tdeep one", ""};
+    EXPECT_EQ(Sim.details, expected);
+
+    // A name that no node has: every node's driver read once, then nothing reported.
+    SimReset();
+    AddTypicalTree();
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_TRUE(Sim.details.empty());
+    EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size());
+    EXPECT_EQ(Sim.librariesFreed, 1u);
+}
+
+TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
+{
+    const char *const others[] = {
+        "{36fc9e60-c465-11cf-8056-444553540000}\\0000",
+        "{36FC9E60-C465-11CF-8056-444553540000}\\000",
+        "{36FC9E60-C465-11CF-8056-444553540000}\\00000",
+        "{36FC9E60-C465-11CF-8056-444553540000}\\0000 ",
+        "",
+    };
+    for (const char *other : others) {
+        SimReset();
+        int root = AddNode(-1, nullptr);
+        AddNode(root, other, PiixId, PiixDescription);
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << other;
+        EXPECT_TRUE(Sim.details.empty()) << other;
+    }
+}
+
+TEST_F(HostControllerTest, UnreadablePropertiesLeaveTheirLinesOut)
+{
+    const struct {
+        const char *hardwareId;
+        const char *description;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {PiixId, PiixDescription, {PiixLine, std::string("\t") + PiixDescription, ""}},
+        {nullptr, PiixDescription, {std::string("\t") + PiixDescription, ""}},
+        {PiixId, nullptr, {PiixLine, ""}},
+        {nullptr, nullptr, {""}},
+        {"ACPI\\PNP0A03", "", {Unidentified, "\t", ""}},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        int root = AddNode(-1, nullptr);
+        // A node whose driver cannot be read is passed over, but not its children.
+        int hidden = AddNode(root, nullptr);
+        AddNode(hidden, UhciKey, c.hardwareId, c.description);
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+        EXPECT_EQ(Sim.details, c.lines);
+    }
+}
+
+TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
+{
+    std::string longest(255, 'k');
+    const struct {
+        std::string driver;        // as the configuration manager holds it
+        std::string description;   // without its terminator
+        bool found;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // 255 characters and the terminator fill the 256 bytes exactly.
+        {longest + '\0', std::string(254, 'd'), true, {"\t" + std::string(254, 'd'), ""}},
+        // The description has 255 bytes behind its TAB.
+        {longest + '\0', std::string(255, 'd'), true, {""}},
+        {longest + 'k' + '\0', "", false, {}},
+        // A value that brings no terminator does not fit, even when it reports success.
+        {longest + 'k', "", false, {}},
+        // Short by its terminator: the buffer was cleared before the read, so it ends there.
+        {longest, "", true, {"\t", ""}},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        int root = AddNode(-1, nullptr);
+        int node = AddNode(root, nullptr, nullptr, c.description.c_str());
+        Sim.cfgmgr.nodes[node].hasDriver = true;
+        Sim.cfgmgr.nodes[node].driver = c.driver;
+        EXPECT_EQ(ReportHostController(TheWindow, longest.c_str()),
+                  c.found ? SUPPORT_YES : SUPPORT_MAYBE)
+            << c.driver.size();
+        EXPECT_EQ(Sim.details, c.lines) << c.driver.size();
+    }
+}
+
+TEST_F(HostControllerTest, HardwareIdWithoutTerminatorIsNotRead)
+{
+    AddNode(-1, UhciKey, nullptr, PiixDescription);
+    Sim.cfgmgr.nodes[0].hasHardwareId = true;
+    Sim.cfgmgr.nodes[0].hardwareId = "PCI\\VEN_8086&DEV_7112" + std::string(256 - 21, 'x');
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+    std::vector<std::string> expected = {std::string("\t") + PiixDescription, ""};
+    EXPECT_EQ(Sim.details, expected);
+}
+
+TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
+{
+    // A child that is the root again; a node that is its own parent; a node that is its own
+    // next sibling.
+    for (int shape = 0; shape < 3; ++shape) {
+        SimReset();
+        int root = AddNode(-1, "root");
+        int a = AddNode(root, "a");
+        if (shape == 0) {
+            Sim.cfgmgr.nodes[a].children.push_back(root);
+        } else if (shape == 1) {
+            Sim.cfgmgr.nodes[a].parent = a;
+            Sim.cfgmgr.nodes[root].children.clear();
+            Sim.cfgmgr.nodes[a].children.clear();
+            Sim.cfgmgr.nodes[root].children.push_back(a);
+        } else {
+            Sim.cfgmgr.nodes[root].children = {a, a};
+        }
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << shape;
+        uint32_t moves = Sim.calls[SIM_CM_CHILD] + Sim.calls[SIM_CM_SIBLING] +
+                         Sim.calls[SIM_CM_PARENT];
+        EXPECT_LE(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS) << shape;
+        EXPECT_LE(moves, 3u * MAX_TREE_STEPS) << shape;
+        EXPECT_TRUE(Sim.details.empty());
+    }
+}
+
+TEST_F(HostControllerTest, ANodeBeyondTheStepBudgetCountsAsNotFound)
+{
+    // A chain as long as the budget: its last node is never reached.
+    int node = AddNode(-1, "chain");
+    for (int i = 1; i < MAX_TREE_STEPS; ++i)
+        node = AddNode(node, "chain");
+    AddNode(node, UhciKey, PiixId, PiixDescription);
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS);
+
+    // One node fewer and it is found.
+    SimReset();
+    node = AddNode(-1, "chain");
+    for (int i = 2; i < MAX_TREE_STEPS; ++i)
+        node = AddNode(node, "chain");
+    AddNode(node, UhciKey, PiixId, PiixDescription);
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+}
+
+TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
+{
+    // Navigation that reports success but gives no node, as Wine's configuration manager
+    // does: the search still covers the tree and ends.
+    for (bool present : {true, false}) {
+        SimReset();
+        Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
+        AddTypicalTree();
+        if (present)
+            AddNode(6, UhciKey, PiixId, PiixDescription);
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), present ? SUPPORT_YES : SUPPORT_MAYBE);
+        EXPECT_EQ(Sim.details.size(), present ? 3u : 0u);
+        EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + (present ? 2u : 0u));
+    }
+
+    // A root that is "located" but not given: nothing is read.
+    SimReset();
+    AddTypicalTree();
+    Sim.cfgmgr.rootLocates = false;
+    Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE};
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(Sim.calls[SIM_CM_LOCATE], 1u);
+    EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
+}
+
+TEST_F(HostControllerTest, WithoutTheWholeLibraryNothingIsSearched)
+{
+    const char *const functions[] = {"CM_Locate_DevNodeA", "CM_Get_DevNode_Registry_PropertyA",
+                                     "CM_Get_Child", "CM_Get_Sibling", "CM_Get_Parent"};
+    for (const char *missing : functions) {
+        SimReset();
+        AddNode(-1, UhciKey, PiixId, PiixDescription);
+        Sim.cfgmgr.missing = {missing};
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << missing;
+        EXPECT_EQ(Sim.calls[SIM_CM_LOCATE] + Sim.calls[SIM_CM_PROPERTY], 0u) << missing;
+        EXPECT_EQ(Sim.librariesFreed, 1u) << missing;
+        EXPECT_TRUE(Sim.details.empty());
+    }
+
+    // With all five, each is looked up by its name.
+    SimReset();
+    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+    std::vector<std::string> looked(functions, functions + 5);
+    EXPECT_EQ(Sim.procsLookedUp, looked);
+
+    // No library, or no root.
+    SimReset();
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(Sim.librariesLoaded, 0u);
+    SimReset();
+    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    Sim.cfgmgr.rootLocates = false;
+    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
+    EXPECT_EQ(Sim.librariesFreed, 1u);
+}
+
+// ---- The whole probe ----
+
+TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
+{
+    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
+    AddHcd(3, UhciKey);
+    int root = AddNode(-1, nullptr);
+    AddNode(root, UhciKey, PiixId, PiixDescription);
+    EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 10; ++i)
+        paths.push_back("\\\\.\\HCD" + std::to_string(i));
+    EXPECT_EQ(Sim.openedPaths, paths);
+    std::vector<std::string> expected = {PiixLine, std::string("\t") + PiixDescription, ""};
+    EXPECT_EQ(Sim.details, expected);
+    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
+    EXPECT_EQ(Sim.lastRequestCode, 0x220424u);
+    EXPECT_EQ(Sim.lastRequestIn, 256u);
+    EXPECT_EQ(Sim.lastRequestOut, 256u);
+    EXPECT_EQ(Sim.librariesLoaded, 1u);
+    EXPECT_TRUE(Sim.panel.empty());
+}
+
+TEST_F(HostControllerTest, EachNamedControllerLoadsTheLibraryAfresh)
+{
+    SetVersion(PLATFORM_WIN32_NT, 5, 0);
+    AddHcd(1, UhciKey);
+    AddHcd(6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
+    AddHcd(9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
+    int root = AddNode(-1, nullptr);
+    AddNode(root, UhciKey, PiixId, PiixDescription);
+    AddNode(root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
+            "NEC USB Open Host Controller");
+    EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
+    std::vector<std::string> expected = {
+        PiixLine, std::string("\t") + PiixDescription, "",
+        "Found NEC Corporation (1033) USB host controller device 0035",
+        "\tNEC USB Open Host Controller", ""};
+    // The controller at HCD6 is not in the tree, and 1066 is not added for it.
+    EXPECT_EQ(Sim.details, expected);
+    EXPECT_EQ(Sim.librariesLoaded, 3u);
+    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 3u);
+}
+
+TEST_F(HostControllerTest, ControllersOutsideTheTreeDependOnTheChipsetRating)
+{
+    const struct {
+        SupportFlags chipset;
+        bool reported;
+    } cases[] = {
+        {SUPPORT_UNKNOWN, true},
+        {SUPPORT_YES, false},
+        {SUPPORT_MAYBE, false},
+        {SUPPORT_UNKNOWN | SUPPORT_YES, false},
+        {0, false},
+    };
+    // Not in the tree, the request refused, the library missing, early Windows 95.
+    for (int why = 0; why < 4; ++why) {
+        for (const auto &c : cases) {
+            SimReset();
+            SetVersion(PLATFORM_WIN32_WINDOWS, 4, why == 3 ? 0 : 10);
+            AddHcd(0, UhciKey);
+            AddHcd(2, UhciKey);
+            if (why == 0)
+                AddNode(-1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
+            if (why == 1)
+                Sim.hcds[0].requestSucceeds = Sim.hcds[1].requestSucceeds = false;
+            EXPECT_EQ(ProbeHostControllers(TheWindow, c.chipset), SUPPORT_YES)
+                << why << " " << c.chipset;
+            std::vector<std::string> expected;
+            if (c.reported)
+                expected = {Unidentified, ""};
+            EXPECT_EQ(Sim.details, expected) << why << " " << c.chipset;
+            EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], why == 3 ? 0u : 2u);
+            EXPECT_EQ(Sim.librariesLoaded, why == 0 ? 2u : 0u);
+        }
+    }
+}
+
+TEST_F(HostControllerTest, NothingOpenedIsRatedByTheRelease)
+{
+    const struct {
+        bool known;
+        uint32_t platform, major, minor;
+        SupportFlags rating;
+    } cases[] = {
+        {true, PLATFORM_WIN32_WINDOWS, 4, 10, SUPPORT_NO},
+        {true, PLATFORM_WIN32_WINDOWS, 4, 90, SUPPORT_NO},
+        {true, PLATFORM_WIN32_WINDOWS, 5, 0, SUPPORT_NO},
+        {true, PLATFORM_WIN32_WINDOWS, 4, 0, SUPPORT_UNKNOWN},
+        {true, PLATFORM_WIN32_WINDOWS, 3, 95, SUPPORT_UNKNOWN},
+        {true, PLATFORM_WIN32_NT, 4, 0, SUPPORT_UNKNOWN},
+        {true, PLATFORM_WIN32_NT, 3, 51, SUPPORT_UNKNOWN},
+        {true, PLATFORM_WIN32_NT, 5, 0, SUPPORT_NO},
+        {true, PLATFORM_WIN32_NT, 10, 0, SUPPORT_NO},
+        {true, PLATFORM_WIN32S, 3, 11, SUPPORT_NO},
+        {true, 3, 4, 0, SUPPORT_NO},
+        {false, 0, 0, 0, SUPPORT_NO},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        if (c.known)
+            SetVersion(c.platform, c.major, c.minor);
+        // A driver present but refused at the open changes nothing.
+        AddHcd(5, UhciKey);
+        SimFailCall(SIM_OPEN_DEVICE, 6);
+        for (SupportFlags chipset : {SUPPORT_UNKNOWN, SUPPORT_YES}) {
+            Sim.calls[SIM_OPEN_DEVICE] = 0;
+            EXPECT_EQ(ProbeHostControllers(TheWindow, chipset), c.rating)
+                << c.platform << " " << c.major << "." << c.minor;
+        }
+        EXPECT_TRUE(Sim.details.empty());
+        EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 0u);
+        EXPECT_EQ(Sim.librariesLoaded, 0u);
+    }
+}
+
+TEST_F(HostControllerTest, AFailedOpenSkipsOnlyItsIndex)
+{
+    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
+    AddHcd(0, "{36FC9E60-C465-11CF-8056-444553540000}\\0009");
+    AddHcd(9, UhciKey);
+    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimFailCall(SIM_OPEN_DEVICE, 1);
+    EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
+    EXPECT_EQ(Sim.calls[SIM_OPEN_DEVICE], 10u);
+    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
+    EXPECT_EQ(Sim.details.size(), 3u);
+    EXPECT_EQ(Sim.details[0], PiixLine);
+}
+
+}  // namespace
