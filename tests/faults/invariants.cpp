@@ -1,0 +1,437 @@
+// The invariants of a finished check run: one verdict, a sound panel and list, balanced
+// resources, and nothing a failure may not take away.
+#include "tests/faults/invariants.h"
+
+#include "report/messages.h"
+#include "report/report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+
+bool FaultHit(SimOp op, uint32_t call)
+{
+    if (call == 0 || call > Sim.calls[op])
+        return false;
+    for (const SimFault &fault : Sim.faults) {
+        if (fault.op == op && (fault.call == 0 || fault.call == call))
+            return true;
+    }
+    return false;
+}
+
+bool FaultStruck(SimOp op)
+{
+    return Sim.failures[op] > 0;
+}
+
+std::string CatalogueText(uint32_t number)
+{
+    static std::map<uint32_t, std::string> texts;
+    auto known = texts.find(number);
+    if (known != texts.end())
+        return known->second;
+    // The catalogue is the simulated platform's, which counts and fails calls: ask a clean one.
+    SimMachine saved = Sim;
+    SimReset();
+    char text[PARAGRAPH_SIZE];
+    PlatformLoadMessage(number, text, sizeof text);
+    Sim = saved;
+    return texts[number] = text;
+}
+
+static const uint32_t PanelMessages[] = {
+    MSG_INFO_OS_UNKNOWN,         MSG_INFO_OS_SUPPORTED,           MSG_INFO_OS_NOT_SUPPORTED,
+    MSG_INFO_OS_UPGRADE,         MSG_INFO_OS_95_UNSUPPORTED,      MSG_INFO_PHYSICAL_PORT,
+    MSG_INFO_PIIX3_USB_DISABLED, MSG_INFO_HARDWARE_SUPPORTED,     MSG_INFO_HARDWARE_NOT_SUPPORTED,
+    MSG_INFO_HARDWARE_UNKNOWN,
+};
+
+bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
+                     std::string *problem)
+{
+    numbers->clear();
+    size_t at = 0;
+    while (at < panel.size()) {
+        size_t end = panel.find("\r\n\r\n", at);
+        if (end == std::string::npos) {
+            *problem = "the panel text does not end with CR LF CR LF";
+            return false;
+        }
+        std::string text = panel.substr(at, end - at);
+        uint32_t number = 0;
+        for (uint32_t candidate : PanelMessages) {
+            if (number == 0 && CatalogueText(candidate) == text)
+                number = candidate;
+        }
+        if (number == 0) {
+            *problem = "the panel holds a paragraph that is none of the catalogue's: \"" + text + "\"";
+            return false;
+        }
+        numbers->push_back(number);
+        at = end + 4;
+    }
+    return true;
+}
+
+std::vector<std::vector<std::string>> DetailGroups(const std::vector<std::string> &details,
+                                                   bool *closed)
+{
+    std::vector<std::vector<std::string>> groups;
+    std::vector<std::string> open;
+    for (const std::string &line : details) {
+        if (line.empty()) {
+            groups.push_back(open);
+            open.clear();
+        } else {
+            open.push_back(line);
+        }
+    }
+    *closed = open.empty();
+    if (!open.empty())
+        groups.push_back(open);
+    return groups;
+}
+
+namespace {
+
+struct Problems {
+    std::vector<std::string> list;
+
+    void Add(const std::string &problem) { list.push_back(problem); }
+    void Expect(bool holds, const std::string &problem)
+    {
+        if (!holds)
+            Add(problem);
+    }
+};
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
+bool OneBit(SupportFlags flags)
+{
+    return flags == SUPPORT_YES || flags == SUPPORT_MAYBE || flags == SUPPORT_NO ||
+           flags == SUPPORT_UNKNOWN;
+}
+
+const char *const FrameSets[] = {"USBYES", "USBMAYB", "USBNO"};
+const uint32_t Headlines[] = {MSG_HEADLINE_SUPPORTED, MSG_HEADLINE_CHANGES,
+                              MSG_HEADLINE_NOT_SUPPORTED};
+
+void CheckResources(Problems *problems)
+{
+    problems->Expect(Sim.keysOpen == 0,
+                     "registry keys left open: " + std::to_string((int32_t)Sim.keysOpen));
+    problems->Expect(Sim.devicesOpen == 0,
+                     "devices left open: " + std::to_string((int32_t)Sim.devicesOpen));
+    problems->Expect(Sim.librariesLoaded == Sim.librariesFreed,
+                     "libraries loaded " + std::to_string(Sim.librariesLoaded) + ", freed " +
+                         std::to_string(Sim.librariesFreed));
+    std::vector<std::string> paths;
+    for (int index = 0; index < 10; ++index)
+        paths.push_back("\\\\.\\HCD" + std::to_string(index));
+    problems->Expect(Sim.openedPaths == paths,
+                     "the host controller devices were not each tried once, HCD0 to HCD9 in order");
+}
+
+void CheckVerdict(const CheckRatings &ratings, Problems *problems)
+{
+    problems->Expect(OneBit(ratings.os), "operating-system rating " + Hex(ratings.os));
+    problems->Expect(OneBit(ratings.hardware), "hardware rating " + Hex(ratings.hardware));
+    problems->Expect(ratings.combined == (ratings.os | ratings.hardware),
+                     "combined rating " + Hex(ratings.combined) + " is not os | hardware");
+
+    Verdict verdict = ChooseVerdict(ratings.combined);
+    std::vector<std::string> frames;
+    for (int frame = 1; frame <= 16; ++frame)
+        frames.push_back(FrameSets[verdict] + std::to_string(frame));
+    problems->Expect(Sim.iconsLoaded == frames,
+                     std::string("not exactly the 16 frames of ") + FrameSets[verdict] +
+                         " were loaded, once each");
+    problems->Expect(Sim.calls[SIM_SET_ICON] == 1, "the status icon was set " +
+                                                       std::to_string(Sim.calls[SIM_SET_ICON]) +
+                                                       " times before the first tick");
+    std::vector<std::string> shown;
+    if (!FaultHit(SIM_SET_ICON, 1))
+        shown.push_back(FaultHit(SIM_LOAD_ICON, 1) ? std::string() : frames[0]);
+    problems->Expect(Sim.iconsShown == shown, "the status icon does not show frame 1");
+
+    problems->Expect(Sim.calls[SIM_START_TIMER] == 1,
+                     "the timer was started " + std::to_string(Sim.calls[SIM_START_TIMER]) +
+                         " times");
+    bool timer = !FaultHit(SIM_START_TIMER, 1);
+    problems->Expect(Sim.timerStarted == timer &&
+                         (!timer || (Sim.timerId == 1 && Sim.timerPeriod == 150)),
+                     "the animation timer is not timer 1 at 150 ms");
+
+    std::vector<int> stops;
+    if (!FaultHit(SIM_SET_TAB_STOPS, 1))
+        stops = {10, 20, 30, 40};
+    problems->Expect(Sim.calls[SIM_SET_TAB_STOPS] == 1 && Sim.tabStops == stops,
+                     "the tab stops were not set once to 10, 20, 30, 40");
+}
+
+// The panel: at most one paragraph of each kind in a fixed order, the closing one last and
+// present unless its own load failed; the control shows the text of its last good update.
+void CheckPanel(const CheckRatings &ratings, Problems *problems)
+{
+    std::string core = MoreInfoText();
+    problems->Expect(core.size() <= PANEL_TEXT_SIZE - 1,
+                     "the panel text holds " + std::to_string(core.size()) + " characters");
+    problems->Expect(Sim.panel.size() <= PANEL_TEXT_SIZE - 1,
+                     "the panel control shows " + std::to_string(Sim.panel.size()) +
+                         " characters");
+    std::vector<uint32_t> numbers;
+    std::string problem;
+    if (!PanelParagraphs(core, &numbers, &problem)) {
+        problems->Add(problem);
+        return;
+    }
+
+    // Rank of each paragraph in the order the probes write them.
+    int last = -1;
+    uint32_t os = 0, hardware = 0;
+    bool piix3 = false, closing = false;
+    for (uint32_t &number : numbers) {
+        // Paragraphs 1084 and 1086 have the same text: only the operating system's comes
+        // first and goes with its NO.
+        if (number == MSG_INFO_OS_95_UNSUPPORTED && (last >= 0 || ratings.os != SUPPORT_NO))
+            number = MSG_INFO_PIIX3_USB_DISABLED;
+        int rank = number == MSG_INFO_PIIX3_USB_DISABLED ? 1
+                   : number == MSG_INFO_PHYSICAL_PORT    ? 3
+                   : number >= MSG_INFO_HARDWARE_SUPPORTED ? 2
+                                                           : 0;
+        problems->Expect(rank > last, "paragraph " + std::to_string(number) +
+                                          " is out of order or not alone of its kind");
+        last = rank;
+        if (rank == 0)
+            os = number;
+        else if (rank == 1)
+            piix3 = true;
+        else if (rank == 2)
+            hardware = number;
+        else
+            closing = true;
+    }
+
+    uint32_t loads = Sim.calls[SIM_LOAD_MESSAGE];
+    bool closingLost = FaultHit(SIM_LOAD_MESSAGE, loads - 1);
+    problems->Expect(closing != closingLost,
+                     closing ? "paragraph 1085 is there although its load failed"
+                             : "paragraph 1085 is missing");
+
+    // Every panel update shows the whole text so far; the headline is the last text set.
+    uint32_t updates = (uint32_t)numbers.size();
+    problems->Expect(Sim.calls[SIM_SET_TEXT] == updates + 1,
+                     "control texts were set " + std::to_string(Sim.calls[SIM_SET_TEXT]) +
+                         " times for " + std::to_string(updates) +
+                         " paragraphs and one headline");
+    uint32_t shown = updates;
+    while (shown > 0 && FaultHit(SIM_SET_TEXT, shown))
+        --shown;
+    std::string expectedPanel;
+    for (uint32_t i = 0; i < shown; ++i)
+        expectedPanel += CatalogueText(numbers[i]) + "\r\n\r\n";
+    problems->Expect(Sim.panel == expectedPanel,
+                     "the panel control does not show the text of its last good update");
+
+    std::string headline = CatalogueText(Headlines[ChooseVerdict(ratings.combined)]);
+    if (FaultHit(SIM_LOAD_MESSAGE, loads) || FaultHit(SIM_SET_TEXT, updates + 1))
+        headline.clear();
+    problems->Expect(Sim.headline == headline, "the headline is \"" + Sim.headline +
+                                                   "\", expected \"" + headline + "\"");
+
+    if (FaultStruck(SIM_LOAD_MESSAGE))
+        return;
+    // Each rating comes with its paragraph when no text failed to load.
+    switch (ratings.os) {
+    case SUPPORT_YES:
+        problems->Expect(os == MSG_INFO_OS_SUPPORTED, "os YES without paragraph 1081");
+        break;
+    case SUPPORT_MAYBE:
+        problems->Expect(os == MSG_INFO_OS_UPGRADE, "os MAYBE without paragraph 1083");
+        break;
+    case SUPPORT_NO:
+        problems->Expect(os == MSG_INFO_OS_NOT_SUPPORTED || os == MSG_INFO_OS_95_UNSUPPORTED,
+                         "os NO without paragraph 1082 or 1084");
+        break;
+    default:
+        problems->Expect(os == 0 || os == MSG_INFO_OS_UNKNOWN,
+                         "os UNKNOWN with paragraph " + std::to_string(os));
+    }
+    switch (ratings.hardware) {
+    case SUPPORT_YES:
+        problems->Expect(hardware == MSG_INFO_HARDWARE_SUPPORTED,
+                         "hardware YES without paragraph 1087");
+        break;
+    case SUPPORT_MAYBE:
+        problems->Expect(hardware == 0 && piix3,
+                         "hardware MAYBE without paragraph 1086 alone");
+        break;
+    case SUPPORT_NO:
+        problems->Expect(hardware == MSG_INFO_HARDWARE_NOT_SUPPORTED,
+                         "hardware NO without paragraph 1088");
+        break;
+    default:
+        problems->Expect(hardware == MSG_INFO_HARDWARE_UNKNOWN,
+                         "hardware UNKNOWN without paragraph 1089");
+    }
+}
+
+std::string Formatted(const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// Where the chipset probe must leave the ports alone: an NT major version that every version
+// query saw.
+bool OnNtPlatform()
+{
+    return Sim.versionKnown && Sim.version.platform == PLATFORM_WIN32_NT &&
+           Sim.version.major != 0 && !FaultStruck(SIM_GET_VERSION);
+}
+
+bool VersionQueryFailed()
+{
+    return !Sim.versionKnown || FaultHit(SIM_GET_VERSION, 1);
+}
+
+uint32_t ReleaseLine(const VersionRecord &version)
+{
+    switch (version.platform) {
+    case PLATFORM_WIN32S:
+        return MSG_OS_95S;
+    case PLATFORM_WIN32_WINDOWS:
+        return version.major > 4 || (version.major == 4 && version.minor != 0) ? MSG_OS_98
+                                                                                : MSG_OS_95;
+    case PLATFORM_WIN32_NT:
+        return version.major >= 5 ? MSG_OS_2000 : MSG_OS_NT;
+    default:
+        return MSG_OS_UNKNOWN;
+    }
+}
+
+bool IsVendorLine(const std::string &line)
+{
+    return line.compare(0, 6, "Found ") == 0 && line.find(" USB host controller") != std::string::npos;
+}
+
+// The list, when no line was lost: the operating system's group, the chipset's groups in the
+// order of its tests, then one group per reported host controller.
+void CheckDetailGrammar(Problems *problems)
+{
+    bool closed;
+    std::vector<std::vector<std::string>> groups = DetailGroups(Sim.details, &closed);
+    problems->Expect(closed, "the Details list does not end with a blank line");
+    if (groups.empty()) {
+        problems->Add("the Details list is empty");
+        return;
+    }
+    std::vector<std::string> os;
+    if (VersionQueryFailed()) {
+        os = {CatalogueText(MSG_OS_UNKNOWN)};
+    } else {
+        const VersionRecord &v = Sim.version;
+        os = {CatalogueText(ReleaseLine(v)), groups[0].size() > 1 ? groups[0][1] : "",
+              Formatted(CatalogueText(MSG_KERNEL_VERSION).c_str(), (int32_t)v.major,
+                        (int32_t)v.minor, (int32_t)(v.build & 0xFFFF), v.csd)};
+        problems->Expect(os[1].compare(0, 18, "\tRegistry version ") == 0,
+                         "the second line is not the registry version");
+    }
+    problems->Expect(groups[0] == os, "the operating system's group is not its three lines");
+
+    // The bridge's line stands alone only when a port was denied before the search for its
+    // USB function ended.
+    const std::vector<std::vector<std::string>> chipsetGroups = {
+        {CatalogueText(MSG_PIIX3_BRIDGE), CatalogueText(MSG_PIIX3_USB_ENABLED)},
+        {CatalogueText(MSG_PIIX3_BRIDGE), CatalogueText(MSG_PIIX3_USB_DISABLED)},
+        {CatalogueText(MSG_PIIX3_BRIDGE)},
+        {CatalogueText(MSG_PIIX4_USB)},
+        {CatalogueText(MSG_OPTI_USB)},
+        {CatalogueText(MSG_ALI_USB)},
+    };
+    const size_t bridgeKinds = 3;
+    size_t at = 1;
+    size_t next = 0;
+    for (; at < groups.size(); ++at) {
+        size_t kind = next;
+        while (kind < chipsetGroups.size() && chipsetGroups[kind] != groups[at])
+            ++kind;
+        if (kind == chipsetGroups.size())
+            break;
+        problems->Expect(kind != bridgeKinds - 1 || Sim.portFaults > 0,
+                         "the PIIX-3 bridge's line stands without its USB function's");
+        next = kind < bridgeKinds ? bridgeKinds : kind + 1;
+    }
+    problems->Expect(!OnNtPlatform() || at == 1, "the chipset probe reported on the NT platform");
+
+    size_t controllers = groups.size() - at;
+    problems->Expect(controllers <= 10,
+                     std::to_string(controllers) + " host controller groups for 10 devices");
+    for (; at < groups.size(); ++at) {
+        const std::vector<std::string> &group = groups[at];
+        bool sound = group.size() <= 2;
+        if (group.size() == 2)
+            sound = IsVendorLine(group[0]) && group[1][0] == '\t';
+        else if (group.size() == 1)
+            sound = IsVendorLine(group[0]) || group[0][0] == '\t';
+        std::string shown;
+        for (const std::string &line : group)
+            shown += "[" + line + "]";
+        problems->Expect(sound, "a group of the Details list is none of the probes': " + shown);
+    }
+}
+
+void CheckDetails(Problems *problems)
+{
+    for (const std::string &line : Sim.details) {
+        problems->Expect(line.size() <= DETAIL_LINE_SIZE - 1,
+                         "a Details line of " + std::to_string(line.size()) + " characters");
+    }
+    if (!FaultStruck(SIM_LOAD_MESSAGE) && !FaultStruck(SIM_ADD_ITEM))
+        CheckDetailGrammar(problems);
+}
+
+// A denied port ends the search at once: one faulting access, and it is the last.
+void CheckPorts(Problems *problems)
+{
+    problems->Expect(Sim.portFaults <= 1,
+                     std::to_string(Sim.portFaults) + " faulting port accesses");
+    bool paired = Sim.portWrites == Sim.portReads ||
+                  (Sim.portFaults == 1 && Sim.portWrites == Sim.portReads + 1);
+    problems->Expect(paired, "port writes " + std::to_string(Sim.portWrites) + ", reads " +
+                                 std::to_string(Sim.portReads) + " after " +
+                                 std::to_string(Sim.portFaults) + " faults");
+    problems->Expect(Sim.portWrites <= 5 * 256,
+                     std::to_string(Sim.portWrites) + " port writes for at most 5 searches");
+    if (Sim.portsDenied)
+        problems->Expect(Sim.portWrites <= 1 && Sim.portReads == 0,
+                         "the ports were used again after a denial");
+    if (OnNtPlatform())
+        problems->Expect(Sim.portWrites == 0 && Sim.portReads == 0,
+                         "a port was touched on the NT platform");
+}
+
+}  // namespace
+
+std::vector<std::string> CheckRunInvariants(const CheckRatings &ratings)
+{
+    Problems problems;
+    CheckResources(&problems);
+    CheckVerdict(ratings, &problems);
+    CheckPanel(ratings, &problems);
+    CheckDetails(&problems);
+    CheckPorts(&problems);
+    return problems.list;
+}

@@ -1,0 +1,38 @@
+// What every finished check run in the simulator must look like, whatever the machine and the
+// injected failures: shared by the fault sweep and the fuzzer.
+#ifndef QORVALIN_INVARIANTS_H
+#define QORVALIN_INVARIANTS_H
+
+#include "platform/sim/sim.h"
+#include "verdict/verdict.h"
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// True when an injected failure in Sim.faults hit the n-th call of op (counting from 1) in the
+// run that just ended.
+bool FaultHit(SimOp op, uint32_t call);
+// True when some injected failure of op struck at all.
+bool FaultStruck(SimOp op);
+
+// The catalogue text of a message, read without disturbing Sim.
+std::string CatalogueText(uint32_t number);
+
+// The panel text split into the message numbers of its paragraphs (1084 and 1086 share their
+// text and come back as 1084); false (with the reason in *problem) when it is not a sequence
+// of catalogue paragraphs each followed by CR LF CR LF.
+bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
+                     std::string *problem);
+
+// The Details list split at its blank lines: one group per finding, the blank not included.
+// A list that does not end with a blank line leaves its last group open (*closed = false).
+std::vector<std::vector<std::string>> DetailGroups(const std::vector<std::string> &details,
+                                                   bool *closed);
+
+// Everything wrong with the run that just ended in Sim with these ratings, given the failures
+// that Sim.faults injected; empty when the run is sound.
+std::vector<std::string> CheckRunInvariants(const CheckRatings &ratings);
+
+#endif

@@ -1,0 +1,213 @@
+// The fault sweep's machines: Windows families crossed with hardware sets, and scenario files.
+#include "tests/faults/machines.h"
+
+#include "platform/sim/scenario.h"
+
+#include <dirent.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace {
+
+struct Family {
+    const char *name;
+    bool versionKnown;
+    uint32_t platform, major, minor, build;
+    const char *csd;
+    const char *registry9x;  // null: the key does not open
+    const char *registryNt;
+    SupportFlags os;
+};
+
+const Family Families[] = {
+    {"windows95", true, 1, 4, 0, 0x040003B6, "", "4.00.950", nullptr, SUPPORT_NO},
+    {"windows95-osr2", true, 1, 4, 0, 0x040004BE, " B ", "4.03.1214", nullptr, SUPPORT_MAYBE},
+    {"windows95-1212", true, 1, 4, 0, 0x040004BC, "", "4.03.1212", nullptr, SUPPORT_NO},
+    {"windows98", true, 1, 4, 10, 0x040A08AE, " A ", "4.10.2222", nullptr, SUPPORT_YES},
+    {"windows-me", true, 1, 4, 90, 0x045A0BB8, "", "4.90.3000", nullptr, SUPPORT_YES},
+    {"windows-nt4", true, 2, 4, 0, 1381, "Service Pack 6", nullptr, "4.0", SUPPORT_NO},
+    {"windows-2000", true, 2, 5, 0, 2195, "Service Pack 4", nullptr, "5.0", SUPPORT_YES},
+    {"windows-xp", true, 2, 5, 1, 2600, "Service Pack 2", nullptr, "5.1", SUPPORT_YES},
+    {"win32s", true, 0, 3, 10, 0x0A03, "", "3.10", nullptr, SUPPORT_NO},
+    {"unknown-platform", true, 3, 6, 0, 6000, "", "6.0", "6.0", SUPPORT_UNKNOWN},
+    {"no-version", false, 0, 0, 0, 0, "", "4.10.2222", nullptr, SUPPORT_UNKNOWN},
+};
+
+void SetRegistry(SimRegistryValue *value, const char *text)
+{
+    if (text == nullptr)
+        return;
+    value->keyOpens = true;
+    value->present = true;
+    value->bytes = std::string(text) + '\0';
+}
+
+void SetFamily(SimMachine *m, const Family &family)
+{
+    m->versionKnown = family.versionKnown;
+    m->version.platform = family.platform;
+    m->version.major = family.major;
+    m->version.minor = family.minor;
+    m->version.build = family.build;
+    strcpy(m->version.csd, family.csd);
+    SetRegistry(&m->registry9x, family.registry9x);
+    SetRegistry(&m->registryNt, family.registryNt);
+}
+
+void AddPci(SimMachine *m, uint32_t device, uint32_t function, uint32_t id)
+{
+    SimPciFunction f;
+    f.device = device;
+    f.function = function;
+    f.id = id;
+    m->pci.push_back(f);
+}
+
+void AddHcd(SimMachine *m, int index, const char *driverKey)
+{
+    SimHcd hcd;
+    hcd.index = index;
+    if (driverKey != nullptr)
+        hcd.reply = HcdDriverKeyReply(driverKey);
+    hcd.requestSucceeds = !hcd.reply.empty();
+    hcd.replyCount = (uint32_t)hcd.reply.size();
+    m->hcds.push_back(hcd);
+}
+
+// Adds a node below parent (-1 for the root) and returns its index; a null property cannot
+// be read.
+int AddNode(SimMachine *m, int parent, const char *driver, const char *hardwareId = nullptr,
+            const char *description = nullptr)
+{
+    SimNode node;
+    node.parent = parent;
+    if (driver != nullptr) {
+        node.hasDriver = true;
+        node.driver = std::string(driver) + '\0';
+    }
+    if (hardwareId != nullptr) {
+        node.hasHardwareId = true;
+        node.hardwareId = std::string(hardwareId) + '\0' + "PCI\\VEN_8086" + '\0' + '\0';
+    }
+    if (description != nullptr) {
+        node.hasDescription = true;
+        node.description = std::string(description) + '\0';
+    }
+    int index = (int)m->cfgmgr.nodes.size();
+    m->cfgmgr.nodes.push_back(node);
+    if (parent >= 0)
+        m->cfgmgr.nodes[parent].children.push_back(index);
+    return index;
+}
+
+const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
+const char OhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0001";
+const char AcpiKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0002";
+const char LostKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0009";
+
+// Four host controller devices: one found with every property, one found with a hardware ID
+// that names no vendor and no description, one whose driver refuses the request, one whose
+// name no node carries. The nodes sit at several depths, so the search climbs.
+void AddControllers(SimMachine *m)
+{
+    AddHcd(m, 0, UhciKey);
+    AddHcd(m, 3, AcpiKey);
+    AddHcd(m, 5, nullptr);
+    AddHcd(m, 8, LostKey);
+    m->cfgmgr.present = true;
+    int root = AddNode(m, -1, nullptr);
+    int system = AddNode(m, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
+    int pci = AddNode(m, system, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
+    AddNode(m, pci, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000",
+            "PCI\\VEN_8086&DEV_7111&SUBSYS_00000000&REV_01", "Intel 82371AB/EB PCI Bus Master IDE");
+    AddNode(m, pci, nullptr, "PCI\\VEN_8086&DEV_7113");
+    AddNode(m, pci, UhciKey, "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01",
+            "Intel 82371AB/EB PCI to USB Universal Host Controller");
+    int isa = AddNode(m, pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
+    AddNode(m, isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000", "*PNP0303",
+            "Standard 101/102-Key Keyboard");
+    AddNode(m, system, OhciKey, "PCI\\VEN_1045&DEV_C861", "OPTi 82C861 PCI to USB Open Host Controller");
+    int acpi = AddNode(m, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0003");
+    AddNode(m, acpi, AcpiKey, "ACPI\\PNP0A03");
+    AddNode(m, root, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_5333&DEV_8A01",
+            "S3 Trio3D");
+}
+
+struct Hardware {
+    const char *name;
+    void (*add)(SimMachine *m);
+};
+
+const Hardware HardwareSets[] = {
+    {"bare", [](SimMachine *) {}},
+    {"piix3-without-usb",
+     [](SimMachine *m) { AddPci(m, 7, 0, 0x70008086); }},
+    {"chipsets",
+     [](SimMachine *m) {
+         AddPci(m, 7, 0, 0x70008086);
+         AddPci(m, 7, 2, 0x70208086);
+         AddPci(m, 9, 2, 0x71128086);
+         AddPci(m, 20, 0, 0x523710B9);
+     }},
+    {"controllers", AddControllers},
+    {"chipsets-and-controllers",
+     [](SimMachine *m) {
+         AddPci(m, 7, 0, 0x70008086);
+         AddPci(m, 11, 0, 0xC8611045);
+         AddControllers(m);
+     }},
+};
+
+}  // namespace
+
+std::vector<SweepMachine> RepresentativeMachines()
+{
+    std::vector<SweepMachine> machines;
+    for (const Family &family : Families) {
+        for (const Hardware &hardware : HardwareSets) {
+            SweepMachine sweep;
+            sweep.name = std::string(family.name) + "/" + hardware.name;
+            SetFamily(&sweep.machine, family);
+            hardware.add(&sweep.machine);
+            sweep.os = family.os;
+            machines.push_back(sweep);
+        }
+    }
+    return machines;
+}
+
+std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder)
+{
+    std::vector<std::string> paths;
+    if (DIR *top = opendir(folder.c_str())) {
+        while (dirent *group = readdir(top)) {
+            if (group->d_name[0] == '.')
+                continue;
+            std::string groupPath = folder + "/" + group->d_name;
+            DIR *cases = opendir(groupPath.c_str());
+            if (cases == nullptr)
+                continue;
+            while (dirent *file = readdir(cases)) {
+                std::string name = file->d_name;
+                if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0)
+                    paths.push_back(groupPath + "/" + name);
+            }
+            closedir(cases);
+        }
+        closedir(top);
+    }
+    std::sort(paths.begin(), paths.end());
+
+    std::vector<SweepMachine> machines;
+    for (const std::string &path : paths) {
+        SweepMachine sweep;
+        std::string error;
+        if (!ReadScenarioFile(path, &sweep.machine, &error))
+            continue;
+        sweep.name = path.substr(folder.size() + 1);
+        sweep.os = 0;
+        machines.push_back(sweep);
+    }
+    return machines;
+}
