@@ -28,3 +28,4 @@ qorvalin_art(${QORVALIN_ART_DIR} QORVALIN_ART_FILES)
 
 enable_testing()
 add_subdirectory(tests)
+add_subdirectory(tools/bench)
