@@ -73,6 +73,11 @@ LRESULT CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             break;
         }
         return 0;
+    case WM_NEXTDLGCTL:
+        // The dialog keyboard handling of the message loop moves the focus (Tab, Shift+Tab,
+        // the arrows, the Tab that ExpandDetails posts) by asking the dialog itself; only the
+        // default dialog procedure knows how, the default window procedure ignores it.
+        return DefDlgProcA(window, message, wParam, lParam);
     case WM_TIMER:
         AdvanceVerdictIcon(window);
         return 0;
