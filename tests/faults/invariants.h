@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// PerformChecks on the main window; a run that has not ended after the given seconds ends the
+// process with a message that names the case.
+CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label);
+
 // True when an injected failure in Sim.faults hit the n-th call of op (counting from 1) in the
 // run that just ended.
 bool FaultHit(SimOp op, uint32_t call);

@@ -9,31 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <stdio.h>
-#include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <set>
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
-// A run that does not end is reported by the alarm, with the case it was in.
-char CurrentCase[512];
 const unsigned CaseSeconds = 20;
-
-void OnAlarm(int)
-{
-    static const char lead[] = "\nthe check run did not end: ";
-    ssize_t ignored = write(2, lead, sizeof lead - 1);
-    ignored = write(2, CurrentCase, strlen(CurrentCase));
-    ignored = write(2, "\n", 1);
-    (void)ignored;
-    _exit(1);
-}
 
 struct Outcome {
     CheckRatings ratings;
@@ -44,16 +27,12 @@ struct Outcome {
 CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
                  const std::string &label)
 {
-    snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
     Sim = machine;
     for (const SimFault &fault : faults)
         SimFailCall(fault.op, fault.call);
     ClearMoreInfoText();
     ReleaseVerdictIcons();
-    alarm(CaseSeconds);
-    CheckRatings ratings = PerformChecks(TheWindow);
-    alarm(0);
-    return ratings;
+    return PerformChecksWithin(CaseSeconds, label);
 }
 
 enum Kind { VERSION, REGISTRY, PORTS, HOST_CONTROLLERS, MESSAGES, INTERFACE };
@@ -372,7 +351,6 @@ void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *ta
 
 TEST(FaultSweep, EveryOperationFailingAloneAndInPairsKeepsTheInvariants)
 {
-    signal(SIGALRM, OnAlarm);
     std::vector<SweepMachine> built = RepresentativeMachines();
     std::vector<SweepMachine> files = ScenarioFileMachines(QORVALIN_SCENARIO_DIR);
     ASSERT_EQ(built.size(), 55u);

@@ -1,0 +1,304 @@
+// Whole check runs on hostile machines that scenario files cannot describe (cyclic trees,
+// navigation that reports success without a node, lying drivers, trees past the search's
+// bound), and message numbers that the catalogue lacks.
+#include "tests/faults/invariants.h"
+
+#include "probes/hostctl.h"
+#include "report/messages.h"
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+Window const TheWindow = (Window)0x1;
+
+typedef std::vector<std::string> Lines;
+
+const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
+
+void SetWindows98()
+{
+    Sim.versionKnown = true;
+    Sim.version.platform = PLATFORM_WIN32_WINDOWS;
+    Sim.version.major = 4;
+    Sim.version.minor = 10;
+    Sim.version.build = 0x040A08AE;
+    Sim.registry9x.keyOpens = Sim.registry9x.present = true;
+    Sim.registry9x.bytes = std::string("4.10.2222", 10);
+}
+
+// A driver reply: ActualLength, then the text's bytes exactly as given (UTF-16LE, terminator
+// only if the text brings one), and the byte count the driver claims.
+void AddHcd(int index, const std::string &text, uint32_t count, uint32_t actualLength = 0)
+{
+    SimHcd hcd;
+    hcd.index = index;
+    hcd.requestSucceeds = true;
+    for (int shift = 0; shift < 32; shift += 8)
+        hcd.reply += (char)(actualLength >> shift);
+    hcd.reply += text;
+    hcd.replyCount = count;
+    Sim.hcds.push_back(hcd);
+}
+
+std::string Utf16(const std::string &ascii, bool terminated)
+{
+    std::string bytes;
+    for (char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    if (terminated)
+        bytes += std::string(2, '\0');
+    return bytes;
+}
+
+// Ten controllers whose names no node carries.
+void AddTenStrangers()
+{
+    for (int index = 0; index < 10; ++index)
+        AddHcd(index, Utf16("stranger" + std::to_string(index), true), 4 + 2 * 9 + 2);
+}
+
+int AddNode(int parent, const char *driver, const char *hardwareId = nullptr,
+            const char *description = nullptr)
+{
+    Sim.cfgmgr.present = true;
+    SimNode node;
+    node.parent = parent;
+    if (driver != nullptr) {
+        node.hasDriver = true;
+        node.driver = std::string(driver) + '\0';
+    }
+    if (hardwareId != nullptr) {
+        node.hasHardwareId = true;
+        node.hardwareId = std::string(hardwareId) + '\0' + '\0';
+    }
+    if (description != nullptr) {
+        node.hasDescription = true;
+        node.description = std::string(description) + '\0';
+    }
+    int index = (int)Sim.cfgmgr.nodes.size();
+    Sim.cfgmgr.nodes.push_back(node);
+    if (parent >= 0)
+        Sim.cfgmgr.nodes[parent].children.push_back(index);
+    return index;
+}
+
+struct HostileCase {
+    const char *what;
+    void (*build)();
+    SupportFlags hardware;
+    std::vector<Lines> controllers;  // the host controllers' groups of the Details list
+};
+
+const std::string Name126(126, 'A');
+
+const HostileCase Cases[] = {
+    {"a child that is the root again",
+     [] {
+         AddTenStrangers();
+         int root = AddNode(-1, "root");
+         int a = AddNode(root, "a");
+         Sim.cfgmgr.nodes[a].children.push_back(root);
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"a node that is its own parent",
+     [] {
+         AddTenStrangers();
+         int root = AddNode(-1, "root");
+         int a = AddNode(root, "a");
+         Sim.cfgmgr.nodes[a].parent = a;
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"a node that is its own next sibling",
+     [] {
+         AddTenStrangers();
+         int root = AddNode(-1, "root");
+         int a = AddNode(root, "a");
+         Sim.cfgmgr.nodes[root].children = {a, a};
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"children that do not exist",
+     [] {
+         AddTenStrangers();
+         int root = AddNode(-1, "root");
+         Sim.cfgmgr.nodes[root].children = {5000, 70000};
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"a chain longer than the search goes",
+     [] {
+         AddHcd(0, Utf16("far", true), 10);
+         int node = AddNode(-1, "chain");
+         for (int i = 0; i < 70000; ++i)
+             node = AddNode(node, "chain");
+         AddNode(node, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"a bushy tree wider than the search goes",
+     [] {
+         AddHcd(0, Utf16("far", true), 10);
+         int root = AddNode(-1, nullptr);
+         for (int branch = 0; branch < 300; ++branch) {
+             int parent = AddNode(root, "branch");
+             for (int leaf = 0; leaf < 250; ++leaf)
+                 AddNode(parent, "leaf");
+         }
+         AddNode(root, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"a bushy tree with the controller in reach",
+     [] {
+         AddHcd(0, Utf16("near", true), 12);
+         int root = AddNode(-1, nullptr);
+         for (int branch = 0; branch < 100; ++branch) {
+             int parent = AddNode(root, "branch");
+             for (int leaf = 0; leaf < 250; ++leaf)
+                 AddNode(parent, "leaf");
+         }
+         AddNode(root, "near", "PCI\\VEN_8086&DEV_7112", "in reach");
+     },
+     SUPPORT_YES,
+     {{"Found Intel Corporation (8086) USB host controller device 7112", "\tin reach"}}},
+    {"navigation and the root that report success without a node",
+     [] {
+         AddTenStrangers();
+         AddNode(-1, "root");
+         Sim.cfgmgr.rootLocates = false;
+         Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING,
+                                          SIM_CM_PARENT};
+     },
+     SUPPORT_YES,
+     {{Unidentified}}},
+    {"navigation that reports success without a node, the controller deep down",
+     [] {
+         AddHcd(4, Utf16("deep", true), 12);
+         Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
+         int root = AddNode(-1, nullptr);
+         int a = AddNode(root, "a");
+         int b = AddNode(a, "b");
+         AddNode(b, "c");
+         int d = AddNode(root, "d");
+         AddNode(d, "deep", "PCI\\VEN_10B9&DEV_5237", "ALi M5237");
+     },
+     SUPPORT_YES,
+     {{"Found Acer Labs Inc. (10b9) USB host controller device 5237", "\tALi M5237"}}},
+    {"drivers that lie about their replies",
+     [] {
+         // 300 bytes without a terminator and a lying ActualLength; a count far above the
+         // reply; a count that leaves no room for a character; nothing at all; an odd count.
+         AddHcd(0, Utf16(std::string(148, 'A'), false), 300, 0xFFFFFFFF);
+         AddHcd(1, Utf16("B", false), 200, 7);
+         AddHcd(2, Utf16("C", true), 5);
+         AddHcd(3, "", 0);
+         AddHcd(4, Utf16("DE", false).substr(0, 3), 7);
+         int root = AddNode(-1, nullptr);
+         AddNode(root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
+         AddNode(root, "B", "PCI\\VEN_1106&DEV_3038", "second");
+         AddNode(root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
+         AddNode(root, "D", "ACPI\\PNP0A03");
+     },
+     SUPPORT_YES,
+     {{"Found Intel Corporation (8086) USB host controller device 7112", "\tfirst"},
+      {"Found Via Technologies (1106) USB host controller device 3038", "\tsecond"},
+      {Unidentified}}},
+};
+
+struct HostileMachineTest : ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileMachineTest, TheRunEndsWithOneVerdictAndTheDefinedLines)
+{
+    const HostileCase &c = GetParam();
+    SimReset();
+    ClearMoreInfoText();
+    ReleaseVerdictIcons();
+    SetWindows98();
+    c.build();
+    CheckRatings ratings = PerformChecksWithin(20, c.what);
+
+    for (const std::string &problem : CheckRunInvariants(ratings))
+        ADD_FAILURE() << problem;
+    EXPECT_EQ(ratings.hardware, c.hardware);
+    bool closed;
+    std::vector<Lines> groups = DetailGroups(Sim.details, &closed);
+    ASSERT_FALSE(groups.empty());
+    groups.erase(groups.begin());
+    EXPECT_EQ(groups, c.controllers);
+    // Each named controller walks at most the bound, whatever the tree's links do.
+    uint32_t walked = Sim.calls[SIM_CM_PROPERTY];
+    EXPECT_LE(walked, 10u * (MAX_TREE_STEPS + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, HostileMachineTest, ::testing::ValuesIn(Cases),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) {
+                             std::string name;
+                             for (const char *c = info.param.what; *c != '\0'; ++c)
+                                 name += isalnum((unsigned char)*c) ? *c : '_';
+                             return name;
+                         });
+
+// The numbers the catalogue source lists, read from it rather than from the generated table.
+std::set<uint32_t> CatalogueNumbers()
+{
+    std::set<uint32_t> numbers;
+    FILE *file = fopen(QORVALIN_CATALOGUE_SOURCE, "r");
+    if (file == nullptr)
+        return numbers;
+    char line[1024];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        if (line[0] >= '0' && line[0] <= '9')
+            numbers.insert((uint32_t)strtoul(line, nullptr, 10));
+    }
+    fclose(file);
+    return numbers;
+}
+
+TEST(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
+{
+    std::set<uint32_t> listed = CatalogueNumbers();
+    ASSERT_EQ(listed.size(), 31u);
+    std::vector<uint32_t> numbers;
+    for (uint32_t n = 0; n <= 0x10000; ++n)
+        numbers.push_back(n);
+    for (uint32_t n : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu})
+        numbers.push_back(n);
+
+    SimReset();
+    ClearMoreInfoText();
+    std::set<uint32_t> withText;
+    for (uint32_t number : numbers) {
+        char text[PARAGRAPH_SIZE];
+        memset(text, 'x', sizeof text);
+        uint32_t length = PlatformLoadMessage(number, text, sizeof text);
+        EXPECT_NE(memchr(text, '\0', sizeof text), nullptr) << number;
+        EXPECT_EQ(length, strlen(text)) << number;
+        if (length > 0) {
+            withText.insert(number);
+            continue;
+        }
+        AppendInfo(TheWindow, number);
+        AddDetail(TheWindow, number, "a text", 12345, 0xFFFFFFFFu);
+    }
+    EXPECT_EQ(withText, listed);
+    EXPECT_STREQ(MoreInfoText(), "");
+    EXPECT_EQ(Sim.calls[SIM_SET_TEXT], 0u);
+    EXPECT_EQ(Sim.calls[SIM_ADD_ITEM], 0u);
+}
+
+}  // namespace
