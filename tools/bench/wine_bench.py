@@ -1,0 +1,315 @@
+"""Times the x86_64 Qorvalin.exe under Wine against a baseline dialog program, run after run in
+the same prefix, and reads the peak memory of both.
+
+What is timed, for every run, on the real-time clock that the harness and the window watcher
+inside Wine both read:
+- start: just before the harness starts `wine64 PROGRAM.exe`, as the end-to-end tests do;
+- Qorvalin: (splash visible - start) + (main window visible - splash hidden). The splash hides
+  when the program handles Continue, so the harness's own reaction (reading the windows, moving
+  the pointer, clicking) between the two is left out; the second term is the check run, the
+  layout and the showing of the verdict window;
+- baseline: its dialog visible - start.
+"Visible" is the first look of the watcher (every millisecond) at which IsWindowVisible holds.
+Peak memory is VmHWM of the process that runs the program (wine64 executes the program in the
+process the harness started), read once its window has been visible for a moment.
+
+The display has no window manager, so unless --managed is given Wine is told not to leave its
+windows to one: otherwise hiding the splash waits 2 s for a manager to acknowledge it.
+"""
+
+import argparse
+import os
+import queue
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+try:
+    import wine
+except ImportError:
+    wine = None
+
+SKIP = 77
+X11_KEY = r"HKEY_CURRENT_USER\Software\Wine\X11 Driver"
+BASELINE_TITLE = "Qorvalin benchmark baseline"
+EVENT_TIMEOUT = 60
+# How long a visible window is left before its memory is read and it is ended: long enough for
+# the first painting.
+SETTLE = 0.5
+# A pause after each run, so that Wine's clearing up after the ended program does not fall into
+# the next program's start.
+GAP = 0.3
+
+
+class Failure(Exception):
+    pass
+
+
+def control_id(name):
+    with open(os.path.join(ROOT, "report", "controls.h")) as f:
+        match = re.search(r"#define %s (\d+)" % name, f.read())
+    return int(match.group(1))
+
+
+def missing(args):
+    if wine is None:
+        return ["the Wine harness tests/e2e/wine.py is not there"]
+    reasons = wine.missing_prerequisites(args.exe, args.winspy)
+    for path, what in ((args.baseline, "the baseline program"), (args.watch, "the watcher")):
+        if not os.path.isfile(path):
+            reasons.append("%s %s has not been built" % (what, path))
+    return reasons
+
+
+class Session:
+    """One X display, one Wine prefix with its server kept running, and the window watcher."""
+
+    def __init__(self, args):
+        self.args = args
+        self.xvfb = None
+        self.watcher = None
+        self.events = queue.Queue()
+        os.makedirs(args.work, exist_ok=True)
+        display = args.display
+        if display is None:
+            self.xvfb, display = wine.start_xvfb()
+        elif not os.path.exists("/tmp/.X11-unix/X%d" % display):
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", ":%d" % display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True).pid
+            deadline = time.time() + 30
+            while not os.path.exists("/tmp/.X11-unix/X%d" % display):
+                if time.time() > deadline:
+                    raise Failure("Xvfb did not open display :%d" % display)
+                time.sleep(0.1)
+        self.state = {"work": args.work, "display": display, "prefix": args.prefix,
+                      "wine64": wine.find_wine64(), "wineserver": wine.find_wineserver(),
+                      "exe": args.exe, "winspy": args.winspy}
+        if not os.path.isfile(os.path.join(args.prefix, "system.reg")):
+            started = time.time()
+            wine.run_wine(self.state, ["wineboot", "-i"], timeout=300)
+            print("Made the Wine prefix %s in %.1f s" % (args.prefix, time.time() - started),
+                  file=sys.stderr)
+        subprocess.Popen([self.state["wineserver"], "-p"],
+                         env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+        if args.windows:
+            wine.run_wine(self.state, ["reg", "add", wine.WINE_KEY, "/v", "Version", "/d",
+                                       args.windows, "/f"])
+        if not args.managed:
+            wine.run_wine(self.state, ["reg", "add", X11_KEY, "/v", "Managed", "/d", "N", "/f"])
+        self.start_watcher()
+
+    def start_watcher(self):
+        self.watcher = subprocess.Popen(
+            [self.state["wine64"], self.args.watch,
+             "baseline:%s:%s" % (wine.DIALOG_CLASS, BASELINE_TITLE),
+             "splash:%s:%s" % (wine.DIALOG_CLASS, wine.TITLE),
+             "main:%s" % wine.MAIN_CLASS],
+            env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
+
+        def read():
+            for line in self.watcher.stdout:
+                fields = line.split()
+                if len(fields) == 3:
+                    self.events.put((fields[0], fields[1], int(fields[2]) / 1e6))
+                elif len(fields) == 2 and fields[0] == "ready":
+                    self.events.put(("watcher", "ready", int(fields[1]) / 1e6))
+            self.events.put(("watcher", "ended", time.time()))
+
+        threading.Thread(target=read, daemon=True).start()
+        label, event, stamp = self.events.get(timeout=EVENT_TIMEOUT)
+        if event != "ready":
+            raise Failure("the window watcher did not start")
+        # Both clocks are the real-time clock: the watcher's first stamp cannot lie ahead.
+        if stamp > time.time() + 0.01:
+            raise Failure("the watcher's clock runs ahead of the harness's")
+
+    def wait(self, label, event):
+        deadline = time.time() + EVENT_TIMEOUT
+        while True:
+            try:
+                got = self.events.get(timeout=max(0.0, deadline - time.time()))
+            except queue.Empty:
+                raise Failure("timed out waiting for %s %s" % (label, event))
+            if got[0] == "watcher" and got[1] == "ended":
+                raise Failure("the window watcher ended")
+            if got[:2] == (label, event):
+                return got[2]
+
+    def close(self):
+        if self.watcher is not None and self.watcher.poll() is None:
+            self.watcher.kill()
+            self.watcher.wait()
+        if self.args.windows:
+            wine.run_wine(self.state, ["reg", "delete", wine.WINE_KEY, "/v", "Version", "/f"],
+                          check_status=False)
+        if not self.args.managed:
+            wine.run_wine(self.state, ["reg", "delete", X11_KEY, "/v", "Managed", "/f"],
+                          check_status=False)
+        subprocess.run([self.state["wineserver"], "-k"], env=wine.wine_environment(self.state),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        if self.xvfb is not None:
+            os.kill(self.xvfb, signal.SIGTERM)
+
+
+def peak_memory_kib(pid, exe):
+    with open("/proc/%d/cmdline" % pid, "rb") as f:
+        if os.path.basename(exe).encode() not in f.read():
+            raise Failure("process %d does not run %s" % (pid, exe))
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    raise Failure("no VmHWM for process %d" % pid)
+
+
+def end(session, program, label):
+    program.kill()
+    program.wait()
+    session.wait(label, "hidden")
+    time.sleep(GAP)
+
+
+def run_baseline(session):
+    run = wine.Run(dict(session.state, exe=session.args.baseline), "bench-baseline")
+    start = time.time()
+    program = run.start()
+    shown = session.wait("baseline", "shown")
+    time.sleep(SETTLE)
+    memory = peak_memory_kib(program.pid, session.args.baseline)
+    end(session, program, "baseline")
+    return {"total": shown - start, "memory": memory}
+
+
+def run_qorvalin(session, continue_id):
+    run = wine.Run(session.state, "bench-qorvalin")
+    start = time.time()
+    program = run.start()
+    splash_shown = session.wait("splash", "shown")
+    splash = wine.one(run.snapshot(), wine.DIALOG_CLASS, wine.TITLE)
+    if splash is None:
+        raise Failure("the splash the watcher saw is not there")
+    clicked = time.time()
+    # xdotool's "mousemove --sync" waits about 15 s for a move that is not needed, and the
+    # previous run left the pointer on this very button.
+    run.xdotool("mousemove", 0, 0)
+    run.click(splash.control(continue_id))
+    pressed = session.wait("splash", "hidden")
+    shown = session.wait("main", "shown")
+    time.sleep(SETTLE)
+    memory = peak_memory_kib(program.pid, session.args.exe)
+    end(session, program, "main")
+    return {"total": (splash_shown - start) + (shown - pressed),
+            "start_to_splash": splash_shown - start, "continue_to_verdict": shown - pressed,
+            "reaction": pressed - splash_shown, "click_to_hidden": pressed - clicked,
+            "wall": shown - start, "memory": memory}
+
+
+def ms(seconds):
+    return "%.0f" % (seconds * 1000)
+
+
+def summary(pairs, args):
+    base = [b for b, _ in pairs]
+    app = [a for _, a in pairs]
+    ratios = [a["total"] / b["total"] for b, a in pairs]
+    med = lambda rows, key: statistics.median(r[key] for r in rows)
+    lines = [
+        "Qorvalin.exe (x86_64) against the baseline dialog under Wine, %d alternating runs of "
+        "each after one unmeasured warm-up run of each; Windows version seen by the programs: "
+        "%s; windows %s." % (len(pairs), args.windows or "the prefix's default (win7)",
+                             "managed (Wine's default)" if args.managed else
+                             "not managed (X11 Driver \"Managed\"=\"N\")"),
+        "",
+        "| measure | median | lowest | highest |",
+        "|---|---|---|---|",
+    ]
+
+    def row(what, values, fmt):
+        lines.append("| %s | %s | %s | %s |" % (what, fmt(statistics.median(values)),
+                                                fmt(min(values)), fmt(max(values))))
+
+    row("baseline: start to dialog visible (ms)", [b["total"] for b in base], ms)
+    row("Qorvalin: start to splash visible (ms)", [a["start_to_splash"] for a in app], ms)
+    row("Qorvalin: Continue handled to verdict window visible (ms)",
+        [a["continue_to_verdict"] for a in app], ms)
+    row("Qorvalin: the two together, the timed figure (ms)", [a["total"] for a in app], ms)
+    row("ratio Qorvalin / baseline, run by run", ratios, lambda v: "%.3f" % v)
+    row("harness: splash visible to splash hidden, left out (ms)",
+        [a["reaction"] for a in app], ms)
+    row("harness: Continue clicked to splash hidden (ms)", [a["click_to_hidden"] for a in app],
+        ms)
+    row("baseline: peak memory, VmHWM (KiB)", [b["memory"] for b in base], lambda v: "%d" % v)
+    row("Qorvalin: peak memory, VmHWM (KiB)", [a["memory"] for a in app], lambda v: "%d" % v)
+    ratio = statistics.median(ratios)
+    lines += [
+        "",
+        "Median ratio %.3f (goal at most 1.2: %s); the ratio of the medians is %.3f. Peak "
+        "memory above the baseline's: %d KiB (medians)."
+        % (ratio, "met" if ratio <= 1.2 else "NOT MET",
+           med(app, "total") / med(base, "total"), med(app, "memory") - med(base, "memory")),
+    ]
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--exe", required=True, help="the x86_64 Qorvalin.exe")
+    parser.add_argument("--baseline", required=True, help="the baseline dialog program")
+    parser.add_argument("--watch", required=True, help="the window watcher, watch.exe")
+    parser.add_argument("--winspy", required=True, help="the end-to-end tests' window reader")
+    parser.add_argument("--work", required=True, help="a directory for logs")
+    parser.add_argument("--prefix", required=True, help="the Wine prefix (made when missing)")
+    parser.add_argument("--display", type=int,
+                        help="the X display (started when it is not open); a free one if absent")
+    parser.add_argument("--runs", type=int, default=10, help="runs of each program (at least 10)")
+    parser.add_argument("--windows", help="the Windows version Wine reports, e.g. win98")
+    parser.add_argument("--managed", action="store_true",
+                        help="leave the windows to a window manager, as Wine does by default; "
+                             "with none on the display, hiding a window then waits 2 s for it")
+    args = parser.parse_args()
+
+    reasons = missing(args)
+    if reasons:
+        print("Skipped the Wine measurements: %s." % "; ".join(reasons))
+        return SKIP
+    continue_id = control_id("IDC_CONTINUE")
+    session = None
+    try:
+        session = Session(args)
+        run_baseline(session)
+        run_qorvalin(session, continue_id)
+        pairs = []
+        for i in range(args.runs):
+            baseline = run_baseline(session)
+            qorvalin = run_qorvalin(session, continue_id)
+            pairs.append((baseline, qorvalin))
+            print("run %d: baseline %s ms, Qorvalin %s ms" % (i + 1, ms(baseline["total"]),
+                                                              ms(qorvalin["total"])),
+                  file=sys.stderr)
+    except (Failure, wine.Failure) as e:
+        print("Wine measurements failed: %s" % e)
+        return 1
+    finally:
+        if session is not None:
+            session.close()
+    print("\n".join(summary(pairs, args)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
