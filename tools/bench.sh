@@ -1,0 +1,173 @@
+#!/bin/bash
+# tools/bench.sh: Qorvalin's benchmarks in one run (start-up under Wine against a baseline
+# dialog, the check run in the simulator, peak memory, file sizes), printed as Markdown.
+set -u
+
+usage() {
+    cat <<'EOF'
+usage: tools/bench.sh [options]
+  --build-dir DIR   where the builds go (default: build/bench in the source tree)
+  --runs N          alternating runs of each program under Wine (default 10, at least 10)
+  --sim-runs N      runs of each scenario in the simulator (default 2000)
+  --prefix DIR      the Wine prefix (default: DIR/wine-prefix; made when missing)
+  --display N       the X display, started when it is not open (default: a free one)
+  --windows NAME    the Windows version Wine reports (win95 ... win10; default: the prefix's)
+  --managed         leave Wine's windows to a window manager (Wine's default; see the docs)
+  --no-wine         skip the measurements under Wine
+  --smoke           a quick check that everything runs: few runs, no figures worth keeping
+EOF
+    exit 2
+}
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$ROOT/build/bench
+RUNS=10
+SIM_RUNS=2000
+PREFIX=
+DISPLAY_NUMBER=
+WINDOWS=
+MANAGED=
+WINE=yes
+SMOKE=
+while [ $# -gt 0 ]; do
+    case $1 in
+    --build-dir) [ $# -ge 2 ] || usage; BUILD=$2; shift ;;
+    --runs) [ $# -ge 2 ] || usage; RUNS=$2; shift ;;
+    --sim-runs) [ $# -ge 2 ] || usage; SIM_RUNS=$2; shift ;;
+    --prefix) [ $# -ge 2 ] || usage; PREFIX=$2; shift ;;
+    --display) [ $# -ge 2 ] || usage; DISPLAY_NUMBER=$2; shift ;;
+    --windows) [ $# -ge 2 ] || usage; WINDOWS=$2; shift ;;
+    --managed) MANAGED=--managed ;;
+    --no-wine) WINE= ;;
+    --smoke) SMOKE=yes ;;
+    *) usage ;;
+    esac
+    shift
+done
+if [ -n "$SMOKE" ]; then
+    RUNS=1
+    SIM_RUNS=10
+elif [ "$RUNS" -lt 10 ]; then
+    echo "bench.sh: --runs must be at least 10" >&2
+    exit 2
+fi
+mkdir -p "$BUILD" || exit 1
+BUILD=$(cd "$BUILD" && pwd)
+PREFIX=${PREFIX:-$BUILD/wine-prefix}
+LOG=$BUILD/build.log
+: >"$LOG"
+export PYTHONDONTWRITEBYTECODE=1
+
+MINGW64=x86_64-w64-mingw32
+MINGW32=i686-w64-mingw32
+
+# Builds quietly into the log; says what failed.
+build() {
+    local what=$1
+    shift
+    if ! "$@" >>"$LOG" 2>&1; then
+        echo "bench.sh: building $what failed (see $LOG)" >&2
+        return 1
+    fi
+}
+
+have() {
+    command -v "$1" >/dev/null 2>&1
+}
+
+echo "# Qorvalin benchmarks"
+echo
+echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "- machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), Linux $(uname -r)"
+echo "- load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+if have /usr/lib/wine/wine64; then
+    echo "- Wine: $(/usr/lib/wine/wine64 --version 2>/dev/null)"
+elif have wine64; then
+    echo "- Wine: $(wine64 --version 2>/dev/null)"
+fi
+have ${MINGW64}-gcc-win32 && echo "- compiler: $(${MINGW64}-gcc-win32 --version | head -1)"
+[ -n "$SMOKE" ] && echo "- smoke run: $RUNS Wine run and $SIM_RUNS simulator runs, not figures to keep"
+echo
+
+# The native build: the simulator's benchmark driver and the window reader of the end-to-end
+# tests, optimised as a release would be.
+NATIVE=$BUILD/native
+SIM_BENCH=
+WINSPY=$NATIVE/tests/e2e/winspy.exe
+if build "the native tree" cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+    build "the simulator benchmark" ninja -C "$NATIVE" qorvalin-sim-bench; then
+    SIM_BENCH=$NATIVE/tools/bench/qorvalin-sim-bench
+    ninja -C "$NATIVE" qorvalin_winspy >>"$LOG" 2>&1
+fi
+
+# The Windows builds, and the baseline program and the watcher beside them.
+WIN64=$BUILD/win64
+WIN32=$BUILD/win32
+TOOLS=$BUILD/tools
+HAVE_WIN64=
+HAVE_WIN32=
+if have ${MINGW64}-g++-win32 && have ${MINGW64}-windres; then
+    build "the x86_64 program" cmake -S "$ROOT" -B "$WIN64" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" &&
+        build "the x86_64 program" ninja -C "$WIN64" && HAVE_WIN64=yes
+    mkdir -p "$TOOLS"
+    build "the baseline program" ${MINGW64}-windres "$ROOT/tools/bench/minimal.rc" -O coff \
+        -o "$TOOLS/minimal.res.o" &&
+        build "the baseline program" ${MINGW64}-gcc-win32 -Os -Wall -Wextra -Werror -nostdlib -s \
+            -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows -o "$TOOLS/minimal.exe" \
+            "$ROOT/tools/bench/minimal.c" "$TOOLS/minimal.res.o" -lkernel32 -luser32
+    build "the window watcher" ${MINGW64}-gcc-win32 -O2 -s -Wall -Wextra -Werror \
+        -o "$TOOLS/watch.exe" "$ROOT/tools/bench/watch.c" -lwinmm
+fi
+if have ${MINGW32}-g++-win32 && have ${MINGW32}-windres; then
+    build "the i686 program" cmake -S "$ROOT" -B "$WIN32" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" &&
+        build "the i686 program" ninja -C "$WIN32" && HAVE_WIN32=yes
+fi
+
+echo "## Start-up under Wine"
+echo
+if [ -z "$WINE" ]; then
+    echo "Skipped: --no-wine."
+elif [ -z "$HAVE_WIN64" ]; then
+    echo "Skipped: the x86_64 program could not be built here (needs ${MINGW64}-g++-win32)."
+else
+    WINE_ARGS=(--exe "$WIN64/Qorvalin.exe" --baseline "$TOOLS/minimal.exe"
+        --watch "$TOOLS/watch.exe" --winspy "$WINSPY" --work "$BUILD/wine"
+        --prefix "$PREFIX" --runs "$RUNS")
+    [ -n "$DISPLAY_NUMBER" ] && WINE_ARGS+=(--display "$DISPLAY_NUMBER")
+    [ -n "$WINDOWS" ] && WINE_ARGS+=(--windows "$WINDOWS")
+    [ -n "$MANAGED" ] && WINE_ARGS+=("$MANAGED")
+    python3 -B "$ROOT/tools/bench/wine_bench.py" "${WINE_ARGS[@]}" 2>>"$BUILD/wine-runs.log"
+    status=$?
+    # 77: this machine lacks Wine, a display or a tool; the script said which.
+    if [ $status -ne 0 ] && [ $status -ne 77 ]; then
+        echo
+        echo "(the Wine measurements failed; runs logged in $BUILD/wine-runs.log)"
+        FAILED=yes
+    fi
+fi
+echo
+
+echo "## The check run in the simulator"
+echo
+if [ -n "$SIM_BENCH" ]; then
+    "$SIM_BENCH" --runs "$SIM_RUNS" "$ROOT/tests/scenarios" || FAILED=yes
+else
+    echo "Skipped: the native build failed (see $LOG)."
+fi
+echo
+
+echo "## File sizes"
+echo
+# The allowance of 48 KiB above the resources is set for the i686 build, the one for Windows 95.
+SIZE_ARGS=(--goal i686)
+[ -n "$HAVE_WIN32" ] && SIZE_ARGS+=(--build i686 "$WIN32" ${MINGW32}-)
+[ -n "$HAVE_WIN64" ] && SIZE_ARGS+=(--build x86_64 "$WIN64" ${MINGW64}-)
+if [ ${#SIZE_ARGS[@]} -gt 2 ]; then
+    python3 -B "$ROOT/tools/bench/sizes.py" "${SIZE_ARGS[@]}" || FAILED=yes
+fi
+[ -z "$HAVE_WIN32" ] && echo "The i686 program was not built here: its size is skipped."
+[ -z "$HAVE_WIN64" ] && echo "The x86_64 program was not built here: its size is skipped."
+
+[ -z "${FAILED:-}" ]
