@@ -1,0 +1,290 @@
+"""End-to-end tests of the shell: splash, compact and expanded window, About box, ending."""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine  # noqa: E402
+from wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE  # noqa: E402
+
+IDOK = 1
+IDC_CLOSE = 1010
+IDC_ABOUT = 1011
+IDC_DETAILS = 1012
+IDC_MORE_INFO = 1018
+IDC_DETAILS_LIST = 1019
+IDC_HEADLINE = 1020
+IDC_STATUS_ICON = 1021
+IDC_CONTINUE = 1022
+IDC_SPLASH_TEXT = 1023
+IDC_DETAILS_LABEL = 1024
+
+BS_TYPE_MASK = 0x0F
+BS_DEFPUSHBUTTON = 0x01
+SS_TYPE_MASK = 0x1F
+SS_BITMAP = 0x0E
+SCREEN = (1024, 768)
+
+SPLASH_TEXT = ("This program determines if your system supports Universal Serial Bus (USB) "
+               "devices.\r\n\r\nPress Continue to perform the tests or Close to exit the program.")
+
+# How long a key that should do nothing is given to show an effect.
+NO_EFFECT_WAIT = 1.0
+
+
+def splash_and_hidden_main(run, program):
+    """The splash as the user first sees it, and the main window's full rectangle while it is
+    still hidden."""
+    splash = run.splash(program)
+    windows = run.snapshot()
+    main = wine.one(windows, MAIN_CLASS)
+    check(main is not None, "the main window exists while the splash is shown")
+    check(not main.visible, "the main window is hidden while the splash is shown")
+    return splash, main
+
+
+def continue_to_compact(run, program):
+    splash, hidden = splash_and_hidden_main(run, program)
+    run.click(splash.control(IDC_CONTINUE))
+    main = run.main_window(program)
+    return main, hidden
+
+
+def main_when(run, program, what, condition):
+    """The main window once it is visible, condition(window) holds and it has settled."""
+    def found(windows):
+        main = wine.one(windows, MAIN_CLASS)
+        return main if main is not None and main.visible and condition(main) else None
+    return run.wait_settled(found, what, program)
+
+
+def focus_settled_on(run, program, ident, what):
+    return main_when(run, program, what, lambda m: m.focused_id() == ident)
+
+
+def expanded(run, program, full):
+    return main_when(run, program, "the expanded window",
+                     lambda m: m.rect.height == full.rect.height)
+
+
+def check_still_running(run, program, what):
+    time.sleep(NO_EFFECT_WAIT)
+    check(program.poll() is None, "%s: the program is still running" % what)
+
+
+def check_expanded(main, compact, full, how):
+    check_equal((main.rect.left, main.rect.top), (compact.rect.left, compact.rect.top),
+                "top-left corner after Details >> (%s)" % how)
+    check_equal(main.rect.width, full.rect.width, "width after Details >> (%s)" % how)
+    check_equal(main.rect.height, full.rect.height, "height after Details >> (%s)" % how)
+    details = main.control(IDC_DETAILS)
+    check(not details.enabled, "Details >> is greyed after it was used (%s)" % how)
+    check_equal(main.focused_id(), IDC_CLOSE, "focused control after Details >> (%s)" % how)
+    listbox = main.control(IDC_DETAILS_LIST)
+    label = main.control(IDC_DETAILS_LABEL)
+    check(listbox.visible and listbox.rect.bottom <= main.client.bottom,
+          "the Details list lies inside the expanded window (%s)" % how)
+    check(label.rect.top >= main.client.top and label.rect.bottom <= main.client.bottom,
+          "the Details: label lies inside the expanded window (%s)" % how)
+
+
+def case_splash_first(run):
+    program = run.start()
+    splash, main = splash_and_hidden_main(run, program)
+    check_equal(splash.title, TITLE, "splash title")
+    check_equal(splash.owner, main.hwnd, "splash owner")
+    check(not main.enabled, "the hidden main window is disabled under the modal splash")
+    check_equal(splash.control(IDC_SPLASH_TEXT).text, SPLASH_TEXT, "splash text")
+    cont = splash.control(IDC_CONTINUE)
+    close = splash.control(IDC_CLOSE)
+    check_equal(cont.text, "Continue", "Continue button text")
+    check_equal(close.text, "Close", "Close button text")
+    check_equal(cont.style & BS_TYPE_MASK, BS_DEFPUSHBUTTON, "Continue is the default button")
+    check(close.style & BS_TYPE_MASK != BS_DEFPUSHBUTTON, "Close is not the default button")
+    logos = [c for c in splash.controls if c.cls == "Static" and
+             c.style & SS_TYPE_MASK == SS_BITMAP]
+    check_equal(len(logos), 1, "bitmap controls on the splash")
+    check(cont.rect.left < close.rect.left, "Continue stands left of Close")
+    dialogs = wine.find(run.snapshot(), DIALOG_CLASS)
+    check_equal([d.title for d in dialogs], [TITLE], "dialogs open at start")
+
+
+def case_splash_close_exits_unseen(run):
+    program = run.start()
+    splash, _ = splash_and_hidden_main(run, program)
+    run.click(splash.control(IDC_CLOSE))
+    seen = []
+    deadline = time.time() + 20
+    while program.poll() is None and time.time() < deadline:
+        seen += [w for w in run.snapshot() if w.cls == MAIN_CLASS and w.visible]
+    check_equal(run.wait_exit(program), 0, "exit code after Close on the splash")
+    check_equal(seen, [], "main windows seen visible after Close on the splash")
+
+
+def case_splash_escape_and_close_box_ignored_enter_continues(run):
+    program = run.start()
+    splash, _ = splash_and_hidden_main(run, program)
+    run.key(splash, "Escape")
+    check_still_running(run, program, "Escape on the splash")
+    run.click_close_box(splash)
+    check_still_running(run, program, "the splash's close box")
+    windows = run.snapshot()
+    check(wine.visible_one(windows, DIALOG_CLASS, TITLE) is not None,
+          "the splash stays after Escape and its close box")
+    check(not wine.one(windows, MAIN_CLASS).visible, "the main window is still hidden")
+    run.key(splash, "Return")
+    main = run.main_window(program)
+    check_equal(main.focused_id(), IDC_CLOSE, "focused control after Enter on the splash")
+
+
+def case_continue_shows_compact_window(run):
+    program = run.start()
+    main, full = continue_to_compact(run, program)
+    check_equal(main.title, TITLE, "main window title")
+    check(wine.one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone")
+    check_equal(main.rect.width, full.rect.width, "compact width (the template width)")
+    check_equal((main.rect.left, main.rect.top), (full.rect.left, full.rect.top),
+                "compact top-left (where the full window was centred)")
+    label = main.control(IDC_DETAILS_LABEL)
+    check_equal(main.rect.bottom, label.rect.top, "compact bottom edge vs Details: label top")
+    check(main.rect.height < full.rect.height, "the compact window is lower than the template")
+    centre = ((full.rect.left + full.rect.right) / 2, (full.rect.top + full.rect.bottom) / 2)
+    check(abs(centre[0] - SCREEN[0] / 2) <= 2 and abs(centre[1] - SCREEN[1] / 2) <= 2,
+          "the full-size window was centred on the screen: centre %r" % (centre,))
+    check_equal(main.focused_id(), IDC_CLOSE, "focused control in the compact window")
+    for ident, text in ((IDC_CLOSE, "Close"), (IDC_ABOUT, "About"), (IDC_DETAILS, "Details >>")):
+        button = main.control(ident)
+        check_equal(button.text, text, "button %d text" % ident)
+        check(button.enabled and button.visible, "%s is usable" % text)
+        check(button.rect.bottom <= main.client.bottom, "%s lies inside the window" % text)
+    for ident in (IDC_HEADLINE, IDC_STATUS_ICON, IDC_MORE_INFO):
+        c = main.control(ident)
+        check(c.visible and c.rect.bottom <= main.client.bottom,
+              "control %d shows in the compact window" % ident)
+    check(main.control(IDC_DETAILS_LIST).rect.top >= main.rect.bottom,
+          "the Details list is cut off in the compact window")
+
+
+def case_details_by_click(run):
+    program = run.start()
+    compact, full = continue_to_compact(run, program)
+    run.click(compact.control(IDC_DETAILS))
+    main = expanded(run, program, full)
+    check_expanded(main, compact, full, "click")
+    # Only Close and About are left to cycle through.
+    order = []
+    for _ in range(3):
+        run.key(main, "Tab")
+        expected = IDC_ABOUT if not order or order[-1] == IDC_CLOSE else IDC_CLOSE
+        main = focus_settled_on(run, program, expected, "the focus after Tab")
+        order.append(main.focused_id())
+    check_equal(order, [IDC_ABOUT, IDC_CLOSE, IDC_ABOUT], "Tab order in the expanded window")
+
+
+def case_details_by_space(run):
+    program = run.start()
+    compact, full = continue_to_compact(run, program)
+    run.key(compact, "Tab")
+    focus_settled_on(run, program, IDC_ABOUT, "the focus on About after one Tab")
+    run.key(compact, "Tab")
+    focus_settled_on(run, program, IDC_DETAILS, "the focus on Details >> after two Tabs")
+    run.key(compact, "space")
+    main = expanded(run, program, full)
+    check_expanded(main, compact, full, "Space")
+
+
+def case_moved_window_expands_from_moved_corner(run):
+    program = run.start()
+    compact, full = continue_to_compact(run, program)
+    dx, dy = -150, 90
+    run.drag_title(compact, dx, dy)
+    moved = main_when(run, program, "the moved window", lambda m: m.rect.top != compact.rect.top)
+    check_equal((moved.rect.left, moved.rect.top),
+                (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag")
+    check_equal((moved.rect.width, moved.rect.height), (compact.rect.width, compact.rect.height),
+                "size after the drag")
+    run.click(moved.control(IDC_DETAILS))
+    main = expanded(run, program, full)
+    check_expanded(main, moved, full, "after a move")
+
+
+def case_about_is_modal_and_closes_with_ok_or_enter(run):
+    program = run.start()
+    main, _ = continue_to_compact(run, program)
+    for how in ("OK", "Return"):
+        run.click(main.control(IDC_ABOUT))
+        about = run.about(program)
+        windows = run.snapshot()
+        owner = wine.one(windows, MAIN_CLASS)
+        check_equal(about.owner, owner.hwnd, "About box owner")
+        check(not owner.enabled, "the main window is disabled while About is open")
+        check_equal(about.control(IDOK).text, "OK", "About OK button")
+        check_equal(about.control(IDOK).style & BS_TYPE_MASK, BS_DEFPUSHBUTTON,
+                    "OK is the default button")
+        texts = [c.text for c in about.controls if c.cls == "Static"]
+        check("Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts)
+        run.key(about, "Escape")
+        check_still_running(run, program, "Escape in the About box")
+        check(wine.visible_one(run.snapshot(), DIALOG_CLASS, ABOUT_TITLE) is not None,
+              "the About box stays after Escape")
+        if how == "OK":
+            run.click(about.control(IDOK))
+        else:
+            run.key(about, "Return")
+        main = run.wait_settled(
+            lambda ws: wine.one(ws, DIALOG_CLASS, ABOUT_TITLE) is None and
+            wine.visible_one(ws, MAIN_CLASS), "the About box to close by " + how, program)
+        check(main.enabled, "the main window is enabled again after About")
+    run.click(main.control(IDC_CLOSE))
+    check_equal(run.wait_exit(program), 0, "exit code after About and Close")
+
+
+def case_escape_in_main_window_does_nothing_alt_f4_ends(run):
+    program = run.start()
+    main, _ = continue_to_compact(run, program)
+    run.key(main, "Escape")
+    check_still_running(run, program, "Escape in the main window")
+    after = wine.one(run.snapshot(), MAIN_CLASS)
+    check(after is not None and after.visible, "the main window stays after Escape")
+    check_equal(after.focused_id(), IDC_CLOSE, "focus after Escape")
+    run.key(after, "alt+F4")
+    check_equal(run.wait_exit(program), 0, "exit code after Alt+F4")
+
+
+def case_close_button_ends_with_zero(run):
+    program = run.start()
+    main, _ = continue_to_compact(run, program)
+    run.click(main.control(IDC_CLOSE))
+    check_equal(run.wait_exit(program), 0, "exit code after Close")
+
+
+def case_close_box_of_expanded_window_ends_with_zero(run):
+    program = run.start()
+    compact, full = continue_to_compact(run, program)
+    run.click(compact.control(IDC_DETAILS))
+    run.click_close_box(expanded(run, program, full))
+    check_equal(run.wait_exit(program), 0, "exit code after the close box")
+
+
+def case_two_copies_run_side_by_side(run):
+    first = run.start()
+    run.splash(first)
+    second = run.start()
+    splashes = run.wait_settled(
+        lambda ws: (lambda s: s if len(s) == 2 and all(w.visible for w in s) else None)(
+            wine.find(ws, DIALOG_CLASS, TITLE)), "two splash dialogs", second)
+    check(splashes[0].pid != splashes[1].pid, "the two splashes belong to two processes")
+    mains = wine.find(run.snapshot(), MAIN_CLASS)
+    check_equal(len(mains), 2, "main windows of two copies")
+    for s in splashes:
+        run.click(s.control(IDC_CLOSE))
+        time.sleep(0.5)
+    check_equal(run.wait_exit(first), 0, "exit code of the first copy")
+    check_equal(run.wait_exit(second), 0, "exit code of the second copy")
+
+
+CASES = {name[len("case_"):]: f for name, f in globals().items() if name.startswith("case_")}
+
+if __name__ == "__main__":
+    sys.exit(wine.run_cases(CASES))

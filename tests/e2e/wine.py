@@ -1,0 +1,628 @@
+"""Drives the real x86_64 Qorvalin.exe under Wine on a virtual X display, like a user."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+SKIP = 77
+EXE_NAME = "Qorvalin.exe"
+MAIN_CLASS = "Qorvalin"
+DIALOG_CLASS = "#32770"
+TITLE = "Orvenda Qorvalin"
+ABOUT_TITLE = "About Orvenda Qorvalin"
+
+WINE_VERSIONS = ["win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"]
+
+NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
+WIN9X_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
+WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
+
+# Registry values that a test may set; None deletes the value, DEFAULT restores what the fresh
+# prefix held.
+DEFAULT = object()
+
+
+class Failure(Exception):
+    pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+
+
+# ---------------------------------------------------------------------------------------------
+# Tools and state
+
+
+def find_wine64():
+    return shutil.which("wine64") or (
+        "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else None)
+
+
+def find_wineserver():
+    for candidate in ("/usr/lib/wine/wineserver64", shutil.which("wineserver")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def missing_prerequisites(exe, winspy):
+    """What this machine lacks for the tests, as readable reasons; empty when all is there."""
+    reasons = []
+    if not exe or not os.path.isfile(exe):
+        reasons.append("the program %s has not been built (tools/test.sh builds it)" % exe)
+    if not winspy or not os.path.isfile(winspy):
+        reasons.append("the window reader %s has not been built (needs x86_64-w64-mingw32-gcc)"
+                       % winspy)
+    if not find_wine64():
+        reasons.append("wine64 is not installed")
+    if not find_wineserver():
+        reasons.append("wineserver is not installed")
+    for tool, package in (("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick")):
+        if not shutil.which(tool):
+            reasons.append("%s is not installed (package %s)" % (tool, package))
+    return reasons
+
+
+def environment_paths():
+    work = os.environ.get("QORVALIN_E2E_DIR")
+    if not work:
+        raise Skipped("QORVALIN_E2E_DIR is not set: run the end-to-end tests through ctest")
+    return {
+        "work": work,
+        "state": os.path.join(work, "state.json"),
+        "exe": os.environ.get("QORVALIN_WIN64_EXE", ""),
+        "winspy": os.environ.get("QORVALIN_WINSPY", ""),
+        "sim": os.environ.get("QORVALIN_SIM", ""),
+    }
+
+
+def load_state():
+    paths = environment_paths()
+    reasons = missing_prerequisites(paths["exe"], paths["winspy"])
+    if reasons:
+        raise Skipped("; ".join(reasons))
+    if not os.path.isfile(paths["state"]):
+        raise Failure("no Wine session: the fixture e2e_session_start did not run or failed")
+    with open(paths["state"]) as f:
+        state = json.load(f)
+    state.update(paths)
+    return state
+
+
+def wine_environment(state):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": state["prefix"],
+        "WINEDEBUG": "-all",
+        "DISPLAY": ":%d" % state["display"],
+        # No Mono or Gecko installer dialogs while the prefix is made.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINESERVER": state["wineserver"],
+    })
+    return env
+
+
+def x_environment(state):
+    env = dict(os.environ)
+    env["DISPLAY"] = ":%d" % state["display"]
+    return env
+
+
+def log_path(state, name):
+    logs = os.path.join(state["work"], "logs")
+    os.makedirs(logs, exist_ok=True)
+    return os.path.join(logs, name)
+
+
+def run_wine(state, args, timeout=60, check_status=True):
+    """Runs a Windows program to its end and returns its standard output."""
+    with open(log_path(state, "wine-stderr.log"), "ab") as err:
+        result = subprocess.run([state["wine64"]] + args, env=wine_environment(state),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err,
+                                timeout=timeout)
+    if check_status and result.returncode != 0:
+        raise Failure("wine64 %s ended with %d" % (" ".join(args), result.returncode))
+    return result.stdout.decode("latin-1")
+
+
+# ---------------------------------------------------------------------------------------------
+# Session: one X display and one Wine prefix for the whole test run
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    number = b""
+    deadline = time.time() + 30
+    while not number.endswith(b"\n") and time.time() < deadline:
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    if not number.strip().isdigit():
+        xvfb.kill()
+        raise Failure("Xvfb did not report a display number")
+    return xvfb.pid, int(number)
+
+
+def query_value(state, key, name):
+    """The text of a registry value, or None when it is absent."""
+    out = run_wine(state, ["reg", "query", key, "/v", name], check_status=False)
+    for line in out.splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[2] if len(parts) == 3 else ""
+    return None
+
+
+def session_start():
+    paths = environment_paths()
+    reasons = missing_prerequisites(paths["exe"], paths["winspy"])
+    if reasons:
+        print("SKIP: " + "; ".join(reasons))
+        return SKIP
+    session_stop()
+    os.makedirs(paths["work"], exist_ok=True)
+    shutil.rmtree(os.path.join(paths["work"], "logs"), ignore_errors=True)
+    xvfb_pid, display = start_xvfb()
+    state = dict(paths)
+    state.update({
+        "display": display,
+        "xvfb_pid": xvfb_pid,
+        "prefix": os.path.join(paths["work"], "prefix"),
+        "wine64": find_wine64(),
+        "wineserver": find_wineserver(),
+    })
+    with open(paths["state"], "w") as f:
+        json.dump(state, f)
+    shutil.rmtree(state["prefix"], ignore_errors=True)
+    started = time.time()
+    run_wine(state, ["wineboot", "-i"], timeout=300)
+    # A server that stays up spares every later start its own server start.
+    subprocess.Popen([state["wineserver"], "-p"], env=wine_environment(state),
+                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, start_new_session=True)
+    # With no window manager, Wine draws the title bars and moves the windows itself, as
+    # Windows does; windows it considered managed would lack their title bar.
+    run_wine(state, ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
+                     "/f"])
+    state["nt_current_version"] = query_value(state, NT_KEY, "CurrentVersion")
+    state["win9x_version_number"] = query_value(state, WIN9X_KEY, "VersionNumber")
+    with open(paths["state"], "w") as f:
+        json.dump(state, f)
+    print("Wine prefix %s made in %.1f s; X display :%d"
+          % (state["prefix"], time.time() - started, display))
+    return 0
+
+
+def session_stop():
+    paths = environment_paths()
+    if not os.path.isfile(paths["state"]):
+        return 0
+    with open(paths["state"]) as f:
+        state = json.load(f)
+    state.update(paths)
+    if state.get("wineserver"):
+        subprocess.run([state["wineserver"], "-k"], env=wine_environment(state),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    pid = state.get("xvfb_pid")
+    if pid:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    os.remove(paths["state"])
+    print("Wine session ended")
+    return 0
+
+
+# ---------------------------------------------------------------------------------------------
+# Registry: the Windows version that Wine reports
+
+
+def reg_string(text):
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
+    """Sets HKCU\\Software\\Wine Version (None: absent, so Wine derives the version from the
+    registry), the NT "CurrentVersion" and the 9x "VersionNumber" values."""
+    if nt_current is DEFAULT:
+        nt_current = state.get("nt_current_version")
+    if win9x_number is DEFAULT:
+        win9x_number = state.get("win9x_version_number")
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key, name, value in ((WINE_KEY, "Version", version),
+                             (NT_KEY, "CurrentVersion", nt_current),
+                             (WIN9X_KEY, "VersionNumber", win9x_number)):
+        lines += ["[%s]" % key, '"%s"=%s' % (name, "-" if value is None else reg_string(value)),
+                  ""]
+    handle, path = tempfile.mkstemp(suffix=".reg", dir=state["work"])
+    with os.fdopen(handle, "w", newline="\r\n") as f:
+        f.write("\n".join(lines))
+    try:
+        run_wine(state, ["reg", "import", path])
+    finally:
+        os.remove(path)
+
+
+def reset_versions(state):
+    set_versions(state)
+
+
+# ---------------------------------------------------------------------------------------------
+# Reading the windows
+
+
+def unescape(text):
+    """The winspy escapes back to a str whose characters are the code page 1252 bytes."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n == "x":
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+            out.append({"r": "\r", "n": "\n", "t": "\t", "\\": "\\"}.get(n, n))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+class Rect:
+    def __init__(self, text):
+        self.left, self.top, self.right, self.bottom = (int(v) for v in text.split(","))
+
+    width = property(lambda self: self.right - self.left)
+    height = property(lambda self: self.bottom - self.top)
+    centre = property(lambda self: ((self.left + self.right) // 2, (self.top + self.bottom) // 2))
+
+    def __repr__(self):
+        return "(%d,%d)-(%d,%d)" % (self.left, self.top, self.right, self.bottom)
+
+
+class Control:
+    def __init__(self, fields):
+        self.hwnd = int(fields["hwnd"], 0)
+        self.parent = int(fields["parent"], 0)
+        self.id = int(fields["id"])
+        self.cls = fields["class"]
+        self.raw_text = fields["text"]
+        self.text = unescape(fields["text"])
+        self.visible = fields["visible"] == "1"
+        self.enabled = fields["enabled"] == "1"
+        self.rect = Rect(fields["rect"])
+        self.style = int(fields["style"], 0)
+        self.items = []
+        self.raw_items = []
+
+
+class Window:
+    def __init__(self, fields):
+        self.hwnd = int(fields["hwnd"], 0)
+        self.pid = int(fields["pid"])
+        self.cls = fields["class"]
+        self.title = unescape(fields["title"])
+        self.visible = fields["visible"] == "1"
+        self.enabled = fields["enabled"] == "1"
+        self.rect = Rect(fields["rect"])
+        self.client = Rect(fields["client"])
+        self.style = int(fields["style"], 0)
+        self.owner = int(fields["owner"], 0)
+        self.focus = int(fields["focus"], 0)
+        self.active = int(fields["active"], 0)
+        self.xwin = int(fields["xwin"], 0)
+        self.controls = []
+
+    def control(self, ident):
+        found = [c for c in self.controls if c.id == ident and c.parent == self.hwnd]
+        if len(found) != 1:
+            raise Failure("window %r has %d controls with id %d" % (self.title, len(found), ident))
+        return found[0]
+
+    def focused_id(self):
+        for c in self.controls:
+            if c.hwnd == self.focus:
+                return c.id
+        return None
+
+    def __repr__(self):
+        return "<%s %r %s visible=%d enabled=%d>" % (self.cls, self.title, self.rect,
+                                                      self.visible, self.enabled)
+
+
+def parse_snapshot(text):
+    windows = []
+    by_hwnd = {}
+    for line in text.splitlines():
+        kind, _, rest = line.partition("\t")
+        fields = dict(f.split("=", 1) for f in rest.split("\t") if "=" in f)
+        if kind == "window":
+            w = Window(fields)
+            windows.append(w)
+            by_hwnd[w.hwnd] = w
+        elif kind == "control":
+            c = Control(fields)
+            by_hwnd[int(fields["top"], 0)].controls.append(c)
+            by_hwnd[c.hwnd] = c
+        elif kind == "item":
+            owner = by_hwnd[int(fields["hwnd"], 0)]
+            owner.items.append(unescape(fields["text"]))
+            owner.raw_items.append(fields["text"])
+    return windows
+
+
+def find(windows, cls, title=None):
+    return [w for w in windows if w.cls == cls and (title is None or w.title == title)]
+
+
+def one(windows, cls, title=None):
+    found = find(windows, cls, title)
+    return found[0] if len(found) == 1 else None
+
+
+def visible_one(windows, cls, title=None):
+    w = one(windows, cls, title)
+    return w if w is not None and w.visible else None
+
+
+def read_ppm(data):
+    """Rows of (r, g, b) tuples from an 8-bit binary PPM."""
+    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    if not match or match.group(3) != b"255":
+        raise Failure("unexpected picture from import")
+    width, height = int(match.group(1)), int(match.group(2))
+    body = data[match.end():]
+    return [[tuple(body[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
+            for y in range(height)]
+
+
+# ---------------------------------------------------------------------------------------------
+# One test: the program under test, and the user's eyes and hands
+
+
+class Run:
+    def __init__(self, state, name):
+        self.state = state
+        self.name = name
+        self.programs = []
+
+    # The program
+
+    def start(self):
+        with open(log_path(self.state, self.name + ".log"), "ab") as out:
+            program = subprocess.Popen([self.state["wine64"], self.state["exe"]],
+                                       env=wine_environment(self.state),
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        self.programs.append(program)
+        return program
+
+    def wait_exit(self, program, timeout=20):
+        try:
+            return program.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end within %d s" % timeout)
+
+    def stop_all(self):
+        for program in self.programs:
+            if program.poll() is None:
+                program.kill()
+                program.wait()
+        deadline = time.time() + 10
+        while self.snapshot():
+            if time.time() > deadline:
+                raise Failure("windows of the program stay after it was stopped")
+            time.sleep(0.2)
+
+    def set_versions(self, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
+        set_versions(self.state, version, nt_current, win9x_number)
+
+    # Eyes
+
+    def snapshot(self):
+        """Every top-level window of the program (its IME helper left out)."""
+        out = run_wine(self.state, [self.state["winspy"], EXE_NAME], timeout=30)
+        self.last_snapshot = out
+        return [w for w in parse_snapshot(out) if w.cls != "IME"]
+
+    def wait_for(self, predicate, what, program=None, timeout=30):
+        """Polls the windows until predicate(windows) gives a true value, and returns it."""
+        deadline = time.time() + timeout
+        while True:
+            if program is not None and program.poll() is not None:
+                raise Failure("the program ended (exit %d) while waiting for %s"
+                              % (program.returncode, what))
+            windows = self.snapshot()
+            found = predicate(windows)
+            if found:
+                return found
+            if time.time() > deadline:
+                raise Failure("timed out after %d s waiting for %s; windows: %r"
+                              % (timeout, what, windows))
+            time.sleep(0.2)
+
+    def wait_settled(self, predicate, what, program=None, timeout=30):
+        """Like wait_for, once two snapshots in a row agree: sizes, visibility and focus
+        arrive through the message loop, so a first match may be half-way."""
+        previous = [None]
+
+        def stable(windows):
+            found = predicate(windows)
+            if not found:
+                previous[0] = None
+                return None
+            key = [(w.hwnd, repr(w.rect), w.visible, w.enabled, w.focus, w.active,
+                    [(c.hwnd, c.enabled, c.visible, repr(c.rect), c.raw_text, c.raw_items)
+                     for c in w.controls]) for w in windows]
+            if key == previous[0]:
+                return found
+            previous[0] = key
+            return None
+
+        return self.wait_for(stable, what, program, timeout)
+
+    def splash(self, program):
+        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, TITLE),
+                                 "the splash dialog", program)
+
+    def main_window(self, program, timeout=60):
+        return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
+                                 program, timeout)
+
+    def about(self, program):
+        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, ABOUT_TITLE),
+                                 "the About box", program)
+
+    def screenshot(self, path, rect=None):
+        args = ["import", "-display", ":%d" % self.state["display"], "-window", "root"]
+        if rect is not None:
+            args += ["-crop", "%dx%d+%d+%d" % (rect.width, rect.height, rect.left, rect.top),
+                     "+repage"]
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        subprocess.run(args + [path], env=x_environment(self.state), stdin=subprocess.DEVNULL,
+                       check=True, timeout=30)
+        return path
+
+    def pixels(self, rect):
+        """The screen inside rect as rows of (r, g, b) tuples."""
+        args = ["import", "-display", ":%d" % self.state["display"], "-window", "root",
+                "-crop", "%dx%d+%d+%d" % (rect.width, rect.height, rect.left, rect.top),
+                "+repage", "-depth", "8", "ppm:-"]
+        data = subprocess.run(args, env=x_environment(self.state), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, check=True, timeout=30).stdout
+        return read_ppm(data)
+
+    # Hands
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=x_environment(self.state),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True,
+                       timeout=30)
+
+    def click(self, control):
+        x, y = control.rect.centre
+        self.xdotool("mousemove", "--sync", x, y)
+        time.sleep(0.1)
+        self.xdotool("click", "1")
+
+    def click_close_box(self, window):
+        """The close box sits at the right end of the title bar that Wine draws."""
+        caption = window.client.top - window.rect.top
+        self.xdotool("mousemove", "--sync", window.rect.right - caption // 2 - 2,
+                     (window.rect.top + window.client.top) // 2)
+        time.sleep(0.1)
+        self.xdotool("click", "1")
+
+    def focus(self, window):
+        """Gives the window the X input focus, as a window manager does for the window in
+        front; with none, Wine would ignore the keyboard."""
+        self.xdotool("windowfocus", "--sync", window.xwin)
+        time.sleep(0.1)
+
+    def key(self, window, keys):
+        self.focus(window)
+        self.xdotool("key", keys)
+
+    def drag_title(self, window, dx, dy):
+        """Drags the window by its title bar."""
+        x = (window.rect.left + window.rect.right) // 2
+        y = (window.rect.top + window.client.top) // 2
+        self.xdotool("mousemove", "--sync", x, y)
+        time.sleep(0.1)
+        self.xdotool("mousedown", "1")
+        steps = 8
+        for i in range(1, steps + 1):
+            time.sleep(0.05)
+            self.xdotool("mousemove", "--sync", x + dx * i // steps, y + dy * i // steps)
+        time.sleep(0.2)
+        self.xdotool("mouseup", "1")
+
+
+def run_cases(cases, argv=None):
+    """Runs the one case named on the command line; --list prints the names for CMake."""
+    argv = sys.argv[1:] if argv is None else argv
+    if argv == ["--list"]:
+        print(";".join(sorted(cases)))
+        return 0
+    if len(argv) != 1 or argv[0] not in cases:
+        print("usage: %s --list | CASE" % sys.argv[0], file=sys.stderr)
+        return 2
+    name = argv[0]
+    try:
+        state = load_state()
+    except Skipped as e:
+        print("SKIP: %s" % e)
+        return SKIP
+    except Failure as e:
+        print("FAIL %s: %s" % (name, e))
+        return 1
+    run = Run(state, name)
+    status = 1
+    try:
+        reset_versions(state)
+        cases[name](run)
+        status = 0
+    except Skipped as e:
+        print("SKIP: %s" % e)
+        status = SKIP
+    except Failure as e:
+        print("FAIL %s: %s" % (name, e))
+    except Exception:
+        traceback.print_exc()
+        print("FAIL %s" % name)
+    if status == 1:
+        try:
+            print("screen at the failure: %s" % run.screenshot(log_path(state, name + ".png")))
+            print("last windows seen:\n%s" % getattr(run, "last_snapshot", ""))
+        except Exception:
+            pass
+    try:
+        run.stop_all()
+        reset_versions(state)
+    except Exception as e:
+        print("FAIL %s: cleaning up: %s" % (name, e))
+        status = 1
+    if status == 0:
+        print("PASS %s" % name)
+    return status
+
+
+if __name__ == "__main__":
+    commands = {"session-start": session_start, "session-stop": session_stop}
+    if len(sys.argv) != 2 or sys.argv[1] not in commands:
+        print("usage: wine.py session-start | session-stop", file=sys.stderr)
+        sys.exit(2)
+    try:
+        sys.exit(commands[sys.argv[1]]())
+    except Skipped as e:
+        print("SKIP: %s" % e)
+        sys.exit(SKIP)
