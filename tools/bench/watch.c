@@ -6,9 +6,9 @@
 
 /*
  * Usage: watch LABEL:CLASS[:TITLE] ...
- * Looks for each window every millisecond and prints a line whenever one becomes visible or
- * stops being visible:
- *   LABEL shown|hidden MICROSECONDS
+ * Looks for each window every millisecond and prints a line whenever one comes into being
+ * (hidden or not), becomes visible, stops being visible or goes away:
+ *   LABEL created|shown|hidden|gone MICROSECONDS
  * counted from 1970 on the real-time clock, which the harness reads too, so its own readings
  * and these compare directly. A first line "ready MICROSECONDS" says the watching has begun.
  * Runs until it is ended.
@@ -22,6 +22,7 @@ struct Target {
     const char *label;
     char className[256];
     const char *title;
+    BOOL exists;
     BOOL visible;
 };
 
@@ -33,6 +34,12 @@ static unsigned long long NowMicroseconds(void)
     ticks.LowPart = now.dwLowDateTime;
     ticks.HighPart = now.dwHighDateTime;
     return (ticks.QuadPart - UNIX_EPOCH_TICKS) / 10;
+}
+
+static void Report(const struct Target *target, const char *event, unsigned long long stamp)
+{
+    printf("%s %s %llu\n", target->label, event, stamp);
+    fflush(stdout);
 }
 
 static int ParseTarget(char *argument, struct Target *target)
@@ -50,6 +57,7 @@ static int ParseTarget(char *argument, struct Target *target)
     target->label = argument;
     strcpy(target->className, classStart);
     target->title = titleStart;
+    target->exists = FALSE;
     target->visible = FALSE;
     return 1;
 }
@@ -76,13 +84,17 @@ int main(int argc, char **argv)
     for (;;) {
         for (i = 0; i < count; i++) {
             HWND window = FindWindowA(targets[i].className, targets[i].title);
-            BOOL visible = window != NULL && IsWindowVisible(window);
-            if (visible != targets[i].visible) {
-                unsigned long long stamp = NowMicroseconds();
-                targets[i].visible = visible;
-                printf("%s %s %llu\n", targets[i].label, visible ? "shown" : "hidden", stamp);
-                fflush(stdout);
-            }
+            BOOL exists = window != NULL;
+            BOOL visible = exists && IsWindowVisible(window);
+            unsigned long long stamp = NowMicroseconds();
+            if (exists && !targets[i].exists)
+                Report(&targets[i], "created", stamp);
+            if (visible != targets[i].visible)
+                Report(&targets[i], visible ? "shown" : "hidden", stamp);
+            if (!exists && targets[i].exists)
+                Report(&targets[i], "gone", stamp);
+            targets[i].exists = exists;
+            targets[i].visible = visible;
         }
         Sleep(1);
     }

@@ -77,6 +77,7 @@ class Session:
         self.xvfb = None
         self.watcher = None
         self.events = queue.Queue()
+        self.seen = {}
         os.makedirs(args.work, exist_ok=True)
         display = args.display
         if display is None:
@@ -136,17 +137,28 @@ class Session:
         if stamp > time.time() + 0.01:
             raise Failure("the watcher's clock runs ahead of the harness's")
 
-    def wait(self, label, event):
-        deadline = time.time() + EVENT_TIMEOUT
+    def begin_run(self):
+        """Forgets what earlier runs showed; their last events have arrived by now."""
         while True:
+            try:
+                self.events.get_nowait()
+            except queue.Empty:
+                break
+        self.seen = {}
+
+    def wait(self, label, event):
+        """When the watcher first saw LABEL's window do EVENT in this run. One look of the
+        watcher may report several events, in its own order, so all of them are kept."""
+        deadline = time.time() + EVENT_TIMEOUT
+        while (label, event) not in self.seen:
             try:
                 got = self.events.get(timeout=max(0.0, deadline - time.time()))
             except queue.Empty:
                 raise Failure("timed out waiting for %s %s" % (label, event))
-            if got[0] == "watcher" and got[1] == "ended":
+            if got[:2] == ("watcher", "ended"):
                 raise Failure("the window watcher ended")
-            if got[:2] == (label, event):
-                return got[2]
+            self.seen.setdefault(got[:2], got[2])
+        return self.seen[(label, event)]
 
     def close(self):
         if self.watcher is not None and self.watcher.poll() is None:
@@ -185,20 +197,25 @@ def end(session, program, label):
 
 def run_baseline(session):
     run = wine.Run(dict(session.state, exe=session.args.baseline), "bench-baseline")
+    session.begin_run()
     start = time.time()
     program = run.start()
     shown = session.wait("baseline", "shown")
+    created = session.wait("baseline", "created")
     time.sleep(SETTLE)
     memory = peak_memory_kib(program.pid, session.args.baseline)
     end(session, program, "baseline")
-    return {"total": shown - start, "memory": memory}
+    return {"total": shown - start, "first_window": created - start, "memory": memory}
 
 
 def run_qorvalin(session, continue_id):
     run = wine.Run(session.state, "bench-qorvalin")
+    session.begin_run()
     start = time.time()
     program = run.start()
     splash_shown = session.wait("splash", "shown")
+    # The main window is made first, hidden, and the splash after it.
+    created = session.wait("main", "created")
     splash = wine.one(run.snapshot(), wine.DIALOG_CLASS, wine.TITLE)
     if splash is None:
         raise Failure("the splash the watcher saw is not there")
@@ -213,7 +230,7 @@ def run_qorvalin(session, continue_id):
     memory = peak_memory_kib(program.pid, session.args.exe)
     end(session, program, "main")
     return {"total": (splash_shown - start) + (shown - pressed),
-            "start_to_splash": splash_shown - start, "continue_to_verdict": shown - pressed,
+            "first_window": created - start, "start_to_splash": splash_shown - start, "continue_to_verdict": shown - pressed,
             "reaction": pressed - splash_shown, "click_to_hidden": pressed - clicked,
             "wall": shown - start, "memory": memory}
 
@@ -242,7 +259,11 @@ def summary(pairs, args):
         lines.append("| %s | %s | %s | %s |" % (what, fmt(statistics.median(values)),
                                                 fmt(min(values)), fmt(max(values))))
 
-    row("baseline: start to dialog visible (ms)", [b["total"] for b in base], ms)
+    row("baseline: start to its dialog created (ms)", [b["first_window"] for b in base], ms)
+    row("baseline: start to its dialog visible, the timed figure (ms)",
+        [b["total"] for b in base], ms)
+    row("Qorvalin: start to its main window created, hidden (ms)",
+        [a["first_window"] for a in app], ms)
     row("Qorvalin: start to splash visible (ms)", [a["start_to_splash"] for a in app], ms)
     row("Qorvalin: Continue handled to verdict window visible (ms)",
         [a["continue_to_verdict"] for a in app], ms)
