@@ -16,6 +16,18 @@ target_link_libraries(qorvalin_sim PUBLIC nlohmann_json::nlohmann_json)
 target_link_libraries(qorvalin_core PUBLIC qorvalin_sim)
 target_link_libraries(qorvalin_sim PUBLIC qorvalin_core)
 
+# AddressSanitizer and UndefinedBehaviorSanitizer reach everything linked with the core and the
+# simulator (the simulator program and the tests); any finding ends the program.
+option(QORVALIN_SANITIZE "Build the core, the simulator and their tests with ASan and UBSan" OFF)
+if(QORVALIN_SANITIZE)
+    set(QORVALIN_SANITIZER_FLAGS
+        -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    foreach(target qorvalin_core qorvalin_sim)
+        target_compile_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
+        target_link_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
+    endforeach()
+endif()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
     add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
     target_link_libraries(qorvalin-sim PRIVATE qorvalin_core qorvalin_sim)
