@@ -78,15 +78,18 @@ have() {
 echo "# Qorvalin benchmarks"
 echo
 echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "- machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), Linux $(uname -r)"
+CPU=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "- machine: $(nproc) processors, $CPU, Linux $(uname -r)"
 echo "- load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 if have /usr/lib/wine/wine64; then
     echo "- Wine: $(/usr/lib/wine/wine64 --version 2>/dev/null)"
 elif have wine64; then
     echo "- Wine: $(wine64 --version 2>/dev/null)"
 fi
-have ${MINGW64}-gcc-win32 && echo "- compiler: $(${MINGW64}-gcc-win32 --version | head -1)"
-[ -n "$SMOKE" ] && echo "- smoke run: $RUNS Wine run and $SIM_RUNS simulator runs, not figures to keep"
+have ${MINGW64}-gcc-win32 &&
+    echo "- compiler: $(${MINGW64}-gcc-win32 --version | head -1)"
+[ -n "$SMOKE" ] &&
+    echo "- smoke run: $RUNS Wine run and $SIM_RUNS simulator runs, not figures to keep"
 echo
 
 # The native build: the simulator's benchmark driver and the window reader of the end-to-end

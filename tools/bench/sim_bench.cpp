@@ -112,7 +112,8 @@ static std::vector<fs::path> ScenarioFiles(const fs::path &root)
     for (const auto &entry : fs::recursive_directory_iterator(root)) {
         const fs::path &path = entry.path();
         // Scenarios that the simulator rejects have an .error file instead of a report.
-        if (path.extension() == ".json" && fs::exists(fs::path(path).replace_extension(".expected")))
+        bool reported = fs::exists(fs::path(path).replace_extension(".expected"));
+        if (path.extension() == ".json" && reported)
             files.push_back(path);
     }
     std::sort(files.begin(), files.end());

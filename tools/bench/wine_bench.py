@@ -76,22 +76,23 @@ class Session:
         self.args = args
         self.xvfb = None
         self.watcher = None
+        self.state = None
         self.events = queue.Queue()
         self.seen = {}
+        try:
+            self.open()
+        except BaseException:
+            self.close()
+            raise
+
+    def open(self):
+        args = self.args
         os.makedirs(args.work, exist_ok=True)
         display = args.display
         if display is None:
             self.xvfb, display = wine.start_xvfb()
-        elif not os.path.exists("/tmp/.X11-unix/X%d" % display):
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True).pid
-            deadline = time.time() + 30
-            while not os.path.exists("/tmp/.X11-unix/X%d" % display):
-                if time.time() > deadline:
-                    raise Failure("Xvfb did not open display :%d" % display)
-                time.sleep(0.1)
+        elif not display_answers(display):
+            self.xvfb = start_xvfb_on(display)
         self.state = {"work": args.work, "display": display, "prefix": args.prefix,
                       "wine64": wine.find_wine64(), "wineserver": wine.find_wineserver(),
                       "exe": args.exe, "winspy": args.winspy}
@@ -100,10 +101,11 @@ class Session:
             wine.run_wine(self.state, ["wineboot", "-i"], timeout=300)
             print("Made the Wine prefix %s in %.1f s" % (args.prefix, time.time() - started),
                   file=sys.stderr)
-        subprocess.Popen([self.state["wineserver"], "-p"],
-                         env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         start_new_session=True)
+        # A server that stays up spares every start its own. It goes to the background once it
+        # listens: a program started before that could start a second server of its own.
+        subprocess.run([self.state["wineserver"], "-p"], env=wine.wine_environment(self.state),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
         if args.windows:
             wine.run_wine(self.state, ["reg", "add", wine.WINE_KEY, "/v", "Version", "/d",
                                        args.windows, "/f"])
@@ -161,20 +163,53 @@ class Session:
         return self.seen[(label, event)]
 
     def close(self):
+        """Ends what this session started, however far it got."""
         if self.watcher is not None and self.watcher.poll() is None:
             self.watcher.kill()
             self.watcher.wait()
-        if self.args.windows:
-            wine.run_wine(self.state, ["reg", "delete", wine.WINE_KEY, "/v", "Version", "/f"],
-                          check_status=False)
-        if not self.args.managed:
-            wine.run_wine(self.state, ["reg", "delete", X11_KEY, "/v", "Managed", "/f"],
-                          check_status=False)
-        subprocess.run([self.state["wineserver"], "-k"], env=wine.wine_environment(self.state),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        if self.state is not None:
+            for asked, key, name in ((self.args.windows, wine.WINE_KEY, "Version"),
+                                     (not self.args.managed, X11_KEY, "Managed")):
+                if asked:
+                    try:
+                        wine.run_wine(self.state, ["reg", "delete", key, "/v", name, "/f"],
+                                      check_status=False)
+                    except subprocess.TimeoutExpired:
+                        print("could not take %s back out of the prefix" % name, file=sys.stderr)
+            # Waiting for the server to go spares the next session a server on its way out.
+            for flag in ("-k", "-w"):
+                subprocess.run([self.state["wineserver"], flag],
+                               env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         if self.xvfb is not None:
             os.kill(self.xvfb, signal.SIGTERM)
+
+
+def display_answers(number):
+    env = dict(os.environ, DISPLAY=":%d" % number)
+    try:
+        return subprocess.run(["xdotool", "getmouselocation"], env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=10).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def start_xvfb_on(number):
+    """Xvfb on that display, once it is ready: it writes its number to the pipe then."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+         "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as ready:
+        said = ready.readline()
+    if said.strip() != str(number).encode():
+        xvfb.kill()
+        raise Failure("Xvfb did not open display :%d" % number)
+    return xvfb.pid
 
 
 def peak_memory_kib(pid, exe):
@@ -230,7 +265,8 @@ def run_qorvalin(session, continue_id):
     memory = peak_memory_kib(program.pid, session.args.exe)
     end(session, program, "main")
     return {"total": (splash_shown - start) + (shown - pressed),
-            "first_window": created - start, "start_to_splash": splash_shown - start, "continue_to_verdict": shown - pressed,
+            "first_window": created - start, "start_to_splash": splash_shown - start,
+            "continue_to_verdict": shown - pressed,
             "reaction": pressed - splash_shown, "click_to_hidden": pressed - clicked,
             "wall": shown - start, "memory": memory}
 
@@ -324,6 +360,10 @@ def main():
                   file=sys.stderr)
     except (Failure, wine.Failure) as e:
         print("Wine measurements failed: %s" % e)
+        return 1
+    except subprocess.TimeoutExpired as e:
+        print("Wine measurements failed: %s did not end within %s s"
+              % (" ".join(e.cmd), e.timeout))
         return 1
     finally:
         if session is not None:
