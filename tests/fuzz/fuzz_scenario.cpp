@@ -1,0 +1,57 @@
+// libFuzzer target: arbitrary bytes as a scenario file. What the reader accepts runs as a whole
+// check run in the simulator, with one platform failure injected where the input's hash points,
+// and must keep the invariants; what it refuses must say why.
+#include "platform/sim/report_out.h"
+#include "platform/sim/scenario.h"
+#include "report/report.h"
+#include "tests/faults/invariants.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+// FNV-1a: the same input always injects the same failure, so every finding replays.
+static uint32_t Hash(const uint8_t *data, size_t size)
+{
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    return hash;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string name = "fuzz.json";
+    std::string text((const char *)data, size);
+    SimReset();
+    std::string error;
+    if (!ParseScenario(text, name, &Sim, &error)) {
+        if (error.compare(0, name.size() + 2, name + ": ") != 0 || error.size() <= name.size() + 2) {
+            fprintf(stderr, "a refused scenario without a proper message: \"%s\"\n",
+                    error.c_str());
+            abort();
+        }
+        return 0;
+    }
+
+    // One run in four has no failure; the others fail one operation at one of its first four
+    // calls or at every call.
+    uint32_t hash = Hash(data, size);
+    if (hash % 4 != 0)
+        SimFailCall((SimOp)((hash >> 2) % SIM_OP_COUNT), (hash >> 10) % 5);
+
+    ClearMoreInfoText();
+    ReleaseVerdictIcons();
+    CheckRatings ratings = PerformChecksWithin(10, "the fuzzed scenario");
+    std::vector<std::string> problems = CheckRunInvariants(ratings);
+    std::string report = FormatReport(Sim, ratings);
+    if (!problems.empty()) {
+        for (const std::string &problem : problems)
+            fprintf(stderr, "invariant broken: %s\n", problem.c_str());
+        fprintf(stderr, "report:\n%s", report.c_str());
+        abort();
+    }
+    return 0;
+}
