@@ -51,20 +51,12 @@ def continue_to_compact(run, program):
     return main, hidden
 
 
-def main_when(run, program, what, condition):
-    """The main window once it is visible, condition(window) holds and it has settled."""
-    def found(windows):
-        main = wine.one(windows, MAIN_CLASS)
-        return main if main is not None and main.visible and condition(main) else None
-    return run.wait_settled(found, what, program)
-
-
 def focus_settled_on(run, program, ident, what):
-    return main_when(run, program, what, lambda m: m.focused_id() == ident)
+    return run.main_when(program, what, lambda m: m.focused_id() == ident)
 
 
 def expanded(run, program, full):
-    return main_when(run, program, "the expanded window",
+    return run.main_when(program, "the expanded window",
                      lambda m: m.rect.height == full.rect.height)
 
 
@@ -199,7 +191,7 @@ def case_moved_window_expands_from_moved_corner(run):
     compact, full = continue_to_compact(run, program)
     dx, dy = -150, 90
     run.drag_title(compact, dx, dy)
-    moved = main_when(run, program, "the moved window", lambda m: m.rect.top != compact.rect.top)
+    moved = run.main_when(program, "the moved window", lambda m: m.rect.top != compact.rect.top)
     check_equal((moved.rect.left, moved.rect.top),
                 (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag")
     check_equal((moved.rect.width, moved.rect.height), (compact.rect.width, compact.rect.height),

@@ -134,13 +134,22 @@ def log_path(state, name):
 
 def run_wine(state, args, timeout=60, check_status=True):
     """Runs a Windows program to its end and returns its standard output."""
-    with open(log_path(state, "wine-stderr.log"), "ab") as err:
+    # Files, not pipes: Wine's own service processes, started on demand, inherit the handles
+    # and outlive the program, so a pipe would not see its end in time.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         result = subprocess.run([state["wine64"]] + args, env=wine_environment(state),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                 timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        output = out.read().decode("latin-1")
+        errors = err.read()
+    with open(log_path(state, "wine-stderr.log"), "ab") as log:
+        log.write(errors)
     if check_status and result.returncode != 0:
-        raise Failure("wine64 %s ended with %d" % (" ".join(args), result.returncode))
-    return result.stdout.decode("latin-1")
+        raise Failure("wine64 %s ended with %d: %s%s" % (" ".join(args), result.returncode,
+                                                         output, errors.decode("latin-1")))
+    return output
 
 
 # ---------------------------------------------------------------------------------------------
@@ -198,8 +207,10 @@ def session_start():
     })
     with open(paths["state"], "w") as f:
         json.dump(state, f)
-    shutil.rmtree(state["prefix"], ignore_errors=True)
     started = time.time()
+    # The tests make a fresh prefix for every run; the run command keeps its own.
+    if os.environ.get("QORVALIN_KEEP_PREFIX") != "1":
+        shutil.rmtree(state["prefix"], ignore_errors=True)
     run_wine(state, ["wineboot", "-i"], timeout=300)
     # A server that stays up spares every later start its own server start.
     subprocess.Popen([state["wineserver"], "-p"], env=wine_environment(state),
@@ -213,7 +224,7 @@ def session_start():
     state["win9x_version_number"] = query_value(state, WIN9X_KEY, "VersionNumber")
     with open(paths["state"], "w") as f:
         json.dump(state, f)
-    print("Wine prefix %s made in %.1f s; X display :%d"
+    print("Wine prefix %s ready in %.1f s; X display :%d"
           % (state["prefix"], time.time() - started, display))
     return 0
 
@@ -490,6 +501,13 @@ class Run:
 
         return self.wait_for(stable, what, program, timeout)
 
+    def main_when(self, program, what, condition, timeout=30):
+        """The main window once it is visible, condition(window) holds and it has settled."""
+        def found(windows):
+            main = one(windows, MAIN_CLASS)
+            return main if main is not None and main.visible and condition(main) else None
+        return self.wait_settled(found, what, program, timeout)
+
     def splash(self, program):
         return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, TITLE),
                                  "the splash dialog", program)
@@ -616,13 +634,48 @@ def run_cases(cases, argv=None):
     return status
 
 
+def demo(folder):
+    """What the run command shows with no display: Continue, the verdict, Details, Close, with
+    a picture of the compact and of the expanded window."""
+    state = load_state()
+    run = Run(state, "demo")
+    program = run.start()
+    try:
+        splash = run.splash(program)
+        run.click(splash.control(1022))
+        main = run.main_when(program, "the verdict", lambda m: m.control(1020).text, 60)
+        # The pointer would leave a hover mark on a button in the pictures.
+        run.xdotool("mousemove", "--sync", 0, 0)
+        time.sleep(0.5)
+        compact = run.screenshot(os.path.join(folder, "compact.png"), main.rect)
+        headline = " ".join(main.control(1020).text.split())
+        run.click(main.control(1012))
+        full = run.main_when(program, "the expanded window",
+                             lambda m: not m.control(1012).enabled)
+        run.xdotool("mousemove", "--sync", 0, 0)
+        time.sleep(0.5)
+        expanded = run.screenshot(os.path.join(folder, "expanded.png"), full.rect)
+        run.click(full.control(1010))
+        status = run.wait_exit(program)
+    finally:
+        run.stop_all()
+    print("Verdict: %s" % headline)
+    print("Screenshots: %s, %s" % (compact, expanded))
+    print("Qorvalin ended with exit code %d" % status)
+    return 0 if status == 0 else 1
+
+
 if __name__ == "__main__":
-    commands = {"session-start": session_start, "session-stop": session_stop}
-    if len(sys.argv) != 2 or sys.argv[1] not in commands:
-        print("usage: wine.py session-start | session-stop", file=sys.stderr)
+    commands = {"session-start": session_start, "session-stop": session_stop, "demo": demo}
+    usage = "usage: wine.py session-start | session-stop | demo FOLDER"
+    if len(sys.argv) < 2 or sys.argv[1] not in commands:
+        print(usage, file=sys.stderr)
         sys.exit(2)
     try:
-        sys.exit(commands[sys.argv[1]]())
+        sys.exit(commands[sys.argv[1]](*sys.argv[2:]))
     except Skipped as e:
         print("SKIP: %s" % e)
         sys.exit(SKIP)
+    except Failure as e:
+        print("FAILED: %s" % e, file=sys.stderr)
+        sys.exit(1)
