@@ -81,6 +81,11 @@ echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
 CPU=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "- machine: $(nproc) processors, $CPU, Linux $(uname -r)"
 echo "- load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+if COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null); then
+    [ -n "$(git -C "$ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ] &&
+        COMMIT="$COMMIT with uncommitted changes"
+    echo "- source: $COMMIT"
+fi
 if have /usr/lib/wine/wine64; then
     echo "- Wine: $(/usr/lib/wine/wine64 --version 2>/dev/null)"
 elif have wine64; then
