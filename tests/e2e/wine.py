@@ -18,6 +18,14 @@ DIALOG_CLASS = "#32770"
 TITLE = "Orvenda Qorvalin"
 ABOUT_TITLE = "About Orvenda Qorvalin"
 
+IDC_CLOSE = 1010
+IDC_DETAILS = 1012
+IDC_MORE_INFO = 1018
+IDC_DETAILS_LIST = 1019
+IDC_HEADLINE = 1020
+IDC_STATUS_ICON = 1021
+IDC_CONTINUE = 1022
+
 WINE_VERSIONS = ["win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"]
 
 NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
@@ -259,18 +267,42 @@ def reg_string(text):
     return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
 
 
-def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
-    """Sets HKCU\\Software\\Wine Version (None: absent, so Wine derives the version from the
-    registry), the NT "CurrentVersion" and the 9x "VersionNumber" values."""
+def reg_data(value):
+    """A value in the .reg notation: str as text, bytes as raw binary, int as a DWORD."""
+    if isinstance(value, bytes):
+        return "hex:" + ",".join("%02x" % b for b in value)
+    if isinstance(value, int):
+        return "dword:%08x" % value
+    return reg_string(value)
+
+
+def raw_bytes(value):
+    """The bytes a registry read hands a program for a value set with reg_data."""
+    if isinstance(value, bytes):
+        return value
+    if isinstance(value, int):
+        return value.to_bytes(4, "little")
+    return value.encode("latin-1") + b"\0"
+
+
+def registry_values(state, nt_current=DEFAULT, win9x_number=DEFAULT):
+    """The NT "CurrentVersion" and 9x "VersionNumber" values meant, DEFAULT resolved."""
     if nt_current is DEFAULT:
         nt_current = state.get("nt_current_version")
     if win9x_number is DEFAULT:
         win9x_number = state.get("win9x_version_number")
+    return nt_current, win9x_number
+
+
+def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
+    """Sets HKCU\\Software\\Wine Version (None: absent, so Wine derives the version from the
+    registry), the NT "CurrentVersion" and the 9x "VersionNumber" values (None: deleted)."""
+    nt_current, win9x_number = registry_values(state, nt_current, win9x_number)
     lines = ["Windows Registry Editor Version 5.00", ""]
     for key, name, value in ((WINE_KEY, "Version", version),
                              (NT_KEY, "CurrentVersion", nt_current),
                              (WIN9X_KEY, "VersionNumber", win9x_number)):
-        lines += ["[%s]" % key, '"%s"=%s' % (name, "-" if value is None else reg_string(value)),
+        lines += ["[%s]" % key, '"%s"=%s' % (name, "-" if value is None else reg_data(value)),
                   ""]
     handle, path = tempfile.mkstemp(suffix=".reg", dir=state["work"])
     with os.fdopen(handle, "w", newline="\r\n") as f:
@@ -283,6 +315,75 @@ def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
 
 def reset_versions(state):
     set_versions(state)
+
+
+def version_record(state):
+    """The version record that GetVersionExA gives a program in the current mode."""
+    out = run_wine(state, [state["winspy"], "--version"])
+    fields = dict(f.split("=", 1) for f in out.rstrip("\r\n").split("\t")[1:])
+    if "failed" in fields:
+        return None
+    return {"major": int(fields["major"]), "minor": int(fields["minor"]),
+            "build": int(fields["build"], 0), "platform": int(fields["platform"]),
+            "csd": unescape(fields["csd"])}
+
+
+# ---------------------------------------------------------------------------------------------
+# The simulator: what the program should show for the machine Wine presents
+
+
+def catalogue():
+    """The message texts by number, from the catalogue's source."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "report",
+                        "catalogue.txt")
+    texts = {}
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            number, _, text = line.rstrip("\n").split("\t", 2)
+            texts[int(number)] = unescape(text)
+    return texts
+
+
+def wine_scenario(record, nt_current, win9x_number):
+    """The scenario of the machine that Wine presents to a 64-bit program: the given version
+    record and registry values, port access denied, no host controller driver."""
+    scenario = {"ports": "denied", "registry": {}}
+    if record is not None:
+        scenario["version"] = dict(record)
+    for member, value in (("nt", nt_current), ("9x", win9x_number)):
+        if value is None:
+            scenario["registry"][member] = None
+        elif isinstance(value, str):
+            scenario["registry"][member] = value
+        else:
+            scenario["registry"][member] = {"bytes": raw_bytes(value).hex()}
+    return scenario
+
+
+def simulate(state, scenario):
+    """The simulator's report for the scenario: single items as text, detail lines as a list,
+    all still escaped as printed."""
+    if not state.get("sim") or not os.path.isfile(state["sim"]):
+        raise Skipped("the simulator qorvalin-sim has not been built")
+    path = os.path.join(state["work"], "scenario.json")
+    with open(path, "w") as f:
+        json.dump(scenario, f)
+    result = subprocess.run([state["sim"], path], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    if result.returncode != 0:
+        raise Failure("qorvalin-sim %s: %s" % (path, result.stderr.decode("latin-1")))
+    report = {"detail": []}
+    for line in result.stdout.decode("latin-1").splitlines():
+        key, _, value = line.partition(": ")
+        if key == "detail":
+            report["detail"].append(value)
+        elif key == "detail:":
+            report["detail"].append("")
+        else:
+            report[key] = value
+    return report
 
 
 # ---------------------------------------------------------------------------------------------
@@ -429,11 +530,17 @@ class Run:
 
     # The program
 
-    def start(self):
-        with open(log_path(self.state, self.name + ".log"), "ab") as out:
-            program = subprocess.Popen([self.state["wine64"], self.state["exe"]],
-                                       env=wine_environment(self.state),
+    def start(self, wine_debug=None):
+        """Starts the program; wine_debug names Wine's debug channels to log into the file
+        program.log names."""
+        env = wine_environment(self.state)
+        if wine_debug:
+            env["WINEDEBUG"] = wine_debug
+        path = log_path(self.state, "%s-%d.log" % (self.name, len(self.programs) + 1))
+        with open(path, "wb") as out:
+            program = subprocess.Popen([self.state["wine64"], self.state["exe"]], env=env,
                                        stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        program.log = path
         self.programs.append(program)
         return program
 
@@ -516,6 +623,16 @@ class Run:
         return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
                                  program, timeout)
 
+    def continue_to_verdict(self, program):
+        """Presses Continue on the splash and returns the main window once it shows a verdict."""
+        self.click(self.splash(program).control(IDC_CONTINUE))
+        return self.main_when(program, "the verdict", lambda m: m.control(IDC_HEADLINE).text, 60)
+
+    def close(self, program, main):
+        """Presses Close and returns the exit code."""
+        self.click(main.control(IDC_CLOSE))
+        return self.wait_exit(program)
+
     def about(self, program):
         return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, ABOUT_TITLE),
                                  "the About box", program)
@@ -546,17 +663,21 @@ class Run:
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True,
                        timeout=30)
 
+    def point(self, x, y):
+        # Not --sync: xdotool would wait for a motion that never comes when the pointer is
+        # already there.
+        self.xdotool("mousemove", x, y)
+
     def click(self, control):
         x, y = control.rect.centre
-        self.xdotool("mousemove", "--sync", x, y)
+        self.point(x, y)
         time.sleep(0.1)
         self.xdotool("click", "1")
 
     def click_close_box(self, window):
         """The close box sits at the right end of the title bar that Wine draws."""
         caption = window.client.top - window.rect.top
-        self.xdotool("mousemove", "--sync", window.rect.right - caption // 2 - 2,
-                     (window.rect.top + window.client.top) // 2)
+        self.point(window.rect.right - caption // 2 - 2, (window.rect.top + window.client.top) // 2)
         time.sleep(0.1)
         self.xdotool("click", "1")
 
@@ -574,13 +695,13 @@ class Run:
         """Drags the window by its title bar."""
         x = (window.rect.left + window.rect.right) // 2
         y = (window.rect.top + window.client.top) // 2
-        self.xdotool("mousemove", "--sync", x, y)
+        self.point(x, y)
         time.sleep(0.1)
         self.xdotool("mousedown", "1")
         steps = 8
         for i in range(1, steps + 1):
             time.sleep(0.05)
-            self.xdotool("mousemove", "--sync", x + dx * i // steps, y + dy * i // steps)
+            self.point(x + dx * i // steps, y + dy * i // steps)
         time.sleep(0.2)
         self.xdotool("mouseup", "1")
 
@@ -641,22 +762,19 @@ def demo(folder):
     run = Run(state, "demo")
     program = run.start()
     try:
-        splash = run.splash(program)
-        run.click(splash.control(1022))
-        main = run.main_when(program, "the verdict", lambda m: m.control(1020).text, 60)
+        main = run.continue_to_verdict(program)
         # The pointer would leave a hover mark on a button in the pictures.
-        run.xdotool("mousemove", "--sync", 0, 0)
+        run.point(0, 0)
         time.sleep(0.5)
         compact = run.screenshot(os.path.join(folder, "compact.png"), main.rect)
-        headline = " ".join(main.control(1020).text.split())
-        run.click(main.control(1012))
+        headline = " ".join(main.control(IDC_HEADLINE).text.split())
+        run.click(main.control(IDC_DETAILS))
         full = run.main_when(program, "the expanded window",
-                             lambda m: not m.control(1012).enabled)
-        run.xdotool("mousemove", "--sync", 0, 0)
+                             lambda m: not m.control(IDC_DETAILS).enabled)
+        run.point(0, 0)
         time.sleep(0.5)
         expanded = run.screenshot(os.path.join(folder, "expanded.png"), full.rect)
-        run.click(full.control(1010))
-        status = run.wait_exit(program)
+        status = run.close(program, full)
     finally:
         run.stop_all()
     print("Verdict: %s" % headline)

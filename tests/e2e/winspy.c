@@ -5,13 +5,16 @@
 #include <string.h>
 
 /*
- * Usage: winspy [EXE-NAME]
+ * Usage: winspy [EXE-NAME]  or  winspy --version
  * Prints every top-level window (of the processes whose image is EXE-NAME, or of all), each
  * followed by its child controls and, for list boxes, their items:
  *   window  hwnd= pid= exe= class= title= visible= enabled= rect=l,t,r,b client=l,t,r,b
  *           style= owner= focus= active= xwin=
  *   control top= hwnd= parent= id= class= text= visible= enabled= rect= style=
  *   item    hwnd= index= text=
+ * With --version it prints instead the version record that GetVersionExA gives a program in
+ * the same Wine session:
+ *   version major= minor= build= platform= csd=
  * Fields are separated by TABs. Texts are code page 1252 with CR, LF, TAB, backslash and
  * every byte outside 0x20..0x7E escaped as the simulator escapes its report.
  */
@@ -74,6 +77,24 @@ static void PrintEscapedWide(const WCHAR *text, int length)
         else
             putchar(c);
     }
+}
+
+static void PrintVersion(void)
+{
+    static WCHAR csd[128];
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) {
+        puts("version\tfailed=1");
+        return;
+    }
+    printf("version\tmajor=%lu\tminor=%lu\tbuild=%#lx\tplatform=%lu\tcsd=",
+           (unsigned long)info.dwMajorVersion, (unsigned long)info.dwMinorVersion,
+           (unsigned long)info.dwBuildNumber, (unsigned long)info.dwPlatformId);
+    info.szCSDVersion[sizeof(info.szCSDVersion) - 1] = 0;
+    PrintEscapedWide(csd, MultiByteToWideChar(CP_ACP, 0, info.szCSDVersion, -1, csd, 128) - 1);
+    putchar('\n');
 }
 
 static void PrintWindowText(HWND window)
@@ -185,8 +206,13 @@ static BOOL CALLBACK PrintTopLevel(HWND window, LPARAM unused)
 int main(int argc, char **argv)
 {
     if (argc > 2) {
-        fputs("usage: winspy [EXE-NAME]\n", stderr);
+        fputs("usage: winspy [EXE-NAME] | --version\n", stderr);
         return 2;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        PrintVersion();
+        fflush(stdout);
+        return 0;
     }
     WantedExe = argc == 2 ? argv[1] : NULL;
     LoadProcessNames();
