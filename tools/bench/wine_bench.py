@@ -21,7 +21,6 @@ import argparse
 import os
 import queue
 import re
-import shutil
 import signal
 import statistics
 import subprocess
@@ -268,7 +267,7 @@ def run_qorvalin(session, continue_id):
             "first_window": created - start, "start_to_splash": splash_shown - start,
             "continue_to_verdict": shown - pressed,
             "reaction": pressed - splash_shown, "click_to_hidden": pressed - clicked,
-            "wall": shown - start, "memory": memory}
+            "memory": memory}
 
 
 def ms(seconds):
