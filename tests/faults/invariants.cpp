@@ -6,6 +6,7 @@
 #include "report/report.h"
 
 #include <signal.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
