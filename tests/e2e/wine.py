@@ -305,7 +305,8 @@ def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
         lines += ["[%s]" % key, '"%s"=%s' % (name, "-" if value is None else reg_data(value)),
                   ""]
     handle, path = tempfile.mkstemp(suffix=".reg", dir=state["work"])
-    with os.fdopen(handle, "w", newline="\r\n") as f:
+    # Version 5 files are UTF-16, so any text reaches the registry as it is.
+    with os.fdopen(handle, "w", encoding="utf-16", newline="\r\n") as f:
         f.write("\n".join(lines))
     try:
         run_wine(state, ["reg", "import", path])
