@@ -400,6 +400,8 @@ void CheckDetailGrammar(Problems *problems)
         next = kind < bridgeKinds ? bridgeKinds : kind + 1;
     }
     problems->Expect(!OnNtPlatform() || at == 1, "the chipset probe reported on the NT platform");
+    problems->Expect(!Sim.portsDenied || at == 1,
+                     "the chipset probe reported although the ports are denied");
 
     size_t controllers = groups.size() - at;
     problems->Expect(controllers <= 10,
