@@ -157,6 +157,13 @@ const Hardware HardwareSets[] = {
          AddPci(m, 11, 0, 0xC8611045);
          AddControllers(m);
      }},
+    {"ports-denied",
+     [](SimMachine *m) {
+         m->portsDenied = true;
+         AddPci(m, 7, 0, 0x70008086);
+         AddPci(m, 9, 2, 0x71128086);
+         AddControllers(m);
+     }},
 };
 
 }  // namespace
