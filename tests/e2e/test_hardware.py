@@ -48,7 +48,7 @@ def hardware_case(name):
 
     def case(run):
         run.set_versions(version, nt, win9x)
-        program = run.start(wine_debug="-all,+seh")
+        program = run.start(wine_debug="-all,err+all,+seh")
         main = run.continue_to_verdict(program)
         panel = main.control(wine.IDC_MORE_INFO).text
         check(panel.endswith(MSG[hardware_paragraph] + "\r\n\r\n" + MSG[1085] + "\r\n\r\n"),

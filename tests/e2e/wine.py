@@ -185,6 +185,21 @@ def start_xvfb():
     return xvfb.pid, int(number)
 
 
+def server(state, option, timeout=60):
+    return subprocess.run([state["wineserver"], option], env=wine_environment(state),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def start_server(state):
+    """One server for the rest of the session, once the prefix is made. A server that Wine
+    starts on its own ends a few seconds after its last program, and a program started while
+    it ends can find no desktop to make its windows on."""
+    server(state, "-w")
+    if server(state, "-p") != 0:
+        raise Failure("a persistent wineserver could not be started for %s" % state["prefix"])
+
+
 def query_value(state, key, name):
     """The text of a registry value, or None when it is absent."""
     out = run_wine(state, ["reg", "query", key, "/v", name], check_status=False)
@@ -219,11 +234,10 @@ def session_start():
     # The tests make a fresh prefix for every run; the run command keeps its own.
     if os.environ.get("QORVALIN_KEEP_PREFIX") != "1":
         shutil.rmtree(state["prefix"], ignore_errors=True)
+    os.makedirs(state["prefix"], exist_ok=True)
+    server(state, "-k")
     run_wine(state, ["wineboot", "-i"], timeout=300)
-    # A server that stays up spares every later start its own server start.
-    subprocess.Popen([state["wineserver"], "-p"], env=wine_environment(state),
-                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, start_new_session=True)
+    start_server(state)
     # With no window manager, Wine draws the title bars and moves the windows itself, as
     # Windows does; windows it considered managed would lack their title bar.
     run_wine(state, ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
@@ -245,9 +259,8 @@ def session_stop():
         state = json.load(f)
     state.update(paths)
     if state.get("wineserver"):
-        subprocess.run([state["wineserver"], "-k"], env=wine_environment(state),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        server(state, "-k")
+        server(state, "-w")
     pid = state.get("xvfb_pid")
     if pid:
         try:
@@ -531,12 +544,11 @@ class Run:
 
     # The program
 
-    def start(self, wine_debug=None):
-        """Starts the program; wine_debug names Wine's debug channels to log into the file
-        program.log names."""
+    def start(self, wine_debug="-all,err+all"):
+        """Starts the program; Wine logs its errors, and whatever else wine_debug names, into
+        the file program.log names."""
         env = wine_environment(self.state)
-        if wine_debug:
-            env["WINEDEBUG"] = wine_debug
+        env["WINEDEBUG"] = wine_debug
         path = log_path(self.state, "%s-%d.log" % (self.name, len(self.programs) + 1))
         with open(path, "wb") as out:
             program = subprocess.Popen([self.state["wine64"], self.state["exe"]], env=env,
@@ -743,6 +755,11 @@ def run_cases(cases, argv=None):
         try:
             print("screen at the failure: %s" % run.screenshot(log_path(state, name + ".png")))
             print("last windows seen:\n%s" % getattr(run, "last_snapshot", ""))
+            for program in run.programs:
+                with open(program.log, encoding="latin-1") as f:
+                    lines = f.read().splitlines()
+                print("Wine's log of the program, %s (its end):\n%s"
+                      % (program.log, "\n".join(lines[-40:])))
         except Exception:
             pass
     try:
