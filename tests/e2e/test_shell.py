@@ -132,7 +132,16 @@ def case_splash_escape_and_close_box_ignored_enter_continues(run):
 
 def case_continue_shows_compact_window(run):
     program = run.start()
-    main, full = continue_to_compact(run, program)
+    splash, full = splash_and_hidden_main(run, program)
+    run.click(splash.control(IDC_CONTINUE))
+    # The first sight of the window already has every finding: the checks run while it is
+    # hidden.
+    first = run.wait_for(lambda ws: wine.visible_one(ws, MAIN_CLASS), "the main window",
+                         program)
+    check(first.control(IDC_HEADLINE).text, "a headline at the first sight of the window")
+    check(first.control(IDC_DETAILS_LIST).items, "findings at the first sight of the window")
+    check(first.control(IDC_MORE_INFO).text, "advice at the first sight of the window")
+    main = run.main_window(program)
     check_equal(main.title, TITLE, "main window title")
     check(wine.one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone")
     check_equal(main.rect.width, full.rect.width, "compact width (the template width)")
@@ -218,8 +227,10 @@ def case_about_is_modal_and_closes_with_ok_or_enter(run):
         check("Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts)
         run.key(about, "Escape")
         check_still_running(run, program, "Escape in the About box")
+        run.click_close_box(about)
+        check_still_running(run, program, "the About box's close box")
         check(wine.visible_one(run.snapshot(), DIALOG_CLASS, ABOUT_TITLE) is not None,
-              "the About box stays after Escape")
+              "the About box stays after Escape and its close box")
         if how == "OK":
             run.click(about.control(IDOK))
         else:

@@ -108,7 +108,7 @@ def load_state():
     if reasons:
         raise Skipped("; ".join(reasons))
     if not os.path.isfile(paths["state"]):
-        raise Failure("no Wine session: the fixture e2e_session_start did not run or failed")
+        raise Failure("no Wine session: the fixture e2e.session.start did not run or failed")
     with open(paths["state"]) as f:
         state = json.load(f)
     state.update(paths)
