@@ -26,8 +26,6 @@ IDC_HEADLINE = 1020
 IDC_STATUS_ICON = 1021
 IDC_CONTINUE = 1022
 
-WINE_VERSIONS = ["win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"]
-
 NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
 WIN9X_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
 WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
