@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
@@ -160,7 +161,12 @@ def configure_driver(run, hcds):
         f.write("\n".join(lines) + "\n")
     wine.run_wine(state, ["reg", "import", reg])
     started = wine.run_wine(state, ["sc", "start", SERVICE], check_status=False)
-    out = wine.run_wine(state, ["sc", "query", SERVICE], check_status=False)
+    # The service manager may still be settling the start when the first query comes.
+    for _ in range(10):
+        out = wine.run_wine(state, ["sc", "query", SERVICE], check_status=False)
+        if "RUNNING" in out:
+            break
+        time.sleep(0.5)
     check("RUNNING" in out, "the test driver runs: sc start said %r, sc query says %r"
           % (started.strip(), out.strip()))
     check_equal(driver_counts(run), (0, 0), "the driver's open and request counts at its start")
@@ -169,34 +175,6 @@ def configure_driver(run, hcds):
 def stop_driver(run):
     wine.run_wine(run.state, ["sc", "stop", SERVICE], check_status=False)
 
-
-def keep_server_up(state):
-    """Wine stops its services, the test driver among them, when its server ends, and a server
-    that is not persistent ends a few seconds after its last program (while a new program
-    may already be starting a second service manager). `wineserver -p` makes a persistent one
-    only when none runs; one left from before is waited out first. Once per session."""
-    marker = os.path.join(state["work"], "hcpath-server")
-    session = str(state["xvfb_pid"])
-    if os.path.exists(marker):
-        with open(marker) as f:
-            if f.read() == session:
-                return
-    env = wine.wine_environment(state)
-
-    def persistent():
-        return subprocess.run([state["wineserver"], "-p"], env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=60).returncode == 0
-
-    if not persistent():
-        try:
-            subprocess.run([state["wineserver"], "-w"], env=env, stdin=subprocess.DEVNULL,
-                           timeout=15)
-            check(persistent(), "wineserver -p after the last server ended")
-        except subprocess.TimeoutExpired:
-            pass  # it outlived every program: it is persistent already
-    with open(marker, "w") as f:
-        f.write(session)
 
 
 def driver_counts(run):
@@ -539,7 +517,6 @@ def run_case(name):
         run.folder = os.path.join(run.state["work"], "hcpath", name)
         shutil.rmtree(run.folder, ignore_errors=True)
         os.makedirs(run.folder)
-        keep_server_up(run.state)
         try:
             CASES[name](run)
         finally:
