@@ -73,6 +73,8 @@ SupportFlags ProbeChipset(Window window)
             AddDetail(window, MSG_PIIX3_USB_ENABLED);
             rating = SUPPORT_YES;
         } else if (denied) {
+            // The bridge's line stays, closed like every group of the list.
+            AddBlankDetail(window);
             return SUPPORT_UNKNOWN;
         } else {
             AppendInfo(window, MSG_INFO_PIIX3_USB_DISABLED);

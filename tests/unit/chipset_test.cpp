@@ -231,7 +231,7 @@ TEST_F(ChipsetTest, AFaultMidSearchKeepsEarlierLinesAndStops)
     } const cases[] = {
         {"first read", SIM_PORT_READ, 1, {}, false},
         {"last read of the bridge search", SIM_PORT_READ, 232, {}, false},
-        {"in the USB function search", SIM_PORT_READ, 232 + 100, {Bridge}, false},
+        {"in the USB function search", SIM_PORT_READ, 232 + 100, {Bridge, Blank}, false},
         {"in the PIIX-4 search", SIM_PORT_WRITE, 488 + 1, {Bridge, UsbDisabled, Blank}, true},
         {"in the OPTi search", SIM_PORT_READ, 720 + 256,
          {Bridge, UsbDisabled, Blank, Piix4, Blank}, true},
