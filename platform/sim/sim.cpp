@@ -38,6 +38,30 @@ uint32_t SimTotalCalls()
     return total;
 }
 
+int SimAddNode(int parent, const char *driver, const char *hardwareId, const char *description)
+{
+    Sim.cfgmgr.present = true;
+    SimNode node;
+    node.parent = parent;
+    if (driver != nullptr) {
+        node.hasDriver = true;
+        node.driver = std::string(driver) + '\0';
+    }
+    if (hardwareId != nullptr) {
+        node.hasHardwareId = true;
+        node.hardwareId = std::string(hardwareId) + '\0' + '\0';
+    }
+    if (description != nullptr) {
+        node.hasDescription = true;
+        node.description = std::string(description) + '\0';
+    }
+    int index = (int)Sim.cfgmgr.nodes.size();
+    Sim.cfgmgr.nodes.push_back(node);
+    if (parent >= 0)
+        Sim.cfgmgr.nodes[parent].children.push_back(index);
+    return index;
+}
+
 // Counts the call and tells whether an injected failure hits it.
 static bool Fails(SimOp op)
 {

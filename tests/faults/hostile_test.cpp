@@ -70,31 +70,6 @@ void AddTenStrangers()
         AddHcd(index, Utf16("stranger" + std::to_string(index), true), 4 + 2 * 9 + 2);
 }
 
-int AddNode(int parent, const char *driver, const char *hardwareId = nullptr,
-            const char *description = nullptr)
-{
-    Sim.cfgmgr.present = true;
-    SimNode node;
-    node.parent = parent;
-    if (driver != nullptr) {
-        node.hasDriver = true;
-        node.driver = std::string(driver) + '\0';
-    }
-    if (hardwareId != nullptr) {
-        node.hasHardwareId = true;
-        node.hardwareId = std::string(hardwareId) + '\0' + '\0';
-    }
-    if (description != nullptr) {
-        node.hasDescription = true;
-        node.description = std::string(description) + '\0';
-    }
-    int index = (int)Sim.cfgmgr.nodes.size();
-    Sim.cfgmgr.nodes.push_back(node);
-    if (parent >= 0)
-        Sim.cfgmgr.nodes[parent].children.push_back(index);
-    return index;
-}
-
 struct HostileCase {
     const char *what;
     void (*build)();
@@ -108,8 +83,8 @@ const HostileCase Cases[] = {
     {"a child that is the root again",
      [] {
          AddTenStrangers();
-         int root = AddNode(-1, "root");
-         int a = AddNode(root, "a");
+         int root = SimAddNode(-1, "root");
+         int a = SimAddNode(root, "a");
          Sim.cfgmgr.nodes[a].children.push_back(root);
      },
      SUPPORT_YES,
@@ -117,8 +92,8 @@ const HostileCase Cases[] = {
     {"a node that is its own parent",
      [] {
          AddTenStrangers();
-         int root = AddNode(-1, "root");
-         int a = AddNode(root, "a");
+         int root = SimAddNode(-1, "root");
+         int a = SimAddNode(root, "a");
          Sim.cfgmgr.nodes[a].parent = a;
      },
      SUPPORT_YES,
@@ -126,8 +101,8 @@ const HostileCase Cases[] = {
     {"a node that is its own next sibling",
      [] {
          AddTenStrangers();
-         int root = AddNode(-1, "root");
-         int a = AddNode(root, "a");
+         int root = SimAddNode(-1, "root");
+         int a = SimAddNode(root, "a");
          Sim.cfgmgr.nodes[root].children = {a, a};
      },
      SUPPORT_YES,
@@ -135,7 +110,7 @@ const HostileCase Cases[] = {
     {"children that do not exist",
      [] {
          AddTenStrangers();
-         int root = AddNode(-1, "root");
+         int root = SimAddNode(-1, "root");
          Sim.cfgmgr.nodes[root].children = {5000, 70000};
      },
      SUPPORT_YES,
@@ -143,43 +118,43 @@ const HostileCase Cases[] = {
     {"a chain longer than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
-         int node = AddNode(-1, "chain");
+         int node = SimAddNode(-1, "chain");
          for (int i = 0; i < 70000; ++i)
-             node = AddNode(node, "chain");
-         AddNode(node, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+             node = SimAddNode(node, "chain");
+         SimAddNode(node, "far", "PCI\\VEN_8086&DEV_7112", "too far");
      },
      SUPPORT_YES,
      {{Unidentified}}},
     {"a bushy tree wider than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
-         int root = AddNode(-1, nullptr);
+         int root = SimAddNode(-1, nullptr);
          for (int branch = 0; branch < 300; ++branch) {
-             int parent = AddNode(root, "branch");
+             int parent = SimAddNode(root, "branch");
              for (int leaf = 0; leaf < 250; ++leaf)
-                 AddNode(parent, "leaf");
+                 SimAddNode(parent, "leaf");
          }
-         AddNode(root, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+         SimAddNode(root, "far", "PCI\\VEN_8086&DEV_7112", "too far");
      },
      SUPPORT_YES,
      {{Unidentified}}},
     {"a bushy tree with the controller in reach",
      [] {
          AddHcd(0, Utf16("near", true), 12);
-         int root = AddNode(-1, nullptr);
+         int root = SimAddNode(-1, nullptr);
          for (int branch = 0; branch < 100; ++branch) {
-             int parent = AddNode(root, "branch");
+             int parent = SimAddNode(root, "branch");
              for (int leaf = 0; leaf < 250; ++leaf)
-                 AddNode(parent, "leaf");
+                 SimAddNode(parent, "leaf");
          }
-         AddNode(root, "near", "PCI\\VEN_8086&DEV_7112", "in reach");
+         SimAddNode(root, "near", "PCI\\VEN_8086&DEV_7112", "in reach");
      },
      SUPPORT_YES,
      {{"Found Intel Corporation (8086) USB host controller device 7112", "\tin reach"}}},
     {"navigation and the root that report success without a node",
      [] {
          AddTenStrangers();
-         AddNode(-1, "root");
+         SimAddNode(-1, "root");
          Sim.cfgmgr.rootLocates = false;
          Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING,
                                           SIM_CM_PARENT};
@@ -190,12 +165,12 @@ const HostileCase Cases[] = {
      [] {
          AddHcd(4, Utf16("deep", true), 12);
          Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
-         int root = AddNode(-1, nullptr);
-         int a = AddNode(root, "a");
-         int b = AddNode(a, "b");
-         AddNode(b, "c");
-         int d = AddNode(root, "d");
-         AddNode(d, "deep", "PCI\\VEN_10B9&DEV_5237", "ALi M5237");
+         int root = SimAddNode(-1, nullptr);
+         int a = SimAddNode(root, "a");
+         int b = SimAddNode(a, "b");
+         SimAddNode(b, "c");
+         int d = SimAddNode(root, "d");
+         SimAddNode(d, "deep", "PCI\\VEN_10B9&DEV_5237", "ALi M5237");
      },
      SUPPORT_YES,
      {{"Found Acer Labs Inc. (10b9) USB host controller device 5237", "\tALi M5237"}}},
@@ -208,11 +183,11 @@ const HostileCase Cases[] = {
          AddHcd(2, Utf16("C", true), 5);
          AddHcd(3, "", 0);
          AddHcd(4, Utf16("DE", false).substr(0, 3), 7);
-         int root = AddNode(-1, nullptr);
-         AddNode(root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
-         AddNode(root, "B", "PCI\\VEN_1106&DEV_3038", "second");
-         AddNode(root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
-         AddNode(root, "D", "ACPI\\PNP0A03");
+         int root = SimAddNode(-1, nullptr);
+         SimAddNode(root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
+         SimAddNode(root, "B", "PCI\\VEN_1106&DEV_3038", "second");
+         SimAddNode(root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
+         SimAddNode(root, "D", "ACPI\\PNP0A03");
      },
      SUPPORT_YES,
      {{"Found Intel Corporation (8086) USB host controller device 7112", "\tfirst"},

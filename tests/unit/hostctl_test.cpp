@@ -61,47 +61,20 @@ void AddHcd(int index, const std::string &driverKey)
     Sim.hcds.push_back(hcd);
 }
 
-// Adds a node below parent (-1 for the root); a null property cannot be read. Values are kept
-// as the configuration manager hands them out, terminators included.
-int AddNode(int parent, const char *driver, const char *hardwareId = nullptr,
-            const char *description = nullptr)
-{
-    Sim.cfgmgr.present = true;
-    SimNode node;
-    node.parent = parent;
-    if (driver != nullptr) {
-        node.hasDriver = true;
-        node.driver = std::string(driver) + '\0';
-    }
-    if (hardwareId != nullptr) {
-        node.hasHardwareId = true;
-        node.hardwareId = std::string(hardwareId) + '\0' + '\0';
-    }
-    if (description != nullptr) {
-        node.hasDescription = true;
-        node.description = std::string(description) + '\0';
-    }
-    Sim.cfgmgr.nodes.push_back(node);
-    int index = (int)Sim.cfgmgr.nodes.size() - 1;
-    if (parent >= 0)
-        Sim.cfgmgr.nodes[parent].children.push_back(index);
-    return index;
-}
-
 // A small machine: root, a PCI bus with three devices (one a bridge with its own), a second
 // branch for the ISA bus.
 void AddTypicalTree()
 {
-    int root = AddNode(-1, nullptr);
-    int pci = AddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
-    AddNode(pci, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_1002&DEV_4742",
-            "ATI 3D RAGE PRO AGP 2X");
-    int bridge = AddNode(pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
-    AddNode(bridge, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_8086&DEV_7111",
-            "Intel 82371AB/EB PCI Bus Master IDE Controller");
-    AddNode(pci, "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000");
-    int isa = AddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
-    AddNode(isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000");
+    int root = SimAddNode(-1, nullptr);
+    int pci = SimAddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
+    SimAddNode(pci, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_1002&DEV_4742",
+               "ATI 3D RAGE PRO AGP 2X");
+    int bridge = SimAddNode(pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
+    SimAddNode(bridge, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_8086&DEV_7111",
+               "Intel 82371AB/EB PCI Bus Master IDE Controller");
+    SimAddNode(pci, "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000");
+    int isa = SimAddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
+    SimAddNode(isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000");
 }
 
 struct HostControllerTest : ::testing::Test {
@@ -284,7 +257,7 @@ TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
         Sim.cfgmgr.present = true;
         AddTypicalTree();
         int parent = place == FIRST_CHILD ? 0 : place == DEEP ? 4 : 7;
-        int node = place == ROOT ? 0 : AddNode(parent, nullptr);
+        int node = place == ROOT ? 0 : SimAddNode(parent, nullptr);
         if (place == FIRST_CHILD) {
             // Made the root's first child.
             std::vector<int> &children = Sim.cfgmgr.nodes[0].children;
@@ -309,12 +282,12 @@ TEST_F(HostControllerTest, SearchesInPreOrderAndReadsEachNodeOnce)
 {
     // Two nodes carry the same driver key: the one met first depth first wins, although the
     // other is nearer to the root.
-    int root = AddNode(-1, nullptr);
-    int a = AddNode(root, "a");
-    AddNode(a, "a1");
-    int a2 = AddNode(a, "a2");
-    AddNode(a2, UhciKey, "PCI\\VEN_8086", "deep one");
-    AddNode(root, UhciKey, "PCI\\VEN_1106", "shallow one");
+    int root = SimAddNode(-1, nullptr);
+    int a = SimAddNode(root, "a");
+    SimAddNode(a, "a1");
+    int a2 = SimAddNode(a, "a2");
+    SimAddNode(a2, UhciKey, "PCI\\VEN_8086", "deep one");
+    SimAddNode(root, UhciKey, "PCI\\VEN_1106", "shallow one");
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
     std::vector<std::string> expected = {"Found Intel Corporation (8086) USB host controller",
                                          "\tdeep one", ""};
@@ -340,8 +313,8 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
     };
     for (const char *other : others) {
         SimReset();
-        int root = AddNode(-1, nullptr);
-        AddNode(root, other, PiixId, PiixDescription);
+        int root = SimAddNode(-1, nullptr);
+        SimAddNode(root, other, PiixId, PiixDescription);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << other;
         EXPECT_TRUE(Sim.details.empty()) << other;
     }
@@ -362,10 +335,10 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveTheirLinesOut)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = AddNode(-1, nullptr);
+        int root = SimAddNode(-1, nullptr);
         // A node whose driver cannot be read is passed over, but not its children.
-        int hidden = AddNode(root, nullptr);
-        AddNode(hidden, UhciKey, c.hardwareId, c.description);
+        int hidden = SimAddNode(root, nullptr);
+        SimAddNode(hidden, UhciKey, c.hardwareId, c.description);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
         EXPECT_EQ(Sim.details, c.lines);
     }
@@ -392,8 +365,8 @@ TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = AddNode(-1, nullptr);
-        int node = AddNode(root, nullptr, nullptr, c.description.c_str());
+        int root = SimAddNode(-1, nullptr);
+        int node = SimAddNode(root, nullptr, nullptr, c.description.c_str());
         Sim.cfgmgr.nodes[node].hasDriver = true;
         Sim.cfgmgr.nodes[node].driver = c.driver;
         EXPECT_EQ(ReportHostController(TheWindow, longest.c_str()),
@@ -405,7 +378,7 @@ TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
 
 TEST_F(HostControllerTest, HardwareIdWithoutTerminatorIsNotRead)
 {
-    AddNode(-1, UhciKey, nullptr, PiixDescription);
+    SimAddNode(-1, UhciKey, nullptr, PiixDescription);
     Sim.cfgmgr.nodes[0].hasHardwareId = true;
     Sim.cfgmgr.nodes[0].hardwareId = "PCI\\VEN_8086&DEV_7112" + std::string(256 - 21, 'x');
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
@@ -419,8 +392,8 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
     // next sibling.
     for (int shape = 0; shape < 3; ++shape) {
         SimReset();
-        int root = AddNode(-1, "root");
-        int a = AddNode(root, "a");
+        int root = SimAddNode(-1, "root");
+        int a = SimAddNode(root, "a");
         if (shape == 0) {
             Sim.cfgmgr.nodes[a].children.push_back(root);
         } else if (shape == 1) {
@@ -443,19 +416,19 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
 TEST_F(HostControllerTest, ANodeBeyondTheStepBudgetCountsAsNotFound)
 {
     // A chain as long as the budget: its last node is never reached.
-    int node = AddNode(-1, "chain");
+    int node = SimAddNode(-1, "chain");
     for (int i = 1; i < MAX_TREE_STEPS; ++i)
-        node = AddNode(node, "chain");
-    AddNode(node, UhciKey, PiixId, PiixDescription);
+        node = SimAddNode(node, "chain");
+    SimAddNode(node, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS);
 
     // One node fewer and it is found.
     SimReset();
-    node = AddNode(-1, "chain");
+    node = SimAddNode(-1, "chain");
     for (int i = 2; i < MAX_TREE_STEPS; ++i)
-        node = AddNode(node, "chain");
-    AddNode(node, UhciKey, PiixId, PiixDescription);
+        node = SimAddNode(node, "chain");
+    SimAddNode(node, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
 }
 
@@ -468,7 +441,7 @@ TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
         Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
         AddTypicalTree();
         if (present)
-            AddNode(6, UhciKey, PiixId, PiixDescription);
+            SimAddNode(6, UhciKey, PiixId, PiixDescription);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), present ? SUPPORT_YES : SUPPORT_MAYBE);
         EXPECT_EQ(Sim.details.size(), present ? 3u : 0u);
         EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + (present ? 2u : 0u));
@@ -490,7 +463,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNothingIsSearched)
                                      "CM_Get_Child", "CM_Get_Sibling", "CM_Get_Parent"};
     for (const char *missing : functions) {
         SimReset();
-        AddNode(-1, UhciKey, PiixId, PiixDescription);
+        SimAddNode(-1, UhciKey, PiixId, PiixDescription);
         Sim.cfgmgr.missing = {missing};
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << missing;
         EXPECT_EQ(Sim.calls[SIM_CM_LOCATE] + Sim.calls[SIM_CM_PROPERTY], 0u) << missing;
@@ -500,7 +473,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNothingIsSearched)
 
     // With all five, each is looked up by its name.
     SimReset();
-    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
     std::vector<std::string> looked(functions, functions + 5);
     EXPECT_EQ(Sim.procsLookedUp, looked);
@@ -510,7 +483,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNothingIsSearched)
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.librariesLoaded, 0u);
     SimReset();
-    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
     Sim.cfgmgr.rootLocates = false;
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
@@ -523,8 +496,8 @@ TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
 {
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
     AddHcd(3, UhciKey);
-    int root = AddNode(-1, nullptr);
-    AddNode(root, UhciKey, PiixId, PiixDescription);
+    int root = SimAddNode(-1, nullptr);
+    SimAddNode(root, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     std::vector<std::string> paths;
     for (int i = 0; i < 10; ++i)
@@ -546,10 +519,10 @@ TEST_F(HostControllerTest, EachNamedControllerLoadsTheLibraryAfresh)
     AddHcd(1, UhciKey);
     AddHcd(6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
     AddHcd(9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
-    int root = AddNode(-1, nullptr);
-    AddNode(root, UhciKey, PiixId, PiixDescription);
-    AddNode(root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
-            "NEC USB Open Host Controller");
+    int root = SimAddNode(-1, nullptr);
+    SimAddNode(root, UhciKey, PiixId, PiixDescription);
+    SimAddNode(root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
+               "NEC USB Open Host Controller");
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     std::vector<std::string> expected = {
         PiixLine, std::string("\t") + PiixDescription, "",
@@ -581,7 +554,7 @@ TEST_F(HostControllerTest, ControllersOutsideTheTreeDependOnTheChipsetRating)
             AddHcd(0, UhciKey);
             AddHcd(2, UhciKey);
             if (why == 0)
-                AddNode(-1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
+                SimAddNode(-1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
             if (why == 1)
                 Sim.hcds[0].requestSucceeds = Sim.hcds[1].requestSucceeds = false;
             EXPECT_EQ(ProbeHostControllers(TheWindow, c.chipset), SUPPORT_YES)
@@ -639,7 +612,7 @@ TEST_F(HostControllerTest, AFailedOpenSkipsOnlyItsIndex)
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
     AddHcd(0, "{36FC9E60-C465-11CF-8056-444553540000}\\0009");
     AddHcd(9, UhciKey);
-    AddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
     SimFailCall(SIM_OPEN_DEVICE, 1);
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     EXPECT_EQ(Sim.calls[SIM_OPEN_DEVICE], 10u);
