@@ -10,6 +10,7 @@ PACKAGES=(
     wine64 wine xvfb xdotool imagemagick
     clang libclang-rt-14-dev
     qemu-system-x86 gcc-multilib g++-multilib
+    mmdebstrap e2fsprogs
 )
 
 missing=()

@@ -1,0 +1,91 @@
+#!/bin/bash
+# tools/vm/image.sh: builds, once, the test guest (Debian bookworm, amd64 with i386, 32-bit Wine,
+# Xvfb, xdotool, ImageMagick and a prepared win32 prefix) from Debian's archive, and prints the
+# folder that holds its kernel, initramfs and disk image. The folder's name is a hash of the files
+# that define the guest, so a change to them builds a new one and an unchanged guest is reused.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+
+key=$(cat "$here/image.sh" "$here/init.sh" "$here/firstboot.sh" | sha256sum | cut -c1-16)
+
+# The cache lives outside the clone so that every clone and CI run on the machine shares it.
+cache=${QORVALIN_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm}
+if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
+    cache=$repo/build/vm-cache
+    mkdir -p "$cache"
+fi
+guest=$cache/$key
+if [ -f "$guest/ready" ]; then
+    echo "$guest"
+    exit 0
+fi
+
+for tool in mmdebstrap mke2fs qemu-system-x86_64; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "image.sh: $tool is missing (bash tools/setup.sh installs it)" >&2
+        exit 3
+    fi
+done
+if [ "$(id -u)" -ne 0 ]; then
+    echo "image.sh: building the guest's root file system needs root (mmdebstrap --mode=root)" >&2
+    exit 3
+fi
+free_kib=$(df -Pk "$cache" | awk 'NR == 2 { print $4 }')
+if [ "$free_kib" -lt $((6 * 1024 * 1024)) ]; then
+    echo "image.sh: building the guest needs 6 GiB free in $cache" >&2
+    exit 3
+fi
+
+# One builder at a time; a second one waits and then finds the guest ready.
+exec 9>"$cache/build.lock"
+flock 9
+if [ -f "$guest/ready" ]; then
+    echo "$guest"
+    exit 0
+fi
+
+started=$(date +%s)
+work=$guest.tmp
+rm -rf "$work"
+mkdir -p "$work"
+echo "image.sh: building the test guest in $guest (about 5 minutes, once)" >&2
+
+# The i386 Wine packages are only downloaded here: their maintainer scripts run 32-bit programs,
+# which this host's kernel may refuse; the first boot installs them.
+mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --quiet \
+    --include=linux-image-amd64,initramfs-tools,zstd,kmod,procps,mount,iproute2,util-linux,python3,xvfb,xdotool,x11-utils,imagemagick,xauth \
+    --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
+    --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-include=/usr/share/locale/locale.alias' \
+    --customize-hook='chroot "$1" apt-get clean' \
+    --customize-hook='chroot "$1" apt-get install --download-only --yes --no-install-recommends wine wine32:i386' \
+    --customize-hook='mkdir -p "$1/opt/qorvalin/debs" && mv "$1"/var/cache/apt/archives/*.deb "$1/opt/qorvalin/debs/"' \
+    --customize-hook='echo "/dev/vda / ext4 rw 0 1" >"$1/etc/fstab"' \
+    --customize-hook="install -m 755 '$here/init.sh' \"\$1/sbin/qorvalin-init\"" \
+    --customize-hook='cp "$1"/boot/vmlinuz-* '"'$work/vmlinuz'"' && cp "$1"/boot/initrd.img-* '"'$work/initrd.img'"'' \
+    bookworm "$work/rootfs" \
+    "deb http://deb.debian.org/debian bookworm main" \
+    "deb http://deb.debian.org/debian bookworm-updates main" \
+    "deb http://deb.debian.org/debian-security bookworm-security main" >&2
+echo "image.sh: root file system after $(( $(date +%s) - started )) s" >&2
+
+mke2fs -q -t ext4 -L qorvalin -d "$work/rootfs" "$work/disk.img" 4G >&2
+rm -rf "$work/rootfs"
+
+io=$work/io
+mkdir -p "$io"
+cp "$here/firstboot.sh" "$io/job.sh"
+if ! "$here/qemu.sh" "$work" pc "$io" 900 --writable; then
+    echo "image.sh: the guest's first boot failed; its log:" >&2
+    tail -n 40 "$io/job.log" >&2 || true
+    exit 1
+fi
+rm -rf "$io"
+echo "$(( $(date +%s) - started ))" >"$work/build-seconds"
+touch "$work/ready"
+rm -rf "$guest"
+mv "$work" "$guest"
+# Guests of older versions of these scripts are of no further use.
+find "$cache" -mindepth 1 -maxdepth 1 -type d ! -name "$key" -exec rm -rf {} +
+echo "image.sh: test guest ready after $(cat "$guest/build-seconds") s" >&2
+echo "$guest"

@@ -1,0 +1,30 @@
+#!/bin/sh
+# PID 1 of the test guest: mounts the kernel's file systems and the shared folder, runs the job handed in there, powers off.
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+mount -t tmpfs tmpfs /tmp
+mount -t tmpfs tmpfs /run
+hostname qorvalin-vm
+ip link set lo up
+modprobe -q 9pnet_virtio
+modprobe -q 9p
+mkdir -p /io
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 io /io && [ -f /io/job.sh ]; then
+    echo "qorvalin-vm: job started" >/dev/console
+    sh /io/job.sh >/io/job.log 2>&1
+    echo $? >/io/job.rc
+    echo "qorvalin-vm: job ended" >/dev/console
+else
+    echo "qorvalin-vm: no job in the shared folder" >/dev/console
+fi
+sync
+umount /io 2>/dev/null
+mount -o remount,ro / 2>/dev/null
+sync
+echo o >/proc/sysrq-trigger
+sleep 60
