@@ -120,7 +120,7 @@ static NTSTATUS Complete(IRP *irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static NTSTATUS DispatchOpenClose(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchOpenClose(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE)
@@ -130,7 +130,7 @@ static NTSTATUS DispatchOpenClose(DEVICE_OBJECT *device, IRP *irp)
 
 /* Like the real drivers, a reply that does not fit is cut to the output buffer, so a caller
  * can learn ActualLength from a short buffer first. */
-static NTSTATUS DispatchControl(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
 {
     HcdDevice *hcd = device->DeviceExtension;
     IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
@@ -149,13 +149,13 @@ static NTSTATUS DispatchControl(DEVICE_OBJECT *device, IRP *irp)
     return Complete(irp, STATUS_SUCCESS, size);
 }
 
-static NTSTATUS DispatchOther(DEVICE_OBJECT *device, IRP *irp)
+static NTSTATUS NTAPI DispatchOther(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
-static void DriverUnload(DRIVER_OBJECT *driver)
+static void NTAPI DriverUnload(DRIVER_OBJECT *driver)
 {
     while (driver->DeviceObject) {
         DEVICE_OBJECT *device = driver->DeviceObject;
