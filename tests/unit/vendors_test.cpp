@@ -27,18 +27,11 @@ std::string NameOf(int32_t id)
     return vendor == nullptr ? std::string("(none)") : std::string(vendor->name);
 }
 
-// The vendor list beside the source tree, the one the build generates the table from.
-std::string VendorListPath()
-{
-    std::string here = __FILE__;
-    std::string root = here.substr(0, here.rfind("/tests/unit/"));
-    return root + "/../shared/data/pci-vendors.tsv";
-}
-
 TEST(PciVendorTable, HoldsTheVendorListEntryForEntry)
 {
-    std::ifstream list(VendorListPath());
-    ASSERT_TRUE(list.is_open()) << VendorListPath();
+    // The vendor list the build generates the table from.
+    std::ifstream list(QORVALIN_VENDOR_LIST);
+    ASSERT_TRUE(list.is_open()) << QORVALIN_VENDOR_LIST;
     std::string line;
     size_t n = 0;
     while (std::getline(list, line)) {
