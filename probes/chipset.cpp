@@ -44,10 +44,11 @@ uint32_t FindPciDevice(uint32_t id, bool *portsDenied)
     for (uint32_t function = 0; function < 8; ++function) {
         for (uint32_t device = 0; device < 32; ++device) {
             uint32_t value;
+            // A match made before the denial was read from the bus all the same.
             if (!PlatformPortWrite32(PCI_CONFIG_ADDRESS, PciConfigAddress(device, function)) ||
                 !PlatformPortRead32(PCI_CONFIG_DATA, &value)) {
                 *portsDenied = true;
-                return 0;
+                return result;
             }
             if (value == id) {
                 result = id;
@@ -64,7 +65,8 @@ SupportFlags ProbeChipset(Window window)
         return SUPPORT_UNKNOWN;
 
     // A denied port (NT in a compatibility mode, or an emulator) denies every later access
-    // too: the probe gives up as on NT, and keeps what it had already written, which was true.
+    // too: the later searches find nothing, and what was found before stays written and keeps
+    // its rating, so that a found controller is not shown above an unknown or red verdict.
     bool denied = false;
     SupportFlags rating = SUPPORT_UNKNOWN;
     if (FindPciDevice(PCI_ID_PIIX3_BRIDGE, &denied)) {
@@ -72,15 +74,13 @@ SupportFlags ProbeChipset(Window window)
         if (FindPciDevice(PCI_ID_PIIX3_USB, &denied)) {
             AddDetail(window, MSG_PIIX3_USB_ENABLED);
             rating = SUPPORT_YES;
-        } else if (denied) {
-            // The bridge's line stays, closed like every group of the list.
-            AddBlankDetail(window);
-            return SUPPORT_UNKNOWN;
-        } else {
+        } else if (!denied) {
             AppendInfo(window, MSG_INFO_PIIX3_USB_DISABLED);
             AddDetail(window, MSG_PIIX3_USB_DISABLED);
             rating = SUPPORT_MAYBE;
         }
+        // Denied before its USB function was found, the bridge alone rates nothing; its line
+        // stays, closed like every group of the list.
         AddBlankDetail(window);
     }
     for (const auto &controller : UsbControllers) {
@@ -90,5 +90,5 @@ SupportFlags ProbeChipset(Window window)
             rating = SUPPORT_YES;
         }
     }
-    return denied ? SUPPORT_UNKNOWN : rating;
+    return rating;
 }

@@ -9,7 +9,8 @@ SupportFlags ProbeChipset(Window window);
 
 // Searches every device and function of bus 0 for the ID dword (vendor in the low 16 bits,
 // device in the high ones); returns the ID when found, 0 otherwise. The first denied port access
-// sets *portsDenied, and once it is set no port is touched again and the result is 0.
+// sets *portsDenied and ends the search with what it had found; once it is set no port is
+// touched again and the result is 0.
 uint32_t FindPciDevice(uint32_t id, bool *portsDenied);
 
 #endif
