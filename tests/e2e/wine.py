@@ -119,11 +119,17 @@ def wine_environment(state):
         "WINEPREFIX": state["prefix"],
         "WINEDEBUG": "-all",
         "DISPLAY": ":%d" % state["display"],
-        # No Mono or Gecko installer dialogs while the prefix is made.
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No Mono or Gecko installer dialogs while the prefix is made; a session may add more.
+        "WINEDLLOVERRIDES": ";".join(filter(None, ["mscoree,mshtml=",
+                                                   state.get("dll_overrides")])),
         "WINESERVER": state["wineserver"],
     })
     return env
+
+
+def wine_command(state):
+    """The command that starts Wine; a session may run it under a wrapper."""
+    return state.get("wine_command") or [state["wine64"]]
 
 
 def x_environment(state):
@@ -143,7 +149,7 @@ def run_wine(state, args, timeout=60, check_status=True):
     # Files, not pipes: Wine's own service processes, started on demand, inherit the handles
     # and outlive the program, so a pipe would not see its end in time.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([state["wine64"]] + args, env=wine_environment(state),
+        result = subprocess.run(wine_command(state) + args, env=wine_environment(state),
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                 timeout=timeout)
         out.seek(0)
@@ -549,7 +555,7 @@ class Run:
         env["WINEDEBUG"] = wine_debug
         path = log_path(self.state, "%s-%d.log" % (self.name, len(self.programs) + 1))
         with open(path, "wb") as out:
-            program = subprocess.Popen([self.state["wine64"], self.state["exe"]], env=env,
+            program = subprocess.Popen(wine_command(self.state) + [self.state["exe"]], env=env,
                                        stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         program.log = path
         self.programs.append(program)

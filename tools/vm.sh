@@ -1,0 +1,119 @@
+#!/bin/bash
+# tools/vm.sh: runs the i686 Qorvalin.exe under 32-bit Wine in a QEMU guest on an emulated PC.
+#
+#   bash tools/vm.sh report --board BOARD --windows MODE [--ports HOW] [EXE]
+#       BOARD: pc, piix3-usb-uhci, piix4-usb-uhci or q35; MODE: win95, win98, winme, nt40,
+#       win2k, winxp, win7 or win10; HOW: granted (default), emulated or denied; EXE defaults
+#       to build/win32/Qorvalin.exe. Presses Continue and prints what the window shows, in the
+#       simulator's report format, the guest's PCI functions of bus 0 and the exit code.
+#   bash tools/vm.sh plan --board BOARD PLAN.json OUT_DIR [EXE]
+#       every run of a plan (the vm tests' way to share one boot), results in OUT_DIR.
+#
+# The guest is built once (about 5 minutes) into ${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm
+# (QORVALIN_VM_CACHE overrides). QORVALIN_VM_WINSPY, QORVALIN_VM_CFGMGR, QORVALIN_VM_HCDRIVER
+# and QORVALIN_VM_SIM hand in the i686 test programs and the simulator; without the first the
+# window reader is compiled here.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+usage() {
+    sed -n '4,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+
+command=${1:-}
+[ $# -gt 0 ] && shift
+board="" windows="" ports=granted positional=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --board) board=${2:-}; shift 2 ;;
+        --windows) windows=${2:-}; shift 2 ;;
+        --ports) ports=${2:-}; shift 2 ;;
+        -h|--help) usage ;;
+        -*) echo "vm.sh: unknown option $1" >&2; usage ;;
+        *) positional+=("$1"); shift ;;
+    esac
+done
+case "$board" in pc|piix3-usb-uhci|piix4-usb-uhci|q35) ;; *) echo "vm.sh: --board: pc, piix3-usb-uhci, piix4-usb-uhci or q35" >&2; usage ;; esac
+
+case "$command" in
+    report)
+        case "$windows" in win95|win98|winme|nt40|win2k|winxp|win7|win10) ;; *) echo "vm.sh: --windows: win95, win98, winme, nt40, win2k, winxp, win7 or win10" >&2; usage ;; esac
+        case "$ports" in granted|emulated|denied) ;; *) echo "vm.sh: --ports: granted, emulated or denied" >&2; usage ;; esac
+        [ ${#positional[@]} -le 1 ] || usage
+        exe=${positional[0]:-$ROOT/build/win32/Qorvalin.exe}
+        ;;
+    plan)
+        [ ${#positional[@]} -ge 2 ] && [ ${#positional[@]} -le 3 ] || usage
+        plan=${positional[0]} out=${positional[1]}
+        exe=${positional[2]:-$ROOT/build/win32/Qorvalin.exe}
+        ;;
+    *) usage ;;
+esac
+if [ ! -f "$exe" ]; then
+    echo "vm.sh: $exe has not been built (bash tools/test.sh builds it)" >&2
+    exit 3
+fi
+
+guest=$(bash "$ROOT/tools/vm/image.sh")
+io=$(mktemp -d "${TMPDIR:-/tmp}/qorvalin-vm.XXXXXX")
+trap 'rm -rf "$io"' EXIT
+
+# What the guest needs: the program, the window reader, the port-access wrapper, the harness.
+cp "$exe" "$io/Qorvalin.exe"
+if [ -n "${QORVALIN_VM_WINSPY:-}" ]; then
+    cp "$QORVALIN_VM_WINSPY" "$io/winspy.exe"
+else
+    i686-w64-mingw32-gcc-win32 -O2 -s -o "$io/winspy.exe" "$ROOT/tests/e2e/winspy.c"
+fi
+for handed in QORVALIN_VM_CFGMGR:CfgMgr32.dll QORVALIN_VM_HCDRIVER:hcdtest.sys QORVALIN_VM_SIM:qorvalin-sim; do
+    variable=${handed%%:*}
+    if [ -n "${!variable:-}" ]; then cp "${!variable}" "$io/${handed#*:}"; fi
+done
+cc -O2 -static -o "$io/ports" "$ROOT/tools/vm/ports.c"
+mkdir -p "$io/src/tests" "$io/src/report" "$io/src/tools/vm"
+cp -r "$ROOT/tests/e2e" "$ROOT/tests/hcpath" "$ROOT/tests/vm" "$io/src/tests/"
+cp "$ROOT/report/catalogue.txt" "$io/src/report/"
+cp "$ROOT/tools/vm/guest_run.py" "$io/src/tools/vm/"
+if [ "$command" = report ]; then
+    printf '[{"name": "report", "windows": "%s", "ports": "%s"}]\n' "$windows" "$ports" >"$io/plan.json"
+else
+    cp "$plan" "$io/plan.json"
+fi
+runs=$(python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$io/plan.json")
+cat >"$io/job.sh" <<'JOB'
+export LANG=C.UTF-8
+python3 -B /io/src/tools/vm/guest_run.py /io /io/plan.json /io/results
+JOB
+
+started=$(date +%s)
+if ! bash "$ROOT/tools/vm/qemu.sh" "$guest" "$board" "$io" $((90 + 90 * runs)); then
+    echo "vm.sh: the guest's run failed; its log:" >&2
+    tail -n 40 "$io/job.log" >&2 || true
+    exit 1
+fi
+seconds=$(( $(date +%s) - started ))
+
+if [ "$command" = plan ]; then
+    mkdir -p "$out"
+    cp "$io"/results/* "$io/job.log" "$io/console.log" "$out/"
+    echo "$seconds" >"$out/boot-seconds"
+    exit 0
+fi
+python3 - "$io/results" <<'PY'
+import json, os, sys
+folder = sys.argv[1]
+with open(os.path.join(folder, "report.json")) as f:
+    result = json.load(f)
+if "error" in result:
+    sys.stderr.write("vm.sh: the run failed in the guest:\n" + result["error"])
+    sys.exit(1)
+print("headline: " + result["headline"])
+print("panel: " + result["panel"])
+for line in result["detail"]:
+    print("detail: " + line)
+with open(os.path.join(folder, "pci.json")) as f:
+    for address, ident in json.load(f):
+        print("pci: %s 0x%08X" % (address, ident))
+print("exit: %d" % result["exit"])
+PY

@@ -1,0 +1,146 @@
+"""Runs inside the test guest: one Wine session on a virtual display, then every run of a plan,
+each run's report written to a file. Also the one place that loads the Wine test harness, for
+the host side too."""
+
+import glob
+import importlib.util
+import json
+import os
+import sys
+import traceback
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+import wine  # noqa: E402
+
+WINE = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver32"
+PREFIX = "/opt/qorvalin/prefix"
+
+# Each mode: Wine's Version, and the version text that release's own installation keeps in the
+# registry ("9x": VersionNumber, "nt": CurrentVersion).
+MODES = {
+    "win95": ("9x", "4.00.950"), "win98": ("9x", "4.10.2222"), "winme": ("9x", "4.90.3000"),
+    "nt40": ("nt", "4.0"), "win2k": ("nt", "5.0"), "winxp": ("nt", "5.1"),
+    "win7": ("nt", "6.1"), "win10": ("nt", "6.3"),
+}
+PORTS = ("granted", "emulated", "denied")
+DENIED_OVERRIDE = "krnl386.exe16=d"
+FAULT_TRACE = "trace:seh:dispatch_exception code=c0000096"
+
+
+def registry_texts(state, windows):
+    """(NT CurrentVersion, 9x VersionNumber) for the mode; the other value stays as the prefix
+    has it."""
+    member, text = MODES[windows]
+    if member == "9x":
+        return state["nt_current_version"], text
+    return text, None
+
+
+def pci_functions():
+    """Bus 0's PCI functions as the guest's kernel sees them: ("BB:DD.F", register 0)."""
+    found = []
+    for path in sorted(glob.glob("/sys/bus/pci/devices/0000:00:*")):
+        with open(os.path.join(path, "vendor")) as f:
+            vendor = int(f.read(), 16)
+        with open(os.path.join(path, "device")) as f:
+            device = int(f.read(), 16)
+        found.append((os.path.basename(path)[5:], device << 16 | vendor))
+    return found
+
+
+def use_ports(state, ports, wrapper):
+    """Granted: Wine runs under the port-access wrapper. Emulated: Wine's own emulation of
+    in/out in 9x modes. Denied: that emulation off, so the fault reaches the program."""
+    state["wine64"] = WINE
+    state["wine_command"] = [wrapper, WINE] if ports == "granted" else [WINE]
+    state["dll_overrides"] = DENIED_OVERRIDE if ports == "denied" else ""
+
+
+def report_run(state, spec):
+    nt, win9x = registry_texts(state, spec["windows"])
+    wine.set_versions(state, spec["windows"], nt, win9x)
+    record = wine.version_record(state)
+    run = wine.Run(state, spec["name"])
+    program = run.start(wine_debug="-all,err+all,+seh")
+    try:
+        main = run.continue_to_verdict(program)
+        result = {
+            "headline": main.control(wine.IDC_HEADLINE).raw_text,
+            "panel": main.control(wine.IDC_MORE_INFO).raw_text,
+            "detail": main.control(wine.IDC_DETAILS_LIST).raw_items,
+        }
+        result["exit"] = run.close(program, main)
+    finally:
+        run.stop_all()
+    with open(program.log, encoding="latin-1") as f:
+        result["faults"] = sum(FAULT_TRACE in line for line in f)
+    result.update({"version": record, "registry": {"nt": nt, "9x": win9x}})
+    return result
+
+
+def load_script(relative):
+    path = os.path.join(SOURCE, relative)
+    spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def case_run(state, spec):
+    """One case of a test script, as CTest would run it under wine64."""
+    module = load_script(spec["script"])
+    cases = module.guest_cases() if hasattr(module, "guest_cases") else module.CASES
+    run = wine.Run(state, spec["name"])
+    wine.reset_versions(state)
+    try:
+        cases[spec["case"]](run)
+        return {"passed": True}
+    except (wine.Failure, wine.Skipped) as e:
+        return {"passed": False, "message": "%s: %s" % (type(e).__name__, e)}
+    finally:
+        run.stop_all()
+        wine.reset_versions(state)
+
+
+def start_session(io):
+    work = "/tmp/work"
+    os.makedirs(work, exist_ok=True)
+    os.environ["QORVALIN_HCDRIVER"] = os.path.join(io, "hcdtest.sys")
+    os.environ["QORVALIN_TEST_CFGMGR"] = os.path.join(io, "CfgMgr32.dll")
+    state = {"work": work, "exe": os.path.join(io, wine.EXE_NAME),
+             "winspy": os.path.join(io, "winspy.exe"), "sim": os.path.join(io, "qorvalin-sim"),
+             "prefix": PREFIX, "wineserver": WINESERVER, "wine64": WINE}
+    state["xvfb_pid"], state["display"] = wine.start_xvfb()
+    wine.start_server(state)
+    wine.run_wine(state, ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                          "/d", "N", "/f"])
+    state["nt_current_version"] = wine.query_value(state, wine.NT_KEY, "CurrentVersion")
+    state["win9x_version_number"] = wine.query_value(state, wine.WIN9X_KEY, "VersionNumber")
+    return state
+
+
+def main(io, plan_path, out):
+    with open(plan_path) as f:
+        plan = json.load(f)
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, "pci.json"), "w") as f:
+        json.dump(pci_functions(), f)
+    state = start_session(io)
+    wrapper = os.path.join(io, "ports")
+    for spec in plan:
+        use_ports(state, spec.get("ports", "granted"), wrapper)
+        try:
+            result = (case_run if "case" in spec else report_run)(state, spec)
+        except Exception:
+            result = {"error": traceback.format_exc()}
+        with open(os.path.join(out, spec["name"] + ".json"), "w") as f:
+            json.dump(result, f, indent=1)
+        print("%s: %s" % (spec["name"], "error" if "error" in result else "done"), flush=True)
+    wine.server(state, "-k")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
