@@ -5,16 +5,16 @@ add_library(qorvalin_core STATIC ${QORVALIN_CORE_SOURCES})
 target_include_directories(qorvalin_core PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
 add_dependencies(qorvalin_core qorvalin_catalogue)
 
-file(GLOB QORVALIN_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
-list(REMOVE_ITEM QORVALIN_SIM_SOURCES ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
-add_library(qorvalin_sim STATIC ${QORVALIN_SIM_SOURCES})
-target_include_directories(qorvalin_sim PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
-add_dependencies(qorvalin_sim qorvalin_catalogue)
+# The fake platform, which the core calls; it knows nothing of the core.
+add_library(qorvalin_fake STATIC ${QORVALIN_FAKE_SOURCES})
+target_include_directories(qorvalin_fake PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
+add_dependencies(qorvalin_fake qorvalin_catalogue)
+target_link_libraries(qorvalin_core PUBLIC qorvalin_fake)
+
+# The simulator's scenario reader and report writer, on top of the core and the fake.
+add_library(qorvalin_sim STATIC ${QORVALIN_SIMULATOR_SOURCES})
 find_package(nlohmann_json 3 REQUIRED)
-target_link_libraries(qorvalin_sim PUBLIC nlohmann_json::nlohmann_json)
-# The core calls the platform and the platform's simulated library calls back: link both ways.
-target_link_libraries(qorvalin_core PUBLIC qorvalin_sim)
-target_link_libraries(qorvalin_sim PUBLIC qorvalin_core)
+target_link_libraries(qorvalin_sim PUBLIC qorvalin_core nlohmann_json::nlohmann_json)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer reach everything linked with the core and the
 # simulator (the simulator program and the tests); any finding ends the program.
@@ -22,16 +22,14 @@ option(QORVALIN_SANITIZE "Build the core, the simulator and their tests with ASa
 if(QORVALIN_SANITIZE)
     set(QORVALIN_SANITIZER_FLAGS
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-    foreach(target qorvalin_core qorvalin_sim)
+    foreach(target qorvalin_core qorvalin_fake qorvalin_sim)
         target_compile_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
         target_link_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
     endforeach()
 endif()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
-    add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/platform/sim/main.cpp)
-    target_link_libraries(qorvalin-sim PRIVATE qorvalin_core qorvalin_sim)
-endif()
+add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/sim/main.cpp)
+target_link_libraries(qorvalin-sim PRIVATE qorvalin_sim)
 
 # The art is generated natively too, so its tests can read it back.
 include(${CMAKE_SOURCE_DIR}/cmake/Art.cmake)

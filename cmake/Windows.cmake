@@ -8,9 +8,6 @@ include(${CMAKE_SOURCE_DIR}/cmake/Art.cmake)
 set(QORVALIN_ART_DIR ${CMAKE_BINARY_DIR}/art)
 qorvalin_art(${QORVALIN_ART_DIR} QORVALIN_ART_FILES)
 
-file(GLOB QORVALIN_APP_SOURCES CONFIGURE_DEPENDS
-    ${CMAKE_SOURCE_DIR}/app/*.cpp
-    ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 set(QORVALIN_RC ${CMAKE_SOURCE_DIR}/res/qorvalin.rc)
 
 # The toolchain's default libraries would bring in nothing but clutter: the link names its own.

@@ -1,5 +1,6 @@
 // The boundary between the portable core and the system it runs on: plain operations, one
-// implementation linked per binary (platform/win32 for the product, platform/sim for tests).
+// implementation linked per binary (platform/win32 for the product, the fake platform/sim for
+// the simulator and the tests).
 #ifndef QORVALIN_PLATFORM_H
 #define QORVALIN_PLATFORM_H
 

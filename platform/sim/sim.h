@@ -146,4 +146,8 @@ int SimAddNode(int parent, const char *driver, const char *hardwareId = nullptr,
 std::string SimUtf8ToCp1252(const std::string &text);
 char SimCp1252FromUnicode(uint32_t code);
 
+// A driver key name as the host controller driver replies with it: the whole reply's size in
+// 4 bytes, then the UTF-16LE text and its terminator. Empty when it would not fit 256 bytes.
+std::string HcdDriverKeyReply(const std::string &utf8);
+
 #endif

@@ -1,7 +1,7 @@
 // The fault sweep's machines: Windows families crossed with hardware sets, and scenario files.
 #include "tests/faults/machines.h"
 
-#include "platform/sim/scenario.h"
+#include "sim/scenario.h"
 
 #include <dirent.h>
 #include <string.h>

@@ -1,8 +1,8 @@
 // libFuzzer target: arbitrary bytes as a scenario file. What the reader accepts runs as a whole
 // check run in the simulator, with one platform failure injected where the input's hash points,
 // and must keep the invariants; what it refuses must say why.
-#include "platform/sim/report_out.h"
-#include "platform/sim/scenario.h"
+#include "sim/report_out.h"
+#include "sim/scenario.h"
 #include "report/report.h"
 #include "tests/faults/invariants.h"
 

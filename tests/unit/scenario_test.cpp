@@ -1,6 +1,6 @@
 // Scenario files read into the simulated machine, and the simulator's report lines.
-#include "platform/sim/report_out.h"
-#include "platform/sim/scenario.h"
+#include "sim/report_out.h"
+#include "sim/scenario.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // qorvalin-sim-bench: the check run alone, repeated on every golden scenario inside the
 // simulator, with what it asked of the platform and how long it took.
-#include "platform/sim/scenario.h"
+#include "sim/scenario.h"
 #include "platform/sim/sim.h"
 #include "report/report.h"
 #include "verdict/verdict.h"

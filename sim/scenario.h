@@ -14,8 +14,4 @@ bool ParseScenario(const std::string &text, const std::string &name, SimMachine 
 // The same for a file, which may also fail to be read.
 bool ReadScenarioFile(const std::string &path, SimMachine *machine, std::string *error);
 
-// A driver key name as the host controller driver replies with it: the whole reply's size in
-// 4 bytes, then the UTF-16LE text and its terminator. Empty when it would not fit 256 bytes.
-std::string HcdDriverKeyReply(const std::string &utf8);
-
 #endif

@@ -1,6 +1,6 @@
 // Reads scenario files into the simulated machine, refusing anything the format does not
 // describe with a message that names the file, the place and the fault.
-#include "platform/sim/scenario.h"
+#include "sim/scenario.h"
 
 #include <nlohmann/json.hpp>
 
@@ -538,50 +538,7 @@ bool ReadCfgMgr(Reader *reader, const json &value, SimMachine *machine)
     return true;
 }
 
-// Code points of a UTF-8 text that the JSON reader has already checked.
-std::vector<uint32_t> CodePoints(const std::string &utf8)
-{
-    std::vector<uint32_t> codes;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char lead = (unsigned char)utf8[i];
-        size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k)
-            code = (code << 6) | ((unsigned char)utf8[i + k] & 0x3F);
-        codes.push_back(code);
-        i += extra + 1;
-    }
-    return codes;
-}
-
-void PutUnit(std::string *out, uint32_t unit)
-{
-    out->push_back((char)(unit & 0xFF));
-    out->push_back((char)((unit >> 8) & 0xFF));
-}
-
 }  // namespace
-
-std::string HcdDriverKeyReply(const std::string &utf8)
-{
-    std::string text;
-    for (uint32_t code : CodePoints(utf8)) {
-        if (code >= 0x10000) {
-            PutUnit(&text, 0xD800 + ((code - 0x10000) >> 10));
-            PutUnit(&text, 0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            PutUnit(&text, code);
-        }
-    }
-    PutUnit(&text, 0);
-    uint32_t total = 4 + (uint32_t)text.size();
-    if (total > 256)
-        return std::string();
-    std::string reply;
-    PutUnit(&reply, total & 0xFFFF);
-    PutUnit(&reply, total >> 16);
-    return reply + text;
-}
 
 bool ParseScenario(const std::string &text, const std::string &name, SimMachine *machine,
                    std::string *error)

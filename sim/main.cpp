@@ -1,7 +1,7 @@
 // qorvalin-sim SCENARIO.json: one whole check run on the machine the scenario describes, and
 // the report of what the program would show.
-#include "platform/sim/report_out.h"
-#include "platform/sim/scenario.h"
+#include "sim/report_out.h"
+#include "sim/scenario.h"
 #include "report/report.h"
 #include "verdict/verdict.h"
 

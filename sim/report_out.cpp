@@ -1,5 +1,5 @@
 // The simulator's report: verdict, headline, icon frames, ratings, panel, Details and ports.
-#include "platform/sim/report_out.h"
+#include "sim/report_out.h"
 
 #include <stdio.h>
 
