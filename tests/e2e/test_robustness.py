@@ -15,10 +15,10 @@ ROOM = 128  # the program's registry buffer
 # REG_BINARY, ints REG_DWORD: the program ignores the type.
 CASES = {
     "win95_text_without_room_for_its_end": ("win95", DEFAULT, "4" * ROOM),
-    "win98_binary_filling_the_buffer_unterminated": ("win98", DEFAULT, b"4.10." + b"7" * 123),
+    "win98_unterminated_binary_filling_buffer": ("win98", DEFAULT, b"4.10." + b"7" * 123),
     "winme_dword": ("winme", DEFAULT, 0x30392E34),
     "nt40_text_far_too_long": ("nt40", "4." + "0" * 198, None),
-    "win2k_binary_filling_the_buffer_unterminated": ("win2k", b"5" * ROOM, None),
+    "win2k_unterminated_binary_filling_buffer": ("win2k", b"5" * ROOM, None),
     "winxp_empty_text": ("winxp", "", None),
     "win7_text_that_just_fits": ("win7", "6." + "1" * (ROOM - 3), None),
     "win10_text_outside_ascii": ("win10", "6.2\xe9\xa0x", None),

@@ -114,7 +114,7 @@ def case_splash_close_exits_unseen(run):
     check_equal(seen, [], "main windows seen visible after Close on the splash")
 
 
-def case_splash_escape_and_close_box_ignored_enter_continues(run):
+def case_splash_escape_closebox_ignored_enter_continues(run):
     program = run.start()
     splash, _ = splash_and_hidden_main(run, program)
     run.key(splash, "Escape")

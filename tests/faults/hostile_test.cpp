@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -71,6 +70,7 @@ void AddTenStrangers()
 }
 
 struct HostileCase {
+    const char *name;  // the test's name
     const char *what;
     void (*build)();
     SupportFlags hardware;
@@ -80,7 +80,7 @@ struct HostileCase {
 const std::string Name126(126, 'A');
 
 const HostileCase Cases[] = {
-    {"a child that is the root again",
+    {"ChildIsTheRoot", "a child that is the root again",
      [] {
          AddTenStrangers();
          int root = SimAddNode(-1, "root");
@@ -89,7 +89,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"a node that is its own parent",
+    {"OwnParent", "a node that is its own parent",
      [] {
          AddTenStrangers();
          int root = SimAddNode(-1, "root");
@@ -98,7 +98,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"a node that is its own next sibling",
+    {"OwnNextSibling", "a node that is its own next sibling",
      [] {
          AddTenStrangers();
          int root = SimAddNode(-1, "root");
@@ -107,7 +107,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"children that do not exist",
+    {"MissingChildren", "children that do not exist",
      [] {
          AddTenStrangers();
          int root = SimAddNode(-1, "root");
@@ -115,7 +115,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"a chain longer than the search goes",
+    {"ChainPastTheBound", "a chain longer than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
          int node = SimAddNode(-1, "chain");
@@ -125,7 +125,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"a bushy tree wider than the search goes",
+    {"BushPastTheBound", "a bushy tree wider than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
          int root = SimAddNode(-1, nullptr);
@@ -138,7 +138,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"a bushy tree with the controller in reach",
+    {"BushInReach", "a bushy tree with the controller in reach",
      [] {
          AddHcd(0, Utf16("near", true), 12);
          int root = SimAddNode(-1, nullptr);
@@ -151,7 +151,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{"Found Intel Corporation (8086) USB host controller device 7112", "\tin reach"}}},
-    {"navigation and the root that report success without a node",
+    {"EmptySuccessAtRoot", "navigation and the root that report success without a node",
      [] {
          AddTenStrangers();
          SimAddNode(-1, "root");
@@ -161,7 +161,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{Unidentified}}},
-    {"navigation that reports success without a node, the controller deep down",
+    {"EmptySuccessDeep", "navigation that reports success without a node, the controller deep down",
      [] {
          AddHcd(4, Utf16("deep", true), 12);
          Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
@@ -174,7 +174,7 @@ const HostileCase Cases[] = {
      },
      SUPPORT_YES,
      {{"Found Acer Labs Inc. (10b9) USB host controller device 5237", "\tALi M5237"}}},
-    {"drivers that lie about their replies",
+    {"LyingDrivers", "drivers that lie about their replies",
      [] {
          // 300 bytes without a terminator and a lying ActualLength; a count far above the
          // reply; a count that leaves no room for a character; nothing at all; an odd count.
@@ -197,7 +197,7 @@ const HostileCase Cases[] = {
 
 struct HostileMachineTest : ::testing::TestWithParam<HostileCase> {};
 
-TEST_P(HostileMachineTest, TheRunEndsWithOneVerdictAndTheDefinedLines)
+TEST_P(HostileMachineTest, OneVerdict)
 {
     const HostileCase &c = GetParam();
     SimReset();
@@ -222,10 +222,7 @@ TEST_P(HostileMachineTest, TheRunEndsWithOneVerdictAndTheDefinedLines)
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileMachineTest, ::testing::ValuesIn(Cases),
                          [](const ::testing::TestParamInfo<HostileCase> &info) {
-                             std::string name;
-                             for (const char *c = info.param.what; *c != '\0'; ++c)
-                                 name += isalnum((unsigned char)*c) ? *c : '_';
-                             return name;
+                             return std::string(info.param.name);
                          });
 
 // The numbers the catalogue source lists, read from it rather than from the generated table.

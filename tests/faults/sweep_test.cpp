@@ -341,7 +341,7 @@ void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *ta
     }
 }
 
-TEST(FaultSweep, EveryOperationFailingAloneAndInPairsKeepsTheInvariants)
+TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
 {
     std::vector<SweepMachine> built = RepresentativeMachines();
     std::vector<SweepMachine> files = ScenarioFileMachines(QORVALIN_SCENARIO_DIR);

@@ -110,7 +110,7 @@ TEST_F(AnimationTest, TheRedVerdictOnlyEverTouchesRedFrames)
         EXPECT_EQ(name.rfind("USBNO", 0), 0u) << name;
 }
 
-TEST_F(AnimationTest, AFrameThatDidNotLoadLeavesGapsAndTheCycleGoesOn)
+TEST_F(AnimationTest, AFrameNotLoadedLeavesAGapAndTheCycleGoesOn)
 {
     SimFailCall(SIM_LOAD_ICON, 5);
     ShowVerdict(TheWindow, SUPPORT_NO);
@@ -126,7 +126,7 @@ TEST_F(AnimationTest, AFrameThatDidNotLoadLeavesGapsAndTheCycleGoesOn)
 
 // The window can go away before any verdict (Close on the splash) or after; either way the
 // frames are only let go, and a later verdict starts its own cycle from its own frames.
-TEST_F(AnimationTest, ReleaseDropsTheFramesWithoutTouchingTheSystem)
+TEST_F(AnimationTest, ReleaseDropsTheFramesAndTouchesNothing)
 {
     ReleaseVerdictIcons();
     EXPECT_EQ(SimTotalCalls(), 0u);

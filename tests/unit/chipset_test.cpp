@@ -51,7 +51,7 @@ struct ChipsetTest : ::testing::Test {
     }
 };
 
-TEST_F(ChipsetTest, AddressesCarryDeviceAndFunctionInFunctionMajorOrder)
+TEST_F(ChipsetTest, AddressesRunDevicesWithinFunctions)
 {
     // With nothing present, the n-th read of the first search belongs to function (n-1)/32 and
     // device (n-1)%32; failing it leaves that address in the address port.
@@ -74,7 +74,7 @@ TEST_F(ChipsetTest, AddressesCarryDeviceAndFunctionInFunctionMajorOrder)
     }
 }
 
-TEST_F(ChipsetTest, TheLastAddressOfAFullSearchIsDevice31Function7)
+TEST_F(ChipsetTest, AFullSearchEndsAtDevice31Function7)
 {
     bool denied = false;
     EXPECT_EQ(FindPciDevice(PIIX4_USB, &denied), 0u);
@@ -209,7 +209,7 @@ TEST_F(ChipsetTest, DeniedPortsCostOneWriteAndWriteNothing)
     EXPECT_EQ(Sim.panel, "");
 }
 
-TEST_F(ChipsetTest, ASearchThatWasDeniedDoesNotTouchThePortsAgain)
+TEST_F(ChipsetTest, ADeniedSearchDoesNotTouchThePortsAgain)
 {
     Place(7, 2, PIIX4_USB);
     bool denied = true;

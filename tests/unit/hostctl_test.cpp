@@ -137,7 +137,7 @@ TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
     }
 }
 
-TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareIdInPlace)
+TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareId)
 {
     char hardwareId[] = "PCI\\VEN_10B9&DEV_5237&SUBSYS_00000000&REV_03 \xc9";
     ReportControllerVendor(TheWindow, hardwareId);
@@ -278,7 +278,7 @@ TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
     }
 }
 
-TEST_F(HostControllerTest, SearchesInPreOrderAndReadsEachNodeOnce)
+TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
 {
     // Two nodes carry the same driver key: the one met first depth first wins, although the
     // other is nearer to the root.
@@ -320,7 +320,7 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
     }
 }
 
-TEST_F(HostControllerTest, UnreadablePropertiesLeaveTheirLinesOut)
+TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
 {
     const struct {
         const char *hardwareId;
@@ -413,7 +413,7 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
     }
 }
 
-TEST_F(HostControllerTest, ANodeBeyondTheStepBudgetCountsAsNotFound)
+TEST_F(HostControllerTest, ANodePastTheStepBudgetIsNotFound)
 {
     // A chain as long as the budget: its last node is never reached.
     int node = SimAddNode(-1, "chain");
@@ -457,7 +457,7 @@ TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
 }
 
-TEST_F(HostControllerTest, WithoutTheWholeLibraryNothingIsSearched)
+TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
 {
     const char *const functions[] = {"CM_Locate_DevNodeA", "CM_Get_DevNode_Registry_PropertyA",
                                      "CM_Get_Child", "CM_Get_Sibling", "CM_Get_Parent"};
@@ -513,7 +513,7 @@ TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
     EXPECT_TRUE(Sim.panel.empty());
 }
 
-TEST_F(HostControllerTest, EachNamedControllerLoadsTheLibraryAfresh)
+TEST_F(HostControllerTest, EachControllerLoadsTheLibraryAfresh)
 {
     SetVersion(PLATFORM_WIN32_NT, 5, 0);
     AddHcd(1, UhciKey);
@@ -534,7 +534,7 @@ TEST_F(HostControllerTest, EachNamedControllerLoadsTheLibraryAfresh)
     EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 3u);
 }
 
-TEST_F(HostControllerTest, ControllersOutsideTheTreeDependOnTheChipsetRating)
+TEST_F(HostControllerTest, UnlistedControllersFollowTheChipset)
 {
     const struct {
         SupportFlags chipset;

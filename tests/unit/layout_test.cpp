@@ -24,7 +24,7 @@ TEST(EnlargedFontHeight, GrowsByAQuarterTruncatedTowardZero)
         EXPECT_EQ(EnlargedFontHeight(c.height), c.expected) << "height " << c.height;
 }
 
-TEST(EnlargedFontHeight, LargeHeightsStopAtTheLimitsWithoutChangingSign)
+TEST(EnlargedFontHeight, LargeHeightsStopAtTheLimitsKeepSign)
 {
     const HeightCase cases[] = {
         // The largest heights that still grow exactly, just reaching the limits.

@@ -163,7 +163,7 @@ void PrintTo(const OsCase &c, std::ostream *out)
 
 struct OsTable : OsTest, ::testing::WithParamInterface<OsCase> {};
 
-TEST_P(OsTable, LinesParagraphAndRating)
+TEST_P(OsTable, Row)
 {
     const OsCase &c = GetParam();
     SetVersion(c.platform, c.major, c.minor, c.build, c.csd);
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(Releases, OsTable, ::testing::ValuesIn(OsCases),
                              return std::string(info.param.name);
                          });
 
-TEST_F(OsTest, AFailedVersionQueryLeavesTheReleaseUnknownAndTheRegistryUnread)
+TEST_F(OsTest, AFailedVersionQueryIsUnknownAndReadsNoRegistry)
 {
     Sim.registry9x = {true, true, std::string("4.10.1998", 10)};
     EXPECT_EQ(CheckOperatingSystem(TheWindow), SUPPORT_UNKNOWN);

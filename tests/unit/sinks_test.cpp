@@ -59,7 +59,7 @@ TEST_F(SinksTest, FormatsFollowTheWindowsConventions)
     EXPECT_EQ(Sim.details, expected);
 }
 
-TEST_F(SinksTest, AParagraphIsTakenOnlyWhenItFitsWithItsSeparator)
+TEST_F(SinksTest, AParagraphIsTakenOnlyIfItFitsWithItsSeparator)
 {
     // 1085 holds 162 characters, 166 with its separator: 24 of them fill 3984 bytes.
     for (int i = 0; i < 25; ++i)

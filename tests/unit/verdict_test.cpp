@@ -66,7 +66,7 @@ struct VerdictTest : ::testing::Test {
     void TearDown() override { ReleaseVerdictIcons(); }
 };
 
-TEST_F(VerdictTest, HardwareResolutionOverEveryPairOfProbeResults)
+TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
 {
     struct Case {
         SupportFlags chipset;
@@ -214,7 +214,7 @@ TEST_F(VerdictTest, AMissingFirstFrameLeavesTheIconEmpty)
     EXPECT_TRUE(Sim.timerStarted);
 }
 
-TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndCombinesBothRatings)
+TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndOrsTheRatings)
 {
     MakeNtMachine(4);
     CheckRatings ratings = PerformChecks(TheWindow);
@@ -229,7 +229,7 @@ TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndCombinesBothRatings)
 
 // Windows 2000 supports USB, but with no host controller driver loaded the hardware does not:
 // the red verdict, with the hardware paragraph before the closing one.
-TEST_F(VerdictTest, CheckRunOnWindows2000WithoutHostControllersIsRed)
+TEST_F(VerdictTest, Windows2000WithoutHostControllersIsRed)
 {
     MakeNtMachine(5);
     CheckRatings ratings = PerformChecks(TheWindow);
