@@ -243,6 +243,20 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
         }
         expect(WithoutUnidentified(now.controllers) == WithoutUnidentified(before.controllers),
                "a port failure changed the host controllers' lines");
+        // What was found before the failure keeps its rating: a controller or the bridge with
+        // its USB function rates YES, the bridge without it MAYBE, and the bridge alone nothing.
+        bool yes = false, maybe = false;
+        for (const Group &group : now.chipset) {
+            yes = yes || (group.size() == 1 && group[0] != CatalogueText(MSG_PIIX3_BRIDGE)) ||
+                  group == Group{CatalogueText(MSG_PIIX3_BRIDGE),
+                                 CatalogueText(MSG_PIIX3_USB_ENABLED)};
+            maybe = maybe || group == Group{CatalogueText(MSG_PIIX3_BRIDGE),
+                                            CatalogueText(MSG_PIIX3_USB_DISABLED)};
+        }
+        expect(!yes || ratings.hardware == SUPPORT_YES,
+               "a port failure undid the YES of a chipset already found");
+        expect(!maybe || ratings.hardware == SUPPORT_YES || ratings.hardware == SUPPORT_MAYBE,
+               "a port failure undid the MAYBE of a PIIX-3 bridge without its USB function");
         break;
     }
     case HOST_CONTROLLERS:
