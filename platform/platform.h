@@ -63,6 +63,15 @@ void PlatformCloseDevice(DeviceHandle device);
 // outSize bytes (outSize > 0).
 void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize);
 
+// The configuration manager's functions, looked up at run time in this order:
+// X(tag, exported name).
+#define PLATFORM_CFGMGR_FUNCTIONS(X)                 \
+    X(Locate, "CM_Locate_DevNodeA")                  \
+    X(Property, "CM_Get_DevNode_Registry_PropertyA") \
+    X(Child, "CM_Get_Child")                         \
+    X(Sibling, "CM_Get_Sibling")                     \
+    X(Parent, "CM_Get_Parent")
+
 // Run-time linking of system libraries that older releases lack.
 LibraryHandle PlatformLoadLibrary(const char *name);
 void *PlatformGetProcAddress(LibraryHandle library, const char *name);

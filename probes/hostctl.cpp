@@ -22,20 +22,21 @@ enum : uint32_t {
 // A device node of the configuration manager; 0 is no node.
 typedef uint32_t DevNode;
 
-typedef uint32_t(PLATFORM_API *LocateDevNodeFunction)(DevNode *node, const char *deviceId,
-                                                        uint32_t flags);
-typedef uint32_t(PLATFORM_API *GetPropertyFunction)(DevNode node, uint32_t property,
-                                                      uint32_t *type, void *buffer,
-                                                      uint32_t *length, uint32_t flags);
+typedef uint32_t(PLATFORM_API *CmLocateFunction)(DevNode *node, const char *deviceId,
+                                                   uint32_t flags);
+typedef uint32_t(PLATFORM_API *CmPropertyFunction)(DevNode node, uint32_t property,
+                                                     uint32_t *type, void *buffer,
+                                                     uint32_t *length, uint32_t flags);
 typedef uint32_t(PLATFORM_API *GetRelativeFunction)(DevNode *relative, DevNode node,
                                                       uint32_t flags);
+typedef GetRelativeFunction CmChildFunction;
+typedef GetRelativeFunction CmSiblingFunction;
+typedef GetRelativeFunction CmParentFunction;
 
 struct CfgMgr {
-    LocateDevNodeFunction locate;
-    GetPropertyFunction property;
-    GetRelativeFunction child;
-    GetRelativeFunction sibling;
-    GetRelativeFunction parent;
+#define CFGMGR_MEMBER(tag, name) Cm##tag##Function tag;
+    PLATFORM_CFGMGR_FUNCTIONS(CFGMGR_MEMBER)
+#undef CFGMGR_MEMBER
 };
 
 void GetHcdDriverKeyName(DeviceHandle device, char *name)
@@ -70,14 +71,12 @@ void GetHcdDriverKeyName(DeviceHandle device, char *name)
 
 static bool LookUpCfgMgr(LibraryHandle library, CfgMgr *cm)
 {
-    cm->locate = (LocateDevNodeFunction)PlatformGetProcAddress(library, "CM_Locate_DevNodeA");
-    cm->property = (GetPropertyFunction)PlatformGetProcAddress(
-        library, "CM_Get_DevNode_Registry_PropertyA");
-    cm->child = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Child");
-    cm->sibling = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Sibling");
-    cm->parent = (GetRelativeFunction)PlatformGetProcAddress(library, "CM_Get_Parent");
-    return cm->locate != nullptr && cm->property != nullptr && cm->child != nullptr &&
-           cm->sibling != nullptr && cm->parent != nullptr;
+#define LOOK_UP(tag, name) cm->tag = (Cm##tag##Function)PlatformGetProcAddress(library, name);
+    PLATFORM_CFGMGR_FUNCTIONS(LOOK_UP)
+#undef LOOK_UP
+#define FOUND(tag, name) && cm->tag != nullptr
+    return true PLATFORM_CFGMGR_FUNCTIONS(FOUND);
+#undef FOUND
 }
 
 // A configuration manager may report success without writing the node (Wine's CM_Get_Child
@@ -97,7 +96,7 @@ static bool ReadProperty(const CfgMgr *cm, DevNode node, uint32_t property, char
 {
     memset(buffer, 0, size);
     uint32_t length = size;
-    if (cm->property(node, property, nullptr, buffer, &length, 0) != CR_SUCCESS)
+    if (cm->Property(node, property, nullptr, buffer, &length, 0) != CR_SUCCESS)
         return false;
     for (uint32_t i = 0; i < size; ++i) {
         if (buffer[i] == '\0')
@@ -119,14 +118,14 @@ static DevNode FindDriverNode(const CfgMgr *cm, DevNode root, const char *driver
         if (ReadProperty(cm, node, CM_DRP_DRIVER, property, PROPERTY_SIZE) &&
             strcmp(property, driverKeyName) == 0)
             return node;
-        DevNode next = Relative(cm->child, node);
+        DevNode next = Relative(cm->Child, node);
         if (next == 0)
-            next = Relative(cm->sibling, node);
+            next = Relative(cm->Sibling, node);
         while (next == 0) {
-            node = Relative(cm->parent, node);
+            node = Relative(cm->Parent, node);
             if (node == 0 || steps++ >= MAX_TREE_STEPS)
                 return 0;
-            next = Relative(cm->sibling, node);
+            next = Relative(cm->Sibling, node);
         }
         node = next;
     }
@@ -153,7 +152,7 @@ SupportFlags ReportHostController(Window window, const char *driverKeyName)
     SupportFlags result = SUPPORT_MAYBE;
     CfgMgr cm;
     DevNode root = 0;
-    if (LookUpCfgMgr(library, &cm) && cm.locate(&root, nullptr, 0) == CR_SUCCESS && root != 0) {
+    if (LookUpCfgMgr(library, &cm) && cm.Locate(&root, nullptr, 0) == CR_SUCCESS && root != 0) {
         char property[PROPERTY_SIZE];
         DevNode node = FindDriverNode(&cm, root, driverKeyName, property);
         if (node != 0) {

@@ -343,7 +343,21 @@ bool ReadPorts(Reader *reader, const json &value, SimMachine *machine)
         machine->portsDenied = value == "denied";
         return true;
     }
-    return Fail(reader, "ports", "expected \"allowed\" or \"denied\", " + Found(value));
+    // A denial that begins in the middle of the run, at the n-th access (writes and reads
+    // counted together, from 1).
+    if (value.is_object()) {
+        const std::string where = "ports";
+        if (!OnlyKeys(reader, value, where, {"deniedFrom"}) ||
+            !NeedKey(reader, value, where, "deniedFrom") ||
+            !ReadNumber(reader, value["deniedFrom"], Member(where, "deniedFrom"),
+                        &machine->portsDeniedFrom))
+            return false;
+        if (machine->portsDeniedFrom != 0)
+            return true;
+        return Fail(reader, Member(where, "deniedFrom"), "the first port access is number 1");
+    }
+    return Fail(reader, "ports",
+                "expected \"allowed\", \"denied\" or {\"deniedFrom\": N}, " + Found(value));
 }
 
 bool ReadPci(Reader *reader, const json &value, SimMachine *machine)
@@ -493,8 +507,9 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
 }
 
 const char *const CfgMgrFunctions[] = {
-    "CM_Locate_DevNodeA", "CM_Get_DevNode_Registry_PropertyA", "CM_Get_Child",
-    "CM_Get_Sibling",     "CM_Get_Parent",
+#define FUNCTION_NAME(tag, name) name,
+    PLATFORM_CFGMGR_FUNCTIONS(FUNCTION_NAME)
+#undef FUNCTION_NAME
 };
 
 bool ReadCfgMgr(Reader *reader, const json &value, SimMachine *machine)

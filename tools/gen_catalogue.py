@@ -3,6 +3,8 @@
 table and the table that the native builds look texts up in."""
 import sys
 
+from c_literal import c_literal
+
 ESCAPES = {'r': '\r', 'n': '\n', 't': '\t', '\\': '\\'}
 
 
@@ -38,20 +40,6 @@ def read_catalogue(path):
     return entries
 
 
-def c_literal(text):
-    # Octal escapes for everything outside plain printable ASCII keep the bytes exact.
-    out = []
-    for ch in text:
-        code = ord(ch)
-        if ch in '"\\':
-            out.append('\\' + ch)
-        elif 0x20 <= code < 0x7F:
-            out.append(ch)
-        else:
-            out.append('\\%03o' % code)
-    return '"' + ''.join(out) + '"'
-
-
 def rc_literal(text):
     out = []
     for ch in text:
@@ -85,7 +73,7 @@ def main():
     with open(table, 'w', newline='\n') as f:
         f.write('// The message catalogue (generated from report/catalogue.txt).\n')
         for number, _, text in entries:
-            f.write('{%d, %s},\n' % (number, c_literal(text)))
+            f.write('{%d, %s},\n' % (number, c_literal(text.encode('ascii'))))
 
 
 if __name__ == '__main__':

@@ -5,6 +5,8 @@ terminating entry the lookup walks to."""
 import re
 import sys
 
+from c_literal import c_literal
+
 LINE = re.compile(r'0x([0-9A-Fa-f]{4})\t([^\t]+)')
 NAME_LIMIT = 80
 
@@ -29,18 +31,6 @@ def read_vendors(path):
                                  % (path, lineno, NAME_LIMIT))
             entries.append((vendor_id, name))
     return entries
-
-
-def c_literal(data):
-    # Octal escapes for everything outside plain printable ASCII keep the bytes exact; the
-    # question mark is escaped too, so that no pair of them can read as a trigraph.
-    out = []
-    for b in data:
-        if 0x20 <= b < 0x7F and chr(b) not in '"\\?':
-            out.append(chr(b))
-        else:
-            out.append('\\%03o' % b)
-    return '"' + ''.join(out) + '"'
 
 
 def main():

@@ -9,10 +9,9 @@
 SimMachine Sim;
 
 static const char *const OpNames[SIM_OP_COUNT] = {
-    "get-version", "open-key",   "query-value", "port-write",  "port-read",  "open-device",
-    "device-request", "load-library", "get-proc", "cm-locate", "cm-property", "cm-child",
-    "cm-sibling", "cm-parent",  "set-text",    "add-item",    "set-tab-stops", "load-icon",
-    "set-icon",   "start-timer", "load-message",
+#define SIM_OP_NAME(op, name) name,
+    SIM_OPS(SIM_OP_NAME)
+#undef SIM_OP_NAME
 };
 
 const char *SimOpName(SimOp op)
@@ -195,10 +194,16 @@ void PlatformCloseKey(RegistryKey)
     --Sim.keysOpen;
 }
 
+static bool PortDenied()
+{
+    return Sim.portsDenied ||
+           (Sim.portsDeniedFrom != 0 && Sim.portWrites + Sim.portReads >= Sim.portsDeniedFrom);
+}
+
 bool PlatformPortWrite32(uint16_t port, uint32_t value)
 {
     ++Sim.portWrites;
-    if (Fails(SIM_PORT_WRITE) || Sim.portsDenied) {
+    if (Fails(SIM_PORT_WRITE) || PortDenied()) {
         ++Sim.portFaults;
         return false;
     }
@@ -210,7 +215,7 @@ bool PlatformPortWrite32(uint16_t port, uint32_t value)
 bool PlatformPortRead32(uint16_t port, uint32_t *value)
 {
     ++Sim.portReads;
-    if (Fails(SIM_PORT_READ) || Sim.portsDenied) {
+    if (Fails(SIM_PORT_READ) || PortDenied()) {
         ++Sim.portFaults;
         return false;
     }
@@ -302,7 +307,7 @@ static bool SucceedsWithoutNode(SimOp op)
     return false;
 }
 
-static uint32_t PLATFORM_API SimLocateDevNode(uint32_t *node, const char *deviceId, uint32_t)
+static uint32_t PLATFORM_API SimCmLocate(uint32_t *node, const char *deviceId, uint32_t)
 {
     if (Fails(SIM_CM_LOCATE) || deviceId != nullptr)
         return CR_FAILURE;
@@ -312,7 +317,7 @@ static uint32_t PLATFORM_API SimLocateDevNode(uint32_t *node, const char *device
     return CR_SUCCESS;
 }
 
-static uint32_t PLATFORM_API SimGetProperty(uint32_t node, uint32_t property, uint32_t *type,
+static uint32_t PLATFORM_API SimCmProperty(uint32_t node, uint32_t property, uint32_t *type,
                                             void *buffer, uint32_t *length, uint32_t)
 {
     if (Fails(SIM_CM_PROPERTY))
@@ -368,17 +373,17 @@ static uint32_t Relative(SimOp op, uint32_t *out, uint32_t node)
     return CR_SUCCESS;
 }
 
-static uint32_t PLATFORM_API SimGetChild(uint32_t *out, uint32_t node, uint32_t)
+static uint32_t PLATFORM_API SimCmChild(uint32_t *out, uint32_t node, uint32_t)
 {
     return Relative(SIM_CM_CHILD, out, node);
 }
 
-static uint32_t PLATFORM_API SimGetSibling(uint32_t *out, uint32_t node, uint32_t)
+static uint32_t PLATFORM_API SimCmSibling(uint32_t *out, uint32_t node, uint32_t)
 {
     return Relative(SIM_CM_SIBLING, out, node);
 }
 
-static uint32_t PLATFORM_API SimGetParent(uint32_t *out, uint32_t node, uint32_t)
+static uint32_t PLATFORM_API SimCmParent(uint32_t *out, uint32_t node, uint32_t)
 {
     return Relative(SIM_CM_PARENT, out, node);
 }
@@ -404,11 +409,9 @@ void *PlatformGetProcAddress(LibraryHandle, const char *name)
         const char *name;
         void *address;
     } exports[] = {
-        {"CM_Locate_DevNodeA", (void *)SimLocateDevNode},
-        {"CM_Get_DevNode_Registry_PropertyA", (void *)SimGetProperty},
-        {"CM_Get_Child", (void *)SimGetChild},
-        {"CM_Get_Sibling", (void *)SimGetSibling},
-        {"CM_Get_Parent", (void *)SimGetParent},
+#define EXPORT(tag, name) {name, (void *)SimCm##tag},
+        PLATFORM_CFGMGR_FUNCTIONS(EXPORT)
+#undef EXPORT
     };
     for (const auto &e : exports) {
         if (strcmp(e.name, name) == 0)

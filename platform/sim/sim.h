@@ -8,29 +8,34 @@
 #include <string>
 #include <vector>
 
-// Every operation of the seam that can be made to fail.
+// Every operation of the seam that can be made to fail: X(enumerator, name in messages).
+#define SIM_OPS(X)                            \
+    X(SIM_GET_VERSION, "get-version")         \
+    X(SIM_OPEN_KEY, "open-key")               \
+    X(SIM_QUERY_VALUE, "query-value")         \
+    X(SIM_PORT_WRITE, "port-write")           \
+    X(SIM_PORT_READ, "port-read")             \
+    X(SIM_OPEN_DEVICE, "open-device")         \
+    X(SIM_DEVICE_REQUEST, "device-request")   \
+    X(SIM_LOAD_LIBRARY, "load-library")       \
+    X(SIM_GET_PROC, "get-proc")               \
+    X(SIM_CM_LOCATE, "cm-locate")             \
+    X(SIM_CM_PROPERTY, "cm-property")         \
+    X(SIM_CM_CHILD, "cm-child")               \
+    X(SIM_CM_SIBLING, "cm-sibling")           \
+    X(SIM_CM_PARENT, "cm-parent")             \
+    X(SIM_SET_TEXT, "set-text")               \
+    X(SIM_ADD_ITEM, "add-item")               \
+    X(SIM_SET_TAB_STOPS, "set-tab-stops")     \
+    X(SIM_LOAD_ICON, "load-icon")             \
+    X(SIM_SET_ICON, "set-icon")               \
+    X(SIM_START_TIMER, "start-timer")         \
+    X(SIM_LOAD_MESSAGE, "load-message")
+
 enum SimOp {
-    SIM_GET_VERSION,
-    SIM_OPEN_KEY,
-    SIM_QUERY_VALUE,
-    SIM_PORT_WRITE,
-    SIM_PORT_READ,
-    SIM_OPEN_DEVICE,
-    SIM_DEVICE_REQUEST,
-    SIM_LOAD_LIBRARY,
-    SIM_GET_PROC,
-    SIM_CM_LOCATE,
-    SIM_CM_PROPERTY,
-    SIM_CM_CHILD,
-    SIM_CM_SIBLING,
-    SIM_CM_PARENT,
-    SIM_SET_TEXT,
-    SIM_ADD_ITEM,
-    SIM_SET_TAB_STOPS,
-    SIM_LOAD_ICON,
-    SIM_SET_ICON,
-    SIM_START_TIMER,
-    SIM_LOAD_MESSAGE,
+#define SIM_OP_ENUMERATOR(op, name) op,
+    SIM_OPS(SIM_OP_ENUMERATOR)
+#undef SIM_OP_ENUMERATOR
     SIM_OP_COUNT
 };
 
@@ -93,6 +98,7 @@ struct SimMachine {
     SimRegistryValue registry9x;  // "VersionNumber" under Software\Microsoft\Windows\CurrentVersion
     SimRegistryValue registryNt;  // "CurrentVersion" under Software\Microsoft\Windows NT\CurrentVersion
     bool portsDenied = false;
+    uint32_t portsDeniedFrom = 0;  // every port access from this one on faults; 0: none
     std::vector<SimPciFunction> pci;
     std::vector<SimHcd> hcds;
     SimCfgMgr cfgmgr;
