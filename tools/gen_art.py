@@ -95,8 +95,9 @@ def neighbours8(rows, y, x):
 
 
 def check_trident(rows):
-    """Fill must be enclosed by outline, and outline must hug the fill, so that the
-    animation's sweep never exposes a light pixel on the symbol's edge."""
+    """Fill must be enclosed by outline, so that the animation's sweep never exposes a
+    light pixel on the symbol's edge; the outline runs around the whole symbol, not
+    between its strokes, so each of its pixels borders both fill and background."""
     for y, row in enumerate(rows):
         for x, ch in enumerate(row):
             around = neighbours8(rows, y, x)
@@ -104,6 +105,8 @@ def check_trident(rows):
                 fail("trident.txt: fill at row %d column %d touches the background" % (y, x))
             if ch == "o" and "#" not in around:
                 fail("trident.txt: outline at row %d column %d borders no fill" % (y, x))
+            if ch == "o" and "." not in around:
+                fail("trident.txt: outline at row %d column %d lies inside the symbol" % (y, x))
 
 
 def palette_index(colour):

@@ -163,6 +163,10 @@ def check_frame_set(prefix, light, dark, frames):
              if first[y][x] == dark and light not in neighbours8(first, y, x)]
     if thick:
         problems.append("%s1: outline is more than one pixel thick at %s" % (prefix, thick[:4]))
+    inner = [(y, x) for y in range(32) for x in range(32)
+             if first[y][x] == dark and None not in neighbours8(first, y, x)]
+    if inner:
+        problems.append("%s1: outline inside the symbol at (row, column) %s" % (prefix, inner[:4]))
     if any(p == light for row in frames[16] for p in row):
         problems.append("%s16 still shows light pixels" % prefix)
     return problems
@@ -357,6 +361,11 @@ class CheckerCatchesFaults(unittest.TestCase):
                           None in neighbours8(p, y, x))
         return patch_ico_pixel(data, 0, y, x, index=11)
 
+    def dark_inside(self, data):
+        y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and
+                          None not in neighbours8(p, y, x))
+        return patch_ico_pixel(data, 0, y, x, index=1)
+
     def hole_in_mask(self, data):
         y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None)
         return patch_ico_pixel(data, 0, y, x, index=0, masked=True)
@@ -372,6 +381,7 @@ class CheckerCatchesFaults(unittest.TestCase):
         cases = [
             ("USBYES5.ico", self.light_left_of_sweep, "from column 9"),
             ("USBMAYB1.ico", self.light_outline, "outline broken"),
+            ("USBNO1.ico", self.dark_inside, "outline inside the symbol"),
             ("USBNO7.ico", self.hole_in_mask, "mask differs"),
             ("USBNO3.ico", self.dark_fill_in_other_set, "not USBYES3 recoloured"),
             ("USBYES2.ico", field(6 + 6, "<H", 8), "want 16/0/1/4"),
