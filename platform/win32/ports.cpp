@@ -7,12 +7,21 @@
 
 // A denied port instruction raises a privileged-instruction exception; a system may report
 // the general-protection fault behind it as an access violation instead. Either means denial
-// only at the guarded instruction itself: anything else is not ours to swallow.
+// only at the guarded instruction itself: anything else is not ours to swallow. Until the
+// instruction's code has written its site, the site names none (a jump to address 0 is not it).
 static bool IsDenial(const EXCEPTION_RECORD *record, const PortSite *site)
 {
     return (record->ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
             record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) &&
-           record->ExceptionAddress == site->instruction;
+           site->instruction != nullptr && record->ExceptionAddress == site->instruction;
+}
+
+// The handler may run as soon as the guard is armed, before the instruction's code has
+// recorded where it sits.
+static void ClearSite(PortSite *site)
+{
+    site->instruction = nullptr;
+    site->resume = nullptr;
 }
 
 #if defined(__i386__)
@@ -43,6 +52,7 @@ static bool ArmGuard(PortGuard *guard)
 {
     guard->handler = (void *)GuardHandler;
     guard->denied = false;
+    ClearSite(&guard->site);
     __asm__ __volatile__("movl %%fs:0, %0" : "=r"(guard->next));
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(guard) : "memory");
     return true;
@@ -78,6 +88,7 @@ static LONG CALLBACK GuardHandler(EXCEPTION_POINTERS *pointers)
 static bool ArmGuard(PortGuard *guard)
 {
     guard->denied = false;
+    ClearSite(&guard->site);
     ArmedGuard = guard;
     guard->registration = AddVectoredExceptionHandler(1, GuardHandler);
     if (guard->registration == nullptr) {
