@@ -16,6 +16,9 @@ add_library(qorvalin_sim STATIC ${QORVALIN_SIMULATOR_SOURCES})
 find_package(nlohmann_json 3 REQUIRED)
 target_link_libraries(qorvalin_sim PUBLIC qorvalin_core nlohmann_json::nlohmann_json)
 
+add_library(qorvalin_test_support STATIC ${QORVALIN_TEST_SUPPORT_SOURCES})
+target_link_libraries(qorvalin_test_support PUBLIC qorvalin_sim)
+
 # AddressSanitizer and UndefinedBehaviorSanitizer reach everything linked with the core and the
 # simulator (the simulator program and the tests); any finding ends the program.
 option(QORVALIN_SANITIZE "Build the core, the simulator and their tests with ASan and UBSan" OFF)

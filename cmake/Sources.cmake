@@ -29,3 +29,9 @@ set(QORVALIN_FAKE_SOURCES ${QORVALIN_ROOT}/platform/sim/sim.cpp)
 set(QORVALIN_SIMULATOR_SOURCES
     ${QORVALIN_ROOT}/sim/report_out.cpp
     ${QORVALIN_ROOT}/sim/scenario.cpp)
+
+# What the tests, the fuzzer and the benchmarks share: the fixture, the machines, the invariants.
+set(QORVALIN_TEST_SUPPORT_SOURCES
+    ${QORVALIN_ROOT}/tests/support/fake.cpp
+    ${QORVALIN_ROOT}/tests/support/invariants.cpp
+    ${QORVALIN_ROOT}/tests/support/machines.cpp)

@@ -2,7 +2,6 @@
 // the report of what the program would show.
 #include "sim/report_out.h"
 #include "sim/scenario.h"
-#include "report/report.h"
 #include "verdict/verdict.h"
 
 #include <stdio.h>
@@ -19,7 +18,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "qorvalin-sim: %s\n", error.c_str());
         return 2;
     }
-    ClearMoreInfoText();
+    ResetCheckRun();
     Window const mainWindow = (Window)0x1;
     CheckRatings ratings = PerformChecks(mainWindow);
     std::string report = FormatReport(Sim, ratings);

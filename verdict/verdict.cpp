@@ -82,3 +82,9 @@ CheckRatings PerformChecks(Window window)
     ShowVerdict(window, ratings.combined);
     return ratings;
 }
+
+void ResetCheckRun()
+{
+    ClearMoreInfoText();
+    ReleaseVerdictIcons();
+}

@@ -32,4 +32,9 @@ void AdvanceVerdictIcon(Window window);
 // Gives up the frames when the window goes away; they are shared icons, nothing is destroyed.
 void ReleaseVerdictIcons();
 
+// The state a check run leaves behind, back to how a fresh process starts: an empty panel text,
+// no icon frames and the sequence before its first tick. Every driver of repeated runs (the
+// simulator, the tests, the fuzzer, the benchmarks) calls it before each run.
+void ResetCheckRun();
+
 #endif

@@ -37,9 +37,11 @@ uint32_t SimTotalCalls()
     return total;
 }
 
-int SimAddNode(int parent, const char *driver, const char *hardwareId, const char *description)
+int SimAddNode(SimMachine *machine, int parent, const char *driver, const char *hardwareId,
+               const char *description)
 {
-    Sim.cfgmgr.present = true;
+    SimCfgMgr &cfgmgr = machine->cfgmgr;
+    cfgmgr.present = true;
     SimNode node;
     node.parent = parent;
     if (driver != nullptr) {
@@ -54,10 +56,10 @@ int SimAddNode(int parent, const char *driver, const char *hardwareId, const cha
         node.hasDescription = true;
         node.description = std::string(description) + '\0';
     }
-    int index = (int)Sim.cfgmgr.nodes.size();
-    Sim.cfgmgr.nodes.push_back(node);
+    int index = (int)cfgmgr.nodes.size();
+    cfgmgr.nodes.push_back(node);
     if (parent >= 0)
-        Sim.cfgmgr.nodes[parent].children.push_back(index);
+        cfgmgr.nodes[parent].children.push_back(index);
     return index;
 }
 

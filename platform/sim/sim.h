@@ -143,10 +143,11 @@ void SimReset();
 void SimFailCall(SimOp op, uint32_t call);
 uint32_t SimTotalCalls();
 
-// Adds a device node below parent (-1 for the root) and returns its index; a null property
-// cannot be read. The hardware ID becomes a multi-string of one.
-int SimAddNode(int parent, const char *driver, const char *hardwareId = nullptr,
-               const char *description = nullptr);
+// Adds a device node to the machine's configuration manager below parent (-1 for the root) and
+// returns its index; a null property cannot be read. The hardware ID becomes a multi-string of
+// one.
+int SimAddNode(SimMachine *machine, int parent, const char *driver,
+               const char *hardwareId = nullptr, const char *description = nullptr);
 
 // Text conversions of the simulated system, whose ANSI code page is 1252.
 std::string SimUtf8ToCp1252(const std::string &text);

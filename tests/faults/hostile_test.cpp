@@ -1,11 +1,12 @@
 // Whole check runs on hostile machines that scenario files cannot describe (cyclic trees,
 // navigation that reports success without a node, lying drivers, trees past the search's
 // bound), and message numbers that the catalogue lacks.
-#include "tests/faults/invariants.h"
+#include "tests/support/invariants.h"
 
 #include "probes/hostctl.h"
 #include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/fake.h"
 
 #include <gtest/gtest.h>
 
@@ -19,19 +20,13 @@
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
 typedef std::vector<std::string> Lines;
 
 const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
 
 void SetWindows98()
 {
-    Sim.versionKnown = true;
-    Sim.version.platform = PLATFORM_WIN32_WINDOWS;
-    Sim.version.major = 4;
-    Sim.version.minor = 10;
-    Sim.version.build = 0x040A08AE;
+    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE);
     Sim.registry9x.keyOpens = Sim.registry9x.present = true;
     Sim.registry9x.bytes = std::string("4.10.2222", 10);
 }
@@ -83,8 +78,8 @@ const HostileCase Cases[] = {
     {"ChildIsTheRoot", "a child that is the root again",
      [] {
          AddTenStrangers();
-         int root = SimAddNode(-1, "root");
-         int a = SimAddNode(root, "a");
+         int root = SimAddNode(&Sim, -1, "root");
+         int a = SimAddNode(&Sim, root, "a");
          Sim.cfgmgr.nodes[a].children.push_back(root);
      },
      SUPPORT_YES,
@@ -92,8 +87,8 @@ const HostileCase Cases[] = {
     {"OwnParent", "a node that is its own parent",
      [] {
          AddTenStrangers();
-         int root = SimAddNode(-1, "root");
-         int a = SimAddNode(root, "a");
+         int root = SimAddNode(&Sim, -1, "root");
+         int a = SimAddNode(&Sim, root, "a");
          Sim.cfgmgr.nodes[a].parent = a;
      },
      SUPPORT_YES,
@@ -101,8 +96,8 @@ const HostileCase Cases[] = {
     {"OwnNextSibling", "a node that is its own next sibling",
      [] {
          AddTenStrangers();
-         int root = SimAddNode(-1, "root");
-         int a = SimAddNode(root, "a");
+         int root = SimAddNode(&Sim, -1, "root");
+         int a = SimAddNode(&Sim, root, "a");
          Sim.cfgmgr.nodes[root].children = {a, a};
      },
      SUPPORT_YES,
@@ -110,7 +105,7 @@ const HostileCase Cases[] = {
     {"MissingChildren", "children that do not exist",
      [] {
          AddTenStrangers();
-         int root = SimAddNode(-1, "root");
+         int root = SimAddNode(&Sim, -1, "root");
          Sim.cfgmgr.nodes[root].children = {5000, 70000};
      },
      SUPPORT_YES,
@@ -118,43 +113,43 @@ const HostileCase Cases[] = {
     {"ChainPastTheBound", "a chain longer than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
-         int node = SimAddNode(-1, "chain");
+         int node = SimAddNode(&Sim, -1, "chain");
          for (int i = 0; i < 70000; ++i)
-             node = SimAddNode(node, "chain");
-         SimAddNode(node, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+             node = SimAddNode(&Sim, node, "chain");
+         SimAddNode(&Sim, node, "far", "PCI\\VEN_8086&DEV_7112", "too far");
      },
      SUPPORT_YES,
      {{Unidentified}}},
     {"BushPastTheBound", "a bushy tree wider than the search goes",
      [] {
          AddHcd(0, Utf16("far", true), 10);
-         int root = SimAddNode(-1, nullptr);
+         int root = SimAddNode(&Sim, -1, nullptr);
          for (int branch = 0; branch < 300; ++branch) {
-             int parent = SimAddNode(root, "branch");
+             int parent = SimAddNode(&Sim, root, "branch");
              for (int leaf = 0; leaf < 250; ++leaf)
-                 SimAddNode(parent, "leaf");
+                 SimAddNode(&Sim, parent, "leaf");
          }
-         SimAddNode(root, "far", "PCI\\VEN_8086&DEV_7112", "too far");
+         SimAddNode(&Sim, root, "far", "PCI\\VEN_8086&DEV_7112", "too far");
      },
      SUPPORT_YES,
      {{Unidentified}}},
     {"BushInReach", "a bushy tree with the controller in reach",
      [] {
          AddHcd(0, Utf16("near", true), 12);
-         int root = SimAddNode(-1, nullptr);
+         int root = SimAddNode(&Sim, -1, nullptr);
          for (int branch = 0; branch < 100; ++branch) {
-             int parent = SimAddNode(root, "branch");
+             int parent = SimAddNode(&Sim, root, "branch");
              for (int leaf = 0; leaf < 250; ++leaf)
-                 SimAddNode(parent, "leaf");
+                 SimAddNode(&Sim, parent, "leaf");
          }
-         SimAddNode(root, "near", "PCI\\VEN_8086&DEV_7112", "in reach");
+         SimAddNode(&Sim, root, "near", "PCI\\VEN_8086&DEV_7112", "in reach");
      },
      SUPPORT_YES,
      {{"Found Intel Corporation (8086) USB host controller device 7112", "\tin reach"}}},
     {"EmptySuccessAtRoot", "navigation and the root that report success without a node",
      [] {
          AddTenStrangers();
-         SimAddNode(-1, "root");
+         SimAddNode(&Sim, -1, "root");
          Sim.cfgmgr.rootLocates = false;
          Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING,
                                           SIM_CM_PARENT};
@@ -165,12 +160,12 @@ const HostileCase Cases[] = {
      [] {
          AddHcd(4, Utf16("deep", true), 12);
          Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
-         int root = SimAddNode(-1, nullptr);
-         int a = SimAddNode(root, "a");
-         int b = SimAddNode(a, "b");
-         SimAddNode(b, "c");
-         int d = SimAddNode(root, "d");
-         SimAddNode(d, "deep", "PCI\\VEN_10B9&DEV_5237", "ALi M5237");
+         int root = SimAddNode(&Sim, -1, nullptr);
+         int a = SimAddNode(&Sim, root, "a");
+         int b = SimAddNode(&Sim, a, "b");
+         SimAddNode(&Sim, b, "c");
+         int d = SimAddNode(&Sim, root, "d");
+         SimAddNode(&Sim, d, "deep", "PCI\\VEN_10B9&DEV_5237", "ALi M5237");
      },
      SUPPORT_YES,
      {{"Found Acer Labs Inc. (10b9) USB host controller device 5237", "\tALi M5237"}}},
@@ -183,11 +178,11 @@ const HostileCase Cases[] = {
          AddHcd(2, Utf16("C", true), 5);
          AddHcd(3, "", 0);
          AddHcd(4, Utf16("DE", false).substr(0, 3), 7);
-         int root = SimAddNode(-1, nullptr);
-         SimAddNode(root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
-         SimAddNode(root, "B", "PCI\\VEN_1106&DEV_3038", "second");
-         SimAddNode(root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
-         SimAddNode(root, "D", "ACPI\\PNP0A03");
+         int root = SimAddNode(&Sim, -1, nullptr);
+         SimAddNode(&Sim, root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
+         SimAddNode(&Sim, root, "B", "PCI\\VEN_1106&DEV_3038", "second");
+         SimAddNode(&Sim, root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
+         SimAddNode(&Sim, root, "D", "ACPI\\PNP0A03");
      },
      SUPPORT_YES,
      {{"Found Intel Corporation (8086) USB host controller device 7112", "\tfirst"},
@@ -201,8 +196,7 @@ TEST_P(HostileMachineTest, OneVerdict)
 {
     const HostileCase &c = GetParam();
     SimReset();
-    ClearMoreInfoText();
-    ReleaseVerdictIcons();
+    ResetCheckRun();
     SetWindows98();
     c.build();
     CheckRatings ratings = PerformChecksWithin(20, c.what);
@@ -252,7 +246,7 @@ TEST(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
         numbers.push_back(n);
 
     SimReset();
-    ClearMoreInfoText();
+    ResetCheckRun();
     std::set<uint32_t> withText;
     for (uint32_t number : numbers) {
         char text[PARAGRAPH_SIZE];

@@ -2,8 +2,8 @@
 // calls (a sample of them on the scenario files) and at every call, on every representative
 // machine; then every pair of operations failing throughout. Each run must keep the invariants,
 // and lose only what the failure hit.
-#include "tests/faults/invariants.h"
-#include "tests/faults/machines.h"
+#include "tests/support/invariants.h"
+#include "tests/support/machines.h"
 
 #include "report/messages.h"
 #include "report/report.h"
@@ -31,8 +31,7 @@ CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
     Sim = machine;
     for (const SimFault &fault : faults)
         SimFailCall(fault.op, fault.call);
-    ClearMoreInfoText();
-    ReleaseVerdictIcons();
+    ResetCheckRun();
     return PerformChecksWithin(CaseSeconds, label);
 }
 
@@ -365,7 +364,7 @@ TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
     Sweep(built, true, &tally);
     Sweep(files, false, &tally);
     SimReset();
-    ClearMoreInfoText();
+    ResetCheckRun();
 
     printf("fault sweep: %d operations; %zu fault points (an operation failing at one call "
            "number, or at every call); %llu cases on %zu machines (%zu built, %zu scenario files): "

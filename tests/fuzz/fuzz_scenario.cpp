@@ -3,8 +3,8 @@
 // and must keep the invariants; what it refuses must say why.
 #include "sim/report_out.h"
 #include "sim/scenario.h"
-#include "report/report.h"
-#include "tests/faults/invariants.h"
+#include "tests/support/fake.h"
+#include "tests/support/invariants.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -42,10 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (hash % 4 != 0)
         SimFailCall((SimOp)((hash >> 2) % SIM_OP_COUNT), (hash >> 10) % 5);
 
-    ClearMoreInfoText();
-    ReleaseVerdictIcons();
+    ResetCheckRun();
     // libFuzzer's own -timeout catches a run that does not end.
-    CheckRatings ratings = PerformChecks((Window)0x1);
+    CheckRatings ratings = PerformChecks(TheWindow);
     std::vector<std::string> problems = CheckRunInvariants(ratings);
     std::string report = FormatReport(Sim, ratings);
     if (!problems.empty()) {

@@ -1,5 +1,5 @@
 // The status icon's pulse: the order of frames over whole cycles, the cost of a tick, lost frames.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "report/report.h"
 #include "verdict/animation.h"
 #include "verdict/verdict.h"
@@ -12,8 +12,6 @@
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
 // One cycle as frame numbers: light at rest, the sweep in, dark at rest, the sweep back.
 const int Cycle[51] = {
     1, 1, 1,  1,  1,  1,  1,  1,  1,  1,  1,  2,  3,  4,  5,  6,  7,
@@ -21,15 +19,7 @@ const int Cycle[51] = {
     16, 16, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
 };
 
-struct AnimationTest : ::testing::Test {
-    void SetUp() override
-    {
-        SimReset();
-        ClearMoreInfoText();
-        ReleaseVerdictIcons();
-    }
-    void TearDown() override { ReleaseVerdictIcons(); }
-
+struct AnimationTest : FakeTest {
     // Ticks and returns the names shown by these ticks only.
     std::vector<std::string> Tick(int ticks)
     {

@@ -1,6 +1,6 @@
 // The chipset probe against simulated configuration space: addresses, search order, outcomes
 // and what a denied or failing port leaves behind.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "probes/chipset.h"
 #include "report/report.h"
 
@@ -10,8 +10,6 @@
 #include <vector>
 
 namespace {
-
-Window const TheWindow = (Window)0x1;
 
 const uint32_t PIIX3_BRIDGE = 0x70008086;
 const uint32_t PIIX3_USB = 0x70208086;
@@ -31,13 +29,11 @@ const std::string Piix3Paragraph =
     "on this version of Windows.  Please upgrade to Windows 95B build 1214, Windows 98 or "
     "Windows 2000 in order to get a more complete USB implementation.\r\n\r\n";
 
-struct ChipsetTest : ::testing::Test {
+struct ChipsetTest : FakeTest {
     void SetUp() override
     {
-        SimReset();
-        ClearMoreInfoText();
-        Sim.versionKnown = true;
-        Sim.version = {4, 10, 0x040A08AE, PLATFORM_WIN32_WINDOWS, " A "};
+        FakeTest::SetUp();
+        SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE, " A ");
     }
 
     void Place(uint32_t device, uint32_t function, uint32_t id, uint32_t bus = 0)
@@ -178,7 +174,7 @@ TEST_F(ChipsetTest, TheNtPlatformTouchesNoPort)
 {
     for (uint32_t major : {3u, 4u, 5u, 10u}) {
         SetUp();
-        Sim.version = {major, 0, 1381, PLATFORM_WIN32_NT, "Service Pack 6a"};
+        SetVersion(PLATFORM_WIN32_NT, major, 0, 1381, "Service Pack 6a");
         Place(7, 0, PIIX3_BRIDGE);
         Place(7, 2, PIIX4_USB);
         EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_UNKNOWN);

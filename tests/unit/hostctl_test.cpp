@@ -1,6 +1,6 @@
 // The host controller enumeration against simulated drivers and device trees: the vendor line,
 // the driver's reply, the tree search, the rating and what was asked of the platform.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "probes/hostctl.h"
 #include "report/report.h"
 
@@ -13,22 +13,11 @@
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
 const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
 const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
 const char PiixId[] = "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01";
 const char PiixLine[] = "Found Intel Corporation (8086) USB host controller device 7112";
 const char PiixDescription[] = "Intel 82371AB/EB PCI to USB Universal Host Controller";
-
-void SetVersion(uint32_t platform, uint32_t major, uint32_t minor)
-{
-    Sim.versionKnown = true;
-    Sim.version.platform = platform;
-    Sim.version.major = major;
-    Sim.version.minor = minor;
-    Sim.version.build = (major << 24) | (minor << 16) | 1998;
-}
 
 // The driver's reply as a well-behaved driver gives it: ActualLength, the UTF-16 name and its
 // terminator, and a count of exactly those bytes.
@@ -65,28 +54,24 @@ void AddHcd(int index, const std::string &driverKey)
 // branch for the ISA bus.
 void AddTypicalTree()
 {
-    int root = SimAddNode(-1, nullptr);
-    int pci = SimAddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
-    SimAddNode(pci, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_1002&DEV_4742",
+    int root = SimAddNode(&Sim, -1, nullptr);
+    int pci = SimAddNode(&Sim, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
+    SimAddNode(&Sim, pci, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_1002&DEV_4742",
                "ATI 3D RAGE PRO AGP 2X");
-    int bridge = SimAddNode(pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
-    SimAddNode(bridge, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_8086&DEV_7111",
+    int bridge = SimAddNode(&Sim, pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
+    SimAddNode(&Sim, bridge, "{4D36E96A-E325-11CE-BFC1-08002BE10318}\\0000", "PCI\\VEN_8086&DEV_7111",
                "Intel 82371AB/EB PCI Bus Master IDE Controller");
-    SimAddNode(pci, "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000");
-    int isa = SimAddNode(root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
-    SimAddNode(isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000");
+    SimAddNode(&Sim, pci, "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0000");
+    int isa = SimAddNode(&Sim, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
+    SimAddNode(&Sim, isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000");
 }
 
-struct HostControllerTest : ::testing::Test {
-    void SetUp() override
-    {
-        SimReset();
-        ClearMoreInfoText();
-    }
+struct HostControllerTest : FakeTest {
     void TearDown() override
     {
         EXPECT_EQ(Sim.librariesLoaded, Sim.librariesFreed);
         EXPECT_EQ(Sim.devicesOpen, 0u);
+        FakeTest::TearDown();
     }
 };
 
@@ -257,7 +242,7 @@ TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
         Sim.cfgmgr.present = true;
         AddTypicalTree();
         int parent = place == FIRST_CHILD ? 0 : place == DEEP ? 4 : 7;
-        int node = place == ROOT ? 0 : SimAddNode(parent, nullptr);
+        int node = place == ROOT ? 0 : SimAddNode(&Sim, parent, nullptr);
         if (place == FIRST_CHILD) {
             // Made the root's first child.
             std::vector<int> &children = Sim.cfgmgr.nodes[0].children;
@@ -282,12 +267,12 @@ TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
 {
     // Two nodes carry the same driver key: the one met first depth first wins, although the
     // other is nearer to the root.
-    int root = SimAddNode(-1, nullptr);
-    int a = SimAddNode(root, "a");
-    SimAddNode(a, "a1");
-    int a2 = SimAddNode(a, "a2");
-    SimAddNode(a2, UhciKey, "PCI\\VEN_8086", "deep one");
-    SimAddNode(root, UhciKey, "PCI\\VEN_1106", "shallow one");
+    int root = SimAddNode(&Sim, -1, nullptr);
+    int a = SimAddNode(&Sim, root, "a");
+    SimAddNode(&Sim, a, "a1");
+    int a2 = SimAddNode(&Sim, a, "a2");
+    SimAddNode(&Sim, a2, UhciKey, "PCI\\VEN_8086", "deep one");
+    SimAddNode(&Sim, root, UhciKey, "PCI\\VEN_1106", "shallow one");
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
     std::vector<std::string> expected = {"Found Intel Corporation (8086) USB host controller",
                                          "\tdeep one", ""};
@@ -313,8 +298,8 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
     };
     for (const char *other : others) {
         SimReset();
-        int root = SimAddNode(-1, nullptr);
-        SimAddNode(root, other, PiixId, PiixDescription);
+        int root = SimAddNode(&Sim, -1, nullptr);
+        SimAddNode(&Sim, root, other, PiixId, PiixDescription);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << other;
         EXPECT_TRUE(Sim.details.empty()) << other;
     }
@@ -335,10 +320,10 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = SimAddNode(-1, nullptr);
+        int root = SimAddNode(&Sim, -1, nullptr);
         // A node whose driver cannot be read is passed over, but not its children.
-        int hidden = SimAddNode(root, nullptr);
-        SimAddNode(hidden, UhciKey, c.hardwareId, c.description);
+        int hidden = SimAddNode(&Sim, root, nullptr);
+        SimAddNode(&Sim, hidden, UhciKey, c.hardwareId, c.description);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
         EXPECT_EQ(Sim.details, c.lines);
     }
@@ -365,8 +350,8 @@ TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = SimAddNode(-1, nullptr);
-        int node = SimAddNode(root, nullptr, nullptr, c.description.c_str());
+        int root = SimAddNode(&Sim, -1, nullptr);
+        int node = SimAddNode(&Sim, root, nullptr, nullptr, c.description.c_str());
         Sim.cfgmgr.nodes[node].hasDriver = true;
         Sim.cfgmgr.nodes[node].driver = c.driver;
         EXPECT_EQ(ReportHostController(TheWindow, longest.c_str()),
@@ -378,7 +363,7 @@ TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
 
 TEST_F(HostControllerTest, HardwareIdWithoutTerminatorIsNotRead)
 {
-    SimAddNode(-1, UhciKey, nullptr, PiixDescription);
+    SimAddNode(&Sim, -1, UhciKey, nullptr, PiixDescription);
     Sim.cfgmgr.nodes[0].hasHardwareId = true;
     Sim.cfgmgr.nodes[0].hardwareId = "PCI\\VEN_8086&DEV_7112" + std::string(256 - 21, 'x');
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
@@ -392,8 +377,8 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
     // next sibling.
     for (int shape = 0; shape < 3; ++shape) {
         SimReset();
-        int root = SimAddNode(-1, "root");
-        int a = SimAddNode(root, "a");
+        int root = SimAddNode(&Sim, -1, "root");
+        int a = SimAddNode(&Sim, root, "a");
         if (shape == 0) {
             Sim.cfgmgr.nodes[a].children.push_back(root);
         } else if (shape == 1) {
@@ -416,19 +401,19 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
 TEST_F(HostControllerTest, ANodePastTheStepBudgetIsNotFound)
 {
     // A chain as long as the budget: its last node is never reached.
-    int node = SimAddNode(-1, "chain");
+    int node = SimAddNode(&Sim, -1, "chain");
     for (int i = 1; i < MAX_TREE_STEPS; ++i)
-        node = SimAddNode(node, "chain");
-    SimAddNode(node, UhciKey, PiixId, PiixDescription);
+        node = SimAddNode(&Sim, node, "chain");
+    SimAddNode(&Sim, node, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS);
 
     // One node fewer and it is found.
     SimReset();
-    node = SimAddNode(-1, "chain");
+    node = SimAddNode(&Sim, -1, "chain");
     for (int i = 2; i < MAX_TREE_STEPS; ++i)
-        node = SimAddNode(node, "chain");
-    SimAddNode(node, UhciKey, PiixId, PiixDescription);
+        node = SimAddNode(&Sim, node, "chain");
+    SimAddNode(&Sim, node, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
 }
 
@@ -441,7 +426,7 @@ TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
         Sim.cfgmgr.successWithoutNode = {SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
         AddTypicalTree();
         if (present)
-            SimAddNode(6, UhciKey, PiixId, PiixDescription);
+            SimAddNode(&Sim, 6, UhciKey, PiixId, PiixDescription);
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), present ? SUPPORT_YES : SUPPORT_MAYBE);
         EXPECT_EQ(Sim.details.size(), present ? 3u : 0u);
         EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + (present ? 2u : 0u));
@@ -463,7 +448,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
                                      "CM_Get_Child", "CM_Get_Sibling", "CM_Get_Parent"};
     for (const char *missing : functions) {
         SimReset();
-        SimAddNode(-1, UhciKey, PiixId, PiixDescription);
+        SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
         Sim.cfgmgr.missing = {missing};
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << missing;
         EXPECT_EQ(Sim.calls[SIM_CM_LOCATE] + Sim.calls[SIM_CM_PROPERTY], 0u) << missing;
@@ -473,7 +458,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
 
     // With all five, each is looked up by its name.
     SimReset();
-    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
     std::vector<std::string> looked(functions, functions + 5);
     EXPECT_EQ(Sim.procsLookedUp, looked);
@@ -483,7 +468,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.librariesLoaded, 0u);
     SimReset();
-    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
     Sim.cfgmgr.rootLocates = false;
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
@@ -496,8 +481,8 @@ TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
 {
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
     AddHcd(3, UhciKey);
-    int root = SimAddNode(-1, nullptr);
-    SimAddNode(root, UhciKey, PiixId, PiixDescription);
+    int root = SimAddNode(&Sim, -1, nullptr);
+    SimAddNode(&Sim, root, UhciKey, PiixId, PiixDescription);
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     std::vector<std::string> paths;
     for (int i = 0; i < 10; ++i)
@@ -519,9 +504,9 @@ TEST_F(HostControllerTest, EachControllerLoadsTheLibraryAfresh)
     AddHcd(1, UhciKey);
     AddHcd(6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
     AddHcd(9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
-    int root = SimAddNode(-1, nullptr);
-    SimAddNode(root, UhciKey, PiixId, PiixDescription);
-    SimAddNode(root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
+    int root = SimAddNode(&Sim, -1, nullptr);
+    SimAddNode(&Sim, root, UhciKey, PiixId, PiixDescription);
+    SimAddNode(&Sim, root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
                "NEC USB Open Host Controller");
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     std::vector<std::string> expected = {
@@ -554,7 +539,7 @@ TEST_F(HostControllerTest, UnlistedControllersFollowTheChipset)
             AddHcd(0, UhciKey);
             AddHcd(2, UhciKey);
             if (why == 0)
-                SimAddNode(-1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
+                SimAddNode(&Sim, -1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
             if (why == 1)
                 Sim.hcds[0].requestSucceeds = Sim.hcds[1].requestSucceeds = false;
             EXPECT_EQ(ProbeHostControllers(TheWindow, c.chipset), SUPPORT_YES)
@@ -612,7 +597,7 @@ TEST_F(HostControllerTest, AFailedOpenSkipsOnlyItsIndex)
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
     AddHcd(0, "{36FC9E60-C465-11CF-8056-444553540000}\\0009");
     AddHcd(9, UhciKey);
-    SimAddNode(-1, UhciKey, PiixId, PiixDescription);
+    SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
     SimFailCall(SIM_OPEN_DEVICE, 1);
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     EXPECT_EQ(Sim.calls[SIM_OPEN_DEVICE], 10u);

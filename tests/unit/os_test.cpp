@@ -1,6 +1,6 @@
 // The operating-system probe against simulated releases: lines, paragraph, rating, and what it
 // asked of the system.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "probes/os.h"
 #include "report/report.h"
 
@@ -10,29 +10,10 @@
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
 const char Key9x[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 const char KeyNt[] = "Software\\Microsoft\\Windows NT\\CurrentVersion";
 
-struct OsTest : ::testing::Test {
-    void SetUp() override
-    {
-        SimReset();
-        ClearMoreInfoText();
-    }
-};
-
-void SetVersion(uint32_t platform, uint32_t major, uint32_t minor, uint32_t build,
-                const char *csd = "")
-{
-    Sim.versionKnown = true;
-    Sim.version.platform = platform;
-    Sim.version.major = major;
-    Sim.version.minor = minor;
-    Sim.version.build = build;
-    strcpy(Sim.version.csd, csd);
-}
+typedef FakeTest OsTest;
 
 std::string Paragraph(uint32_t message)
 {

@@ -1,20 +1,12 @@
 // The report sinks against the simulated dialog: paragraphs, lines, formats and limits.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "report/report.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-Window const TheWindow = (Window)0x1;
-
-struct SinksTest : ::testing::Test {
-    void SetUp() override
-    {
-        SimReset();
-        ClearMoreInfoText();
-    }
-};
+typedef FakeTest SinksTest;
 
 TEST_F(SinksTest, ParagraphsAreSeparatedByABlankLine)
 {

@@ -1,5 +1,5 @@
 // The hardware rating, the verdict over combined ratings, and what ShowVerdict leaves on screen.
-#include "platform/sim/sim.h"
+#include "tests/support/fake_test.h"
 #include "report/report.h"
 #include "verdict/verdict.h"
 
@@ -9,8 +9,6 @@
 #include <vector>
 
 namespace {
-
-Window const TheWindow = (Window)0x1;
 
 const char HardwareYes[] = "This system has hardware that supports USB.\r\n\r\n";
 const char HardwareNo[] = "This system has hardware that does not support USB.\r\n\r\n";
@@ -46,25 +44,13 @@ std::vector<std::string> FrameNames(const std::string &set)
 // controller driver opens.
 void MakeNtMachine(uint32_t major)
 {
-    Sim.versionKnown = true;
-    Sim.version.major = major;
-    Sim.version.minor = 0;
-    Sim.version.build = major == 5 ? 2195 : 1381;
-    Sim.version.platform = PLATFORM_WIN32_NT;
+    SetVersion(PLATFORM_WIN32_NT, major, 0, major == 5 ? 2195 : 1381);
     Sim.registryNt.keyOpens = true;
     Sim.registryNt.present = true;
     Sim.registryNt.bytes = major == 5 ? std::string("5.0", 4) : std::string("4.0", 4);
 }
 
-struct VerdictTest : ::testing::Test {
-    void SetUp() override
-    {
-        SimReset();
-        ClearMoreInfoText();
-        ReleaseVerdictIcons();
-    }
-    void TearDown() override { ReleaseVerdictIcons(); }
-};
+typedef FakeTest VerdictTest;
 
 TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
 {
@@ -89,7 +75,7 @@ TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
         SCOPED_TRACE(testing::Message() << "chipset " << c.chipset << ", host controllers "
                                         << c.hostControllers);
         SimReset();
-        ClearMoreInfoText();
+        ResetCheckRun();
         EXPECT_EQ(ResolveHardware(TheWindow, c.chipset | c.hostControllers), c.rating);
         EXPECT_EQ(Sim.panel, c.panel);
         EXPECT_TRUE(Sim.details.empty());
@@ -126,7 +112,7 @@ TEST_F(VerdictTest, HardwareResolutionKeepsOnlyTheStrongestBit)
         }
         SCOPED_TRACE(testing::Message() << "found 0x" << std::hex << found);
         SimReset();
-        ClearMoreInfoText();
+        ResetCheckRun();
         EXPECT_EQ(ResolveHardware(TheWindow, found), expected);
         EXPECT_EQ(Sim.panel, paragraph);
     }
@@ -179,8 +165,7 @@ TEST_F(VerdictTest, ShowVerdictSetsHeadlineFramesAndTimer)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "combined 0x" << std::hex << c.combined);
         SimReset();
-        ClearMoreInfoText();
-        ReleaseVerdictIcons();
+        ResetCheckRun();
         ShowVerdict(TheWindow, c.combined);
         EXPECT_EQ(Sim.headline, c.headline);
         EXPECT_EQ(Sim.iconsLoaded, FrameNames(c.set));

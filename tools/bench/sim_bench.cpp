@@ -2,7 +2,7 @@
 // simulator, with what it asked of the platform and how long it took.
 #include "sim/scenario.h"
 #include "platform/sim/sim.h"
-#include "report/report.h"
+#include "tests/support/fake.h"
 #include "verdict/verdict.h"
 
 #include <stdio.h>
@@ -80,14 +80,12 @@ static bool Measure(const SimMachine &scenario, int runs, Result *result, std::s
 {
     std::vector<double> times;
     times.reserve(runs);
-    Window const mainWindow = (Window)0x1;
     for (int run = 0; run < runs; ++run) {
         Sim = scenario;
-        ClearMoreInfoText();
+        ResetCheckRun();
         auto start = std::chrono::steady_clock::now();
-        PerformChecks(mainWindow);
+        PerformChecks(TheWindow);
         auto stop = std::chrono::steady_clock::now();
-        ReleaseVerdictIcons();
         times.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
         Counts counts = CountsOf(Sim);
         if (run == 0) {

@@ -1,5 +1,5 @@
 // The fault sweep's machines: Windows families crossed with hardware sets, and scenario files.
-#include "tests/faults/machines.h"
+#include "tests/support/machines.h"
 
 #include "sim/scenario.h"
 
@@ -75,29 +75,14 @@ void AddHcd(SimMachine *m, int index, const char *driverKey)
     m->hcds.push_back(hcd);
 }
 
-// Adds a node below parent (-1 for the root) and returns its index; a null property cannot
-// be read.
+// A node whose hardware IDs go on past the first, as real ones do.
 int AddNode(SimMachine *m, int parent, const char *driver, const char *hardwareId = nullptr,
             const char *description = nullptr)
 {
-    SimNode node;
-    node.parent = parent;
-    if (driver != nullptr) {
-        node.hasDriver = true;
-        node.driver = std::string(driver) + '\0';
-    }
-    if (hardwareId != nullptr) {
-        node.hasHardwareId = true;
-        node.hardwareId = std::string(hardwareId) + '\0' + "PCI\\VEN_8086" + '\0' + '\0';
-    }
-    if (description != nullptr) {
-        node.hasDescription = true;
-        node.description = std::string(description) + '\0';
-    }
-    int index = (int)m->cfgmgr.nodes.size();
-    m->cfgmgr.nodes.push_back(node);
-    if (parent >= 0)
-        m->cfgmgr.nodes[parent].children.push_back(index);
+    int index = SimAddNode(m, parent, driver, hardwareId, description);
+    std::string &ids = m->cfgmgr.nodes[index].hardwareId;
+    if (hardwareId != nullptr)
+        ids.insert(ids.size() - 1, std::string("PCI\\VEN_8086") + '\0');
     return index;
 }
 

@@ -1,9 +1,10 @@
 // The invariants of a finished check run: one verdict, a sound panel and list, balanced
 // resources, and nothing a failure may not take away.
-#include "tests/faults/invariants.h"
+#include "tests/support/invariants.h"
 
 #include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/fake.h"
 
 #include <signal.h>
 #include <stdarg.h>
@@ -30,7 +31,7 @@ CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label)
     snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
     signal(SIGALRM, OnAlarm);
     alarm(seconds);
-    CheckRatings ratings = PerformChecks((Window)0x1);
+    CheckRatings ratings = PerformChecks(TheWindow);
     alarm(0);
     return ratings;
 }
