@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Checks that an i686 build can load and run on Windows 95 and on a 486: what it imports,
-its header versions, no TLS directory, and no instruction newer than the i486."""
+its header versions, no TLS directory, and no instruction newer than the i486; and that
+Windows XP SP2 and later still call the port guard's frame-based handler: no SafeSEH table
+(it would not list the handler) and no NO_SEH flag."""
 import argparse
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -41,6 +44,47 @@ def header_problems(dump):
     tls = re.search(r'Entry 9 ([0-9a-fA-F]+) ([0-9a-fA-F]+)', dump)
     if tls and int(tls.group(2), 16) != 0:
         problems.append('the image has a TLS directory')
+    return problems
+
+
+IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
+LOAD_CONFIG_ENTRY = 10
+SE_HANDLER_COUNT_END = 0x48  # SEHandlerTable at 0x40, SEHandlerCount at 0x44
+
+
+def file_offset(image, rva):
+    """Where in the file the image's relative address lies, or None outside every section."""
+    pe = struct.unpack_from('<I', image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from('<H12xH', image, pe + 6)
+    table = pe + 24 + optional_size
+    for i in range(sections):
+        size, address, raw_size, raw_at = struct.unpack_from('<IIII', image, table + 40 * i + 8)
+        if address <= rva < address + max(size, raw_size):
+            return raw_at + rva - address if rva - address < raw_size else None
+    return None
+
+
+def seh_problems(image):
+    """Windows refuses a frame-based handler that a SafeSEH table omits, and every handler of
+    an image marked NO_SEH."""
+    problems = []
+    optional = struct.unpack_from('<I', image, 0x3C)[0] + 24
+    if struct.unpack_from('<H', image, optional)[0] != 0x10B:
+        return ['not a 32-bit image']
+    if struct.unpack_from('<H', image, optional + 70)[0] & IMAGE_DLLCHARACTERISTICS_NO_SEH:
+        problems.append('DllCharacteristics has NO_SEH (0x0400): no frame-based handler runs')
+    rva, size = struct.unpack_from('<II', image, optional + 96 + 8 * LOAD_CONFIG_ENTRY)
+    if size == 0:
+        return problems
+    at = file_offset(image, rva)
+    if at is None or at + 4 > len(image):
+        return problems + ['the Load Configuration directory lies outside the file']
+    length = min(struct.unpack_from('<I', image, at)[0], size, len(image) - at)
+    if length >= SE_HANDLER_COUNT_END:
+        table, count = struct.unpack_from('<II', image, at + 0x40)
+        if table != 0 or count != 0:
+            problems.append('the Load Configuration directory has a SafeSEH table of %d '
+                            'handler(s), which does not list the port guard' % count)
     return problems
 
 
@@ -99,6 +143,8 @@ def main():
     problems = header_problems(dump)
     problems += import_problems(dump, read_list(args.kernel32), read_list(args.allowlist))
     problems += instruction_problems(objdump(args.objdump, '-d', args.exe))
+    with open(args.exe, 'rb') as f:
+        problems += seh_problems(f.read())
     count = sum(1 for _ in imports(dump))
 
     if args.expect_problem is not None:
