@@ -66,9 +66,11 @@ if [ -n "${QORVALIN_VM_WINSPY:-}" ]; then
 else
     i686-w64-mingw32-gcc-win32 -O2 -s -o "$io/winspy.exe" "$ROOT/tests/e2e/winspy.c"
 fi
+# The test programs stay out of the program's folder, where no CfgMgr32.dll may stand.
+mkdir -p "$io/helpers"
 for handed in QORVALIN_VM_CFGMGR:CfgMgr32.dll QORVALIN_VM_HCDRIVER:hcdtest.sys QORVALIN_VM_SIM:qorvalin-sim; do
     variable=${handed%%:*}
-    if [ -n "${!variable:-}" ]; then cp "${!variable}" "$io/${handed#*:}"; fi
+    if [ -n "${!variable:-}" ]; then cp "${!variable}" "$io/helpers/${handed#*:}"; fi
 done
 cc -O2 -static -o "$io/ports" "$ROOT/tools/vm/ports.c"
 mkdir -p "$io/src/tests" "$io/src/report" "$io/src/tools/vm"

@@ -7,6 +7,7 @@ import importlib.util
 import json
 import os
 import sys
+import time
 import traceback
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -107,10 +108,10 @@ def case_run(state, spec):
 def start_session(io):
     work = "/tmp/work"
     os.makedirs(work, exist_ok=True)
-    os.environ["QORVALIN_HCDRIVER"] = os.path.join(io, "hcdtest.sys")
-    os.environ["QORVALIN_TEST_CFGMGR"] = os.path.join(io, "CfgMgr32.dll")
+    os.environ["QORVALIN_HCDRIVER"] = os.path.join(io, "helpers", "hcdtest.sys")
+    os.environ["QORVALIN_TEST_CFGMGR"] = os.path.join(io, "helpers", "CfgMgr32.dll")
     state = {"work": work, "exe": os.path.join(io, wine.EXE_NAME),
-             "winspy": os.path.join(io, "winspy.exe"), "sim": os.path.join(io, "qorvalin-sim"),
+             "winspy": os.path.join(io, "winspy.exe"), "sim": os.path.join(io, "helpers", "qorvalin-sim"),
              "prefix": PREFIX, "wineserver": WINESERVER, "wine64": WINE}
     state["xvfb_pid"], state["display"] = wine.start_xvfb()
     wine.start_server(state)
@@ -131,10 +132,12 @@ def main(io, plan_path, out):
     wrapper = os.path.join(io, "ports")
     for spec in plan:
         use_ports(state, spec.get("ports", "granted"), wrapper)
+        started = time.time()
         try:
             result = (case_run if "case" in spec else report_run)(state, spec)
         except Exception:
             result = {"error": traceback.format_exc()}
+        result["seconds"] = round(time.time() - started, 1)
         with open(os.path.join(out, spec["name"] + ".json"), "w") as f:
             json.dump(result, f, indent=1)
         print("%s: %s" % (spec["name"], "error" if "error" in result else "done"), flush=True)

@@ -1,0 +1,45 @@
+"""The cases of the Wine tests that the vm tests run in the guest on the i686 program: a shell
+subset, and the host controller path with the i686 test driver and configuration manager."""
+
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "hcpath"))
+import test_hcpath  # noqa: E402
+import test_shell  # noqa: E402
+
+SHELL = ("splash_first", "splash_close_exits_unseen", "details_by_click",
+         "about_is_modal_and_closes_with_ok_or_enter",
+         "escape_in_main_window_does_nothing_alt_f4_ends", "close_button_ends_with_zero")
+
+WIN2K = ({"major": 5, "minor": 0, "build": 2195, "platform": 2, "csd": "Service Pack 4"}, None)
+
+
+def case_win2k_two_controllers(run):
+    """Two named controllers on Windows 2000, where the tree search is the same as on 98."""
+    hc = test_hcpath
+    hcds = [{"index": 1, "driverKey": hc.UHCI_KEY_1}, {"index": 6, "driverKey": hc.UHCI_KEY_0}]
+    tree = hc.piix4_tree()
+    tree["children"][0]["children"].append(
+        {"driver": hc.UHCI_KEY_1, "hardwareId": hc.VIA_HWID, "description": hc.VIA_DESC})
+    shown, expected, counts, calls = hc.run_machine(run, "win2k", hcds, {"tree": tree})
+    hc.check_same_as_simulator(shown, expected)
+    hc.check_lines_in_order(shown["detail"], [hc.VIA_LINE, "\t" + hc.VIA_DESC, "",
+                                              hc.PIIX4_LINE, "\t" + hc.PIIX4_DESC, ""])
+    hc.check_supported(shown, expected)
+    hc.check_equal(counts, (2, 2), "driver opens and requests")
+    sessions = hc.library_sessions(calls)
+    hc.check_equal(len(sessions), 2, "library loads, one per named controller")
+    hc.check_search(sessions[0], tree, hc.UHCI_KEY_1)
+    hc.check_search(sessions[1], tree, hc.UHCI_KEY_0)
+
+
+def guest_cases():
+    test_hcpath.WINE_MACHINES["win2k"] = WIN2K
+    test_hcpath.CASES["win2k_two_controllers"] = case_win2k_two_controllers
+    cases = {"shell." + name: test_shell.CASES[name] for name in SHELL}
+    for name in ("win98_one_controller", "win2k_two_controllers"):
+        cases["hcpath." + name] = test_hcpath.run_case(name)
+    return cases
