@@ -1,4 +1,5 @@
-# Build rule for the program's icons and splash bitmap, generated from res/art by tools/gen_art.py.
+# Build rule for the program's icons and splash bitmap, generated from res/art by tools/gen_art.py
+# with the resource script's icons.rc and the names header art_names.h.
 #
 # qorvalin_art(OUTDIR OUTVAR): generate the art into OUTDIR and set OUTVAR to the list of
 # generated files; target qorvalin_art_files builds them. A second call in the same build
@@ -19,24 +20,16 @@ function(qorvalin_art OUTDIR OUTVAR)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
   endif()
 
-  set(_names MAINICON IDB_ORVLOGO)
-  foreach(_prefix USBYES USBMAYB USBNO)
-    foreach(_k RANGE 1 16)
-      list(APPEND _names ${_prefix}${_k})
-    endforeach()
-  endforeach()
-  set(_files)
-  foreach(_name IN LISTS _names)
-    if(_name STREQUAL "IDB_ORVLOGO")
-      list(APPEND _files "${OUTDIR}/${_name}.bmp")
-    else()
-      list(APPEND _files "${OUTDIR}/${_name}.ico")
-    endif()
-  endforeach()
+  # The art tool keeps the one list of what it writes.
+  set(_tool "${QORVALIN_ART_ROOT}/tools/gen_art.py")
+  execute_process(COMMAND "${Python3_EXECUTABLE}" "${_tool}" --list
+                  OUTPUT_VARIABLE _names OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_tool}")
+  list(TRANSFORM _names PREPEND "${OUTDIR}/" OUTPUT_VARIABLE _files)
 
   # CONFIGURE_DEPENDS so that a new map dropped into res/art reruns the generator too.
   file(GLOB _sources CONFIGURE_DEPENDS "${QORVALIN_ART_ROOT}/res/art/*")
-  set(_tool "${QORVALIN_ART_ROOT}/tools/gen_art.py")
 
   add_custom_command(
     OUTPUT ${_files}

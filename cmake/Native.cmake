@@ -1,14 +1,22 @@
 # The native build: the portable core against the simulated platform, the simulator and tests.
 add_compile_options(-Wall -Wextra)
 
+# The art is generated natively too: the core and the fake take the icons' names from it, and
+# its tests read it back.
+include(${CMAKE_SOURCE_DIR}/cmake/Art.cmake)
+set(QORVALIN_ART_DIR ${CMAKE_BINARY_DIR}/art)
+qorvalin_art(${QORVALIN_ART_DIR} QORVALIN_ART_FILES)
+
 add_library(qorvalin_core STATIC ${QORVALIN_CORE_SOURCES})
-target_include_directories(qorvalin_core PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
-add_dependencies(qorvalin_core qorvalin_catalogue)
+target_include_directories(qorvalin_core PUBLIC
+    ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED} ${QORVALIN_ART_DIR})
+add_dependencies(qorvalin_core qorvalin_catalogue qorvalin_art_files)
 
 # The fake platform, which the core calls; it knows nothing of the core.
 add_library(qorvalin_fake STATIC ${QORVALIN_FAKE_SOURCES})
-target_include_directories(qorvalin_fake PUBLIC ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED})
-add_dependencies(qorvalin_fake qorvalin_catalogue)
+target_include_directories(qorvalin_fake PUBLIC
+    ${CMAKE_SOURCE_DIR} ${QORVALIN_GENERATED} ${QORVALIN_ART_DIR})
+add_dependencies(qorvalin_fake qorvalin_catalogue qorvalin_art_files)
 target_link_libraries(qorvalin_core PUBLIC qorvalin_fake)
 
 # The simulator's scenario reader and report writer, on top of the core and the fake.
@@ -33,11 +41,6 @@ endif()
 
 add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/sim/main.cpp)
 target_link_libraries(qorvalin-sim PRIVATE qorvalin_sim)
-
-# The art is generated natively too, so its tests can read it back.
-include(${CMAKE_SOURCE_DIR}/cmake/Art.cmake)
-set(QORVALIN_ART_DIR ${CMAKE_BINARY_DIR}/art)
-qorvalin_art(${QORVALIN_ART_DIR} QORVALIN_ART_FILES)
 
 enable_testing()
 add_subdirectory(tests)

@@ -4,10 +4,12 @@
 
 #include "platform/platform.h"
 
+#include "art_names.h"
+
 #include <stdint.h>
 
 enum {
-    VERDICT_FRAME_COUNT = 16,
+    VERDICT_FRAME_COUNT = ART_FRAME_COUNT,
     ICON_SEQUENCE_LENGTH = 51,
 };
 

@@ -1,6 +1,7 @@
 // Rating combination: the hardware rating, the verdict with its headline and frames, the check run.
 #include "verdict/verdict.h"
 
+#include "art_names.h"
 #include "probes/chipset.h"
 #include "probes/hostctl.h"
 #include "probes/os.h"
@@ -15,9 +16,9 @@ static const struct {
     uint32_t headline;
     const char *framePattern;
 } VerdictLooks[] = {
-    {MSG_HEADLINE_SUPPORTED, "USBYES%d"},
-    {MSG_HEADLINE_CHANGES, "USBMAYB%d"},
-    {MSG_HEADLINE_NOT_SUPPORTED, "USBNO%d"},
+    {MSG_HEADLINE_SUPPORTED, ART_FRAMES_SUPPORTED "%d"},
+    {MSG_HEADLINE_CHANGES, ART_FRAMES_CHANGES "%d"},
+    {MSG_HEADLINE_NOT_SUPPORTED, ART_FRAMES_NOT_SUPPORTED "%d"},
 };
 
 // Within the hardware positive evidence wins: each test works on what the earlier ones left,

@@ -1,6 +1,7 @@
 // The simulated platform's operations, answering from the machine that Sim describes.
 #include "platform/sim/sim.h"
 
+#include "art_names.h"
 #include "report/controls.h"
 
 #include <stdio.h>
@@ -483,32 +484,22 @@ void PlatformSetListTabStops(Window, int control, const int *stops, int count)
     Sim.tabStops.assign(stops, stops + count);
 }
 
-// The icon resources of the program's module: MAINICON and the three sets of 16 frames.
-static const char *const IconSets[] = {"USBYES", "USBMAYB", "USBNO"};
-
-static std::vector<std::string> &IconResources()
-{
-    static std::vector<std::string> names;
-    if (names.empty()) {
-        names.push_back("MAINICON");
-        for (const char *set : IconSets) {
-            for (int frame = 1; frame <= 16; ++frame)
-                names.push_back(set + std::to_string(frame));
-        }
-    }
-    return names;
-}
+// The icon resources of the program's module; a handle points at its entry.
+static const char *const IconNames[] = {
+#define ICON_NAME(name) name,
+    ART_ICONS(ICON_NAME)
+#undef ICON_NAME
+};
 
 IconHandle PlatformLoadIcon(const char *name)
 {
     Sim.iconsLoaded.push_back(name);
     if (Fails(SIM_LOAD_ICON))
         return nullptr;
-    std::vector<std::string> &names = IconResources();
-    for (size_t i = 0; i < names.size(); ++i) {
+    for (const char *const &icon : IconNames) {
         // Resource names are matched without regard to case.
-        if (strcasecmp(names[i].c_str(), name) == 0)
-            return &names[i];
+        if (strcasecmp(icon, name) == 0)
+            return (IconHandle)&icon;
     }
     return nullptr;
 }
@@ -517,7 +508,7 @@ void PlatformSetControlIcon(Window, int control, IconHandle icon)
 {
     if (Fails(SIM_SET_ICON) || control != IDC_STATUS_ICON)
         return;
-    Sim.iconsShown.push_back(icon == nullptr ? std::string() : *(const std::string *)icon);
+    Sim.iconsShown.push_back(icon == nullptr ? "" : *(const char *const *)icon);
 }
 
 void PlatformStartTimer(Window, uint32_t id, uint32_t milliseconds)
