@@ -1,6 +1,7 @@
 #!/bin/bash
 # tools/bench.sh: Qorvalin's benchmarks in one run (start-up under Wine against a baseline
-# dialog, the check run in the simulator, peak memory, file sizes), printed as Markdown.
+# dialog and a design floor, the check run in the simulator, peak memory, file sizes), printed
+# as Markdown.
 set -u
 
 usage() {
@@ -124,6 +125,13 @@ if have ${MINGW64}-g++-win32 && have ${MINGW64}-windres; then
         build "the baseline program" ${MINGW64}-gcc-win32 -Os -Wall -Wextra -Werror -nostdlib -s \
             -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows -o "$TOOLS/minimal.exe" \
             "$ROOT/tools/bench/minimal.c" "$TOOLS/minimal.res.o" -lkernel32 -luser32
+    # The design floor takes the program's own compiled resources, so its templates are the
+    # same, and the program's file name, which the window reader looks for.
+    [ -n "$HAVE_WIN64" ] && mkdir -p "$TOOLS/design" &&
+        build "the design floor program" ${MINGW64}-gcc-win32 -Os -Wall -Wextra -Werror \
+            -nostdlib -s -I"$ROOT" -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows \
+            -o "$TOOLS/design/Qorvalin.exe" "$ROOT/tools/bench/design.c" \
+            "$WIN64/CMakeFiles/qorvalin.dir/res/qorvalin.rc.res" -lkernel32 -luser32
     build "the window watcher" ${MINGW64}-gcc-win32 -O2 -s -Wall -Wextra -Werror \
         -o "$TOOLS/watch.exe" "$ROOT/tools/bench/watch.c" -lwinmm
 fi
@@ -141,6 +149,7 @@ elif [ -z "$HAVE_WIN64" ]; then
     echo "Skipped: the x86_64 program could not be built here (needs ${MINGW64}-g++-win32)."
 else
     WINE_ARGS=(--exe "$WIN64/Qorvalin.exe" --baseline "$TOOLS/minimal.exe"
+        --design "$TOOLS/design/Qorvalin.exe"
         --watch "$TOOLS/watch.exe" --winspy "$WINSPY" --work "$BUILD/wine"
         --prefix "$PREFIX" --runs "$RUNS")
     [ -n "$DISPLAY_NUMBER" ] && WINE_ARGS+=(--display "$DISPLAY_NUMBER")

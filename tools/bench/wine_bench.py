@@ -1,5 +1,6 @@
-"""Times the x86_64 Qorvalin.exe under Wine against a baseline dialog program, run after run in
-the same prefix, and reads the peak memory of both.
+"""Times the x86_64 Qorvalin.exe under Wine against two baselines, run after run in the same
+prefix, and reads the peak memory of all three: a one-dialog program, and the design floor,
+which makes the program's own windows from its own templates in its order and runs no check.
 
 What is timed, for every run, on the real-time clock that the harness and the window watcher
 inside Wine both read:
@@ -8,7 +9,8 @@ inside Wine both read:
   when the program handles Continue, so the harness's own reaction (reading the windows, moving
   the pointer, clicking) between the two is left out; the second term is the check run, the
   layout and the showing of the verdict window;
-- baseline: its dialog visible - start.
+- baseline: its dialog visible - start;
+- design floor: timed as Qorvalin, whose windows it has.
 "Visible" is the first look of the watcher (every millisecond) at which IsWindowVisible holds.
 Peak memory is VmHWM of the process that runs the program (wine64 executes the program in the
 process the harness started), read once its window has been visible for a moment.
@@ -62,7 +64,8 @@ def missing(args):
     if wine is None:
         return ["the Wine harness tests/e2e/wine.py is not there"]
     reasons = wine.missing_prerequisites(args.exe, args.winspy)
-    for path, what in ((args.baseline, "the baseline program"), (args.watch, "the watcher")):
+    for path, what in ((args.baseline, "the baseline program"),
+                       (args.design, "the design floor program"), (args.watch, "the watcher")):
         if not os.path.isfile(path):
             reasons.append("%s %s has not been built" % (what, path))
     return reasons
@@ -242,8 +245,9 @@ def run_baseline(session):
     return {"total": shown - start, "first_window": created - start, "memory": memory}
 
 
-def run_qorvalin(session, continue_id):
-    run = wine.Run(session.state, "bench-qorvalin")
+def run_qorvalin(session, continue_id, exe=None, name="bench-qorvalin"):
+    exe = exe or session.args.exe
+    run = wine.Run(dict(session.state, exe=exe), name)
     session.begin_run()
     start = time.time()
     program = run.start()
@@ -261,7 +265,7 @@ def run_qorvalin(session, continue_id):
     pressed = session.wait("splash", "hidden")
     shown = session.wait("main", "shown")
     time.sleep(SETTLE)
-    memory = peak_memory_kib(program.pid, session.args.exe)
+    memory = peak_memory_kib(program.pid, exe)
     end(session, program, "main")
     return {"total": (splash_shown - start) + (shown - pressed),
             "first_window": created - start, "start_to_splash": splash_shown - start,
@@ -274,15 +278,17 @@ def ms(seconds):
     return "%.0f" % (seconds * 1000)
 
 
-def summary(pairs, args):
-    base = [b for b, _ in pairs]
-    app = [a for _, a in pairs]
-    ratios = [a["total"] / b["total"] for b, a in pairs]
+def summary(runs, args):
+    base = [b for b, _, _ in runs]
+    floor = [f for _, f, _ in runs]
+    app = [a for _, _, a in runs]
+    ratios = [a["total"] / b["total"] for b, _, a in runs]
+    floor_ratios = [a["total"] / f["total"] for _, f, a in runs]
     med = lambda rows, key: statistics.median(r[key] for r in rows)
     lines = [
-        "Qorvalin.exe (x86_64) against the baseline dialog under Wine, %d alternating runs of "
-        "each after one unmeasured warm-up run of each; Windows version seen by the programs: "
-        "%s; windows %s." % (len(pairs), args.windows or "the prefix's default (win7)",
+        "Qorvalin.exe (x86_64) against the baseline dialog and the design floor under Wine, %d "
+        "alternating runs of each after one unmeasured warm-up run of each; Windows version "
+        "seen by the programs: %s; windows %s." % (len(runs), args.windows or "the prefix's default (win7)",
                              "managed (Wine's default)" if args.managed else
                              "not managed (X11 Driver \"Managed\"=\"N\")"),
         "",
@@ -303,12 +309,19 @@ def summary(pairs, args):
     row("Qorvalin: Continue handled to verdict window visible (ms)",
         [a["continue_to_verdict"] for a in app], ms)
     row("Qorvalin: the two together, the timed figure (ms)", [a["total"] for a in app], ms)
+    row("design floor: start to splash visible (ms)", [f["start_to_splash"] for f in floor], ms)
+    row("design floor: Continue handled to main window visible (ms)",
+        [f["continue_to_verdict"] for f in floor], ms)
+    row("design floor: the two together (ms)", [f["total"] for f in floor], ms)
     row("ratio Qorvalin / baseline, run by run", ratios, lambda v: "%.3f" % v)
+    row("ratio Qorvalin / design floor, run by run", floor_ratios, lambda v: "%.3f" % v)
     row("harness: splash visible to splash hidden, left out (ms)",
         [a["reaction"] for a in app], ms)
     row("harness: Continue clicked to splash hidden (ms)", [a["click_to_hidden"] for a in app],
         ms)
     row("baseline: peak memory, VmHWM (KiB)", [b["memory"] for b in base], lambda v: "%d" % v)
+    row("design floor: peak memory, VmHWM (KiB)", [f["memory"] for f in floor],
+        lambda v: "%d" % v)
     row("Qorvalin: peak memory, VmHWM (KiB)", [a["memory"] for a in app], lambda v: "%d" % v)
     ratio = statistics.median(ratios)
     lines += [
@@ -320,6 +333,11 @@ def summary(pairs, args):
            med(app, "total") / med(base, "total"),
            min(a["total"] for a in app) / min(b["total"] for b in base),
            med(app, "memory") - med(base, "memory")),
+        "",
+        "Against the design floor: median ratio %.3f; Qorvalin's own share, the median of "
+        "its time minus the floor's in the same round, %s ms."
+        % (statistics.median(floor_ratios),
+           ms(statistics.median(a["total"] - f["total"] for _, f, a in runs))),
     ]
     return lines
 
@@ -329,6 +347,10 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--exe", required=True, help="the x86_64 Qorvalin.exe")
     parser.add_argument("--baseline", required=True, help="the baseline dialog program")
+    parser.add_argument("--design", required=True,
+                        help="the design floor: the program's windows and no check run, built "
+                             "as Qorvalin.exe in a folder of its own, the name the window "
+                             "reader looks for")
     parser.add_argument("--watch", required=True, help="the window watcher, watch.exe")
     parser.add_argument("--winspy", required=True, help="the end-to-end tests' window reader")
     parser.add_argument("--work", required=True, help="a directory for logs")
@@ -351,14 +373,16 @@ def main():
     try:
         session = Session(args)
         run_baseline(session)
+        run_qorvalin(session, continue_id, args.design, "bench-design")
         run_qorvalin(session, continue_id)
-        pairs = []
+        runs = []
         for i in range(args.runs):
             baseline = run_baseline(session)
+            floor = run_qorvalin(session, continue_id, args.design, "bench-design")
             qorvalin = run_qorvalin(session, continue_id)
-            pairs.append((baseline, qorvalin))
-            print("run %d: baseline %s ms, Qorvalin %s ms" % (i + 1, ms(baseline["total"]),
-                                                              ms(qorvalin["total"])),
+            runs.append((baseline, floor, qorvalin))
+            print("run %d: baseline %s ms, design floor %s ms, Qorvalin %s ms"
+                  % (i + 1, ms(baseline["total"]), ms(floor["total"]), ms(qorvalin["total"])),
                   file=sys.stderr)
     except (Failure, wine.Failure) as e:
         print("Wine measurements failed: %s" % e)
@@ -370,7 +394,7 @@ def main():
     finally:
         if session is not None:
             session.close()
-    print("\n".join(summary(pairs, args)))
+    print("\n".join(summary(runs, args)))
     return 0
 
 
