@@ -75,7 +75,7 @@ done
 cc -O2 -static -o "$io/ports" "$ROOT/tools/vm/ports.c"
 mkdir -p "$io/src/tests" "$io/src/report" "$io/src/tools/vm"
 cp -r "$ROOT/tests/e2e" "$ROOT/tests/hcpath" "$ROOT/tests/vm" "$io/src/tests/"
-cp "$ROOT/report/catalogue.txt" "$io/src/report/"
+cp "$ROOT/report/catalogue.txt" "$ROOT/report/controls.h" "$io/src/report/"
 cp "$ROOT/tools/vm/guest_run.py" "$io/src/tools/vm/"
 if [ "$command" = report ]; then
     printf '[{"name": "report", "windows": "%s", "ports": "%s"}]\n' "$windows" "$ports" >"$io/plan.json"

@@ -18,13 +18,18 @@ DIALOG_CLASS = "#32770"
 TITLE = "Orvenda Qorvalin"
 ABOUT_TITLE = "About Orvenda Qorvalin"
 
-IDC_CLOSE = 1010
-IDC_DETAILS = 1012
-IDC_MORE_INFO = 1018
-IDC_DETAILS_LIST = 1019
-IDC_HEADLINE = 1020
-IDC_STATUS_ICON = 1021
-IDC_CONTINUE = 1022
+
+def read_controls():
+    """The dialog controls' identifiers, from the header the program is built with."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                        "report", "controls.h")
+    with open(path) as f:
+        found = re.findall(r"#define (IDC_\w+) (\d+)", f.read())
+    return {name: int(value) for name, value in found}
+
+
+# IDC_CLOSE, IDC_DETAILS, ...: each control's identifier, as a name of this module.
+globals().update(read_controls())
 
 NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
 WIN9X_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"

@@ -13,12 +13,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import wine  # noqa: E402
 from wine import check, check_equal, Failure  # noqa: E402
-
-IDC_MORE_INFO = 1018
-IDC_DETAILS_LIST = 1019
-IDC_HEADLINE = 1020
-IDC_STATUS_ICON = 1021
-IDC_CONTINUE = 1022
+from wine import (IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON,  # noqa: E402
+                  IDC_CONTINUE)
 
 SERVICE = "hcdtest"
 SERVICE_KEY = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services" + "\\" + SERVICE

@@ -22,7 +22,6 @@ windows to one: otherwise hiding the splash waits 2 s for a manager to acknowled
 import argparse
 import os
 import queue
-import re
 import signal
 import statistics
 import subprocess
@@ -52,12 +51,6 @@ GAP = 0.3
 
 class Failure(Exception):
     pass
-
-
-def control_id(name):
-    with open(os.path.join(ROOT, "report", "controls.h")) as f:
-        match = re.search(r"#define %s (\d+)" % name, f.read())
-    return int(match.group(1))
 
 
 def missing(args):
@@ -368,7 +361,7 @@ def main():
     if reasons:
         print("Skipped the Wine measurements: %s." % "; ".join(reasons))
         return SKIP
-    continue_id = control_id("IDC_CONTINUE")
+    continue_id = wine.IDC_CONTINUE
     session = None
     try:
         session = Session(args)
