@@ -100,6 +100,9 @@ def main(board):
     if image.returncode == 3:
         print("SKIP: the test guest cannot be built here (see above)")
         return wine.SKIP
+    if image.returncode != 0:
+        print("FAIL: building the test guest failed (status %d)" % image.returncode)
+        return 1
     started = time.time()
     out = os.path.join(work, "results")
     status = subprocess.run(["bash", os.path.join(ROOT, "tools", "vm.sh"), "plan", "--board",
