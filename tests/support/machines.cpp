@@ -3,10 +3,10 @@
 
 #include "sim/scenario.h"
 
-#include <dirent.h>
 #include <string.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -172,22 +172,9 @@ std::vector<SweepMachine> RepresentativeMachines()
 std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder)
 {
     std::vector<std::string> paths;
-    if (DIR *top = opendir(folder.c_str())) {
-        while (dirent *group = readdir(top)) {
-            if (group->d_name[0] == '.')
-                continue;
-            std::string groupPath = folder + "/" + group->d_name;
-            DIR *cases = opendir(groupPath.c_str());
-            if (cases == nullptr)
-                continue;
-            while (dirent *file = readdir(cases)) {
-                std::string name = file->d_name;
-                if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0)
-                    paths.push_back(groupPath + "/" + name);
-            }
-            closedir(cases);
-        }
-        closedir(top);
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.path().extension() == ".json")
+            paths.push_back(entry.path().string());
     }
     std::sort(paths.begin(), paths.end());
 
