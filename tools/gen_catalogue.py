@@ -40,21 +40,6 @@ def read_catalogue(path):
     return entries
 
 
-def rc_literal(text):
-    out = []
-    for ch in text:
-        code = ord(ch)
-        if ch == '"':
-            out.append('""')
-        elif ch == '\\':
-            out.append('\\\\')
-        elif 0x20 <= code < 0x7F:
-            out.append(ch)
-        else:
-            out.append('\\%03o' % code)
-    return '"' + ''.join(out) + '"'
-
-
 def main():
     source, header, rc, table = sys.argv[1:5]
     entries = read_catalogue(source)
@@ -68,7 +53,7 @@ def main():
         f.write('// The message catalogue (generated from report/catalogue.txt).\n')
         f.write('LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nSTRINGTABLE\nBEGIN\n')
         for number, _, text in entries:
-            f.write('    %d %s\n' % (number, rc_literal(text)))
+            f.write('    %d %s\n' % (number, c_literal(text.encode('ascii'))))
         f.write('END\n')
     with open(table, 'w', newline='\n') as f:
         f.write('// The message catalogue (generated from report/catalogue.txt).\n')
