@@ -368,6 +368,18 @@ def check_search(session, tree, driver_key):
     check_equal(others, [(2, 256), (1, 255)] if found else [], "the found node's reads")
 
 
+def check_searched(shown, expected, counts, calls, tree, keys):
+    """A supported run in which each named controller's driver was opened and asked once, and
+    the tree searched for each name in turn."""
+    check_hardware_paragraph(shown)
+    check_supported(shown, expected)
+    check_equal(counts, (len(keys), len(keys)), "driver opens and requests")
+    sessions = library_sessions(calls)
+    check_equal(len(sessions), len(keys), "library loads, one per named controller")
+    for session, key in zip(sessions, keys):
+        check_search(session, tree, key)
+
+
 # ---------------------------------------------------------------------------------------------
 # Cases
 
@@ -379,12 +391,7 @@ def case_win98_one_controller(run):
     check_same_as_simulator(shown, expected)
     check_lines_in_order(shown["detail"], [PIIX4_LINE, "\t" + PIIX4_DESC, ""])
     check(HC_UNIDENTIFIED not in shown["detail"], "no 1066 line when the controller is named")
-    check_hardware_paragraph(shown)
-    check_supported(shown, expected)
-    check_equal(counts, (1, 1), "driver opens and requests")
-    sessions = library_sessions(calls)
-    check_equal(len(sessions), 1, "library loads")
-    check_search(sessions[0], tree, UHCI_KEY_0)
+    check_searched(shown, expected, counts, calls, tree, [UHCI_KEY_0])
 
 
 def case_node_absent(run):
@@ -397,12 +404,7 @@ def case_node_absent(run):
     # undetermined and the controller is reported without a vendor.
     check_lines_in_order(shown["detail"], [HC_UNIDENTIFIED, ""])
     check(not [d for d in shown["detail"] if d.startswith("Found Intel")], "no vendor line")
-    check_hardware_paragraph(shown)
-    check_supported(shown, expected)
-    check_equal(counts, (1, 1), "driver opens and requests")
-    sessions = library_sessions(calls)
-    check_equal(len(sessions), 1, "library loads")
-    check_search(sessions[0], tree, UHCI_KEY_0)
+    check_searched(shown, expected, counts, calls, tree, [UHCI_KEY_0])
 
 
 def case_two_controllers_hcd1_hcd6(run):
@@ -416,13 +418,7 @@ def case_two_controllers_hcd1_hcd6(run):
     check_same_as_simulator(shown, expected)
     check_lines_in_order(shown["detail"], [VIA_LINE, "\t" + VIA_DESC, "", PIIX4_LINE,
                                            "\t" + PIIX4_DESC, ""])
-    check_hardware_paragraph(shown)
-    check_supported(shown, expected)
-    check_equal(counts, (2, 2), "driver opens and requests")
-    sessions = library_sessions(calls)
-    check_equal(len(sessions), 2, "library loads, one per named controller")
-    check_search(sessions[0], tree, UHCI_KEY_1)
-    check_search(sessions[1], tree, UHCI_KEY_0)
+    check_searched(shown, expected, counts, calls, tree, [UHCI_KEY_1, UHCI_KEY_0])
 
 
 def case_win95_driver_not_asked(run):
