@@ -166,6 +166,15 @@ else
 fi
 echo
 
+echo "## Start-up in the virtual machine"
+echo
+if [ -z "$WINE" ]; then
+    echo "Skipped: --no-wine."
+else
+    bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$WIN32" "$RUNS" || FAILED=yes
+fi
+echo
+
 echo "## The check run in the simulator"
 echo
 if [ -n "$SIM_BENCH" ]; then
