@@ -82,8 +82,8 @@ for handed in QORVALIN_VM_CFGMGR:CfgMgr32.dll QORVALIN_VM_HCDRIVER:hcdtest.sys Q
     if [ -n "${!variable:-}" ]; then cp "${!variable}" "$io/helpers/${handed#*:}"; fi
 done
 cc -O2 -static -o "$io/ports" "$ROOT/tools/vm/ports.c"
-mkdir -p "$io/src/tests" "$io/src/report" "$io/src/tools/vm"
-cp -r "$ROOT/tests/e2e" "$ROOT/tests/hcpath" "$ROOT/tests/vm" "$io/src/tests/"
+mkdir -p "$io/src/report" "$io/src/tools/vm"
+cp -r "$ROOT/tests" "$io/src/"
 cp "$ROOT/report/catalogue.txt" "$ROOT/report/controls.h" "$io/src/report/"
 cp "$ROOT/tools/vm/guest_run.py" "$io/src/tools/vm/"
 if [ "$command" = bench ]; then
