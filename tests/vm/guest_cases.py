@@ -28,12 +28,7 @@ def case_win2k_two_controllers(run):
     hc.check_same_as_simulator(shown, expected)
     hc.check_lines_in_order(shown["detail"], [hc.VIA_LINE, "\t" + hc.VIA_DESC, "",
                                               hc.PIIX4_LINE, "\t" + hc.PIIX4_DESC, ""])
-    hc.check_supported(shown, expected)
-    hc.check_equal(counts, (2, 2), "driver opens and requests")
-    sessions = hc.library_sessions(calls)
-    hc.check_equal(len(sessions), 2, "library loads, one per named controller")
-    hc.check_search(sessions[0], tree, hc.UHCI_KEY_1)
-    hc.check_search(sessions[1], tree, hc.UHCI_KEY_0)
+    hc.check_searched(shown, expected, counts, calls, tree, [hc.UHCI_KEY_1, hc.UHCI_KEY_0])
 
 
 def guest_cases():
