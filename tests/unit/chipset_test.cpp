@@ -214,7 +214,7 @@ TEST_F(ChipsetTest, ADeniedSearchDoesNotTouchThePortsAgain)
     EXPECT_EQ(Sim.portWrites + Sim.portReads, 0u);
 }
 
-TEST_F(ChipsetTest, AFaultMidSearchKeepsWhatWasFoundWithItsRatingAndStops)
+TEST_F(ChipsetTest, AFaultMidSearchKeepsWhatWasFound)
 {
     // Bridge at 7.0, no PIIX-3 USB function, PIIX-4 at 7.2 and ALi at 9.0: the searches take
     // 232, 256, 232, 256 and 234 reads; the bridge is the 8th read of its search, the PIIX-4 the
