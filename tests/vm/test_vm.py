@@ -61,20 +61,20 @@ def scenario_of(result, ports, pci):
     return scenario
 
 
-def check_report(state, board, spec, result, pci):
+def check_report(state, board, item, result, pci):
     check, check_equal = wine.check, wine.check_equal
-    expected = wine.simulate(state, scenario_of(result, spec["ports"], pci))
+    expected = wine.simulate(state, scenario_of(result, item["ports"], pci))
     for key in ("headline", "panel", "detail"):
         check_equal(result[key], expected[key], "%s against the simulator" % key)
     check_equal(result["exit"], 0, "exit code after Close")
-    nine_x = MODES[spec["windows"]][0] == "9x"
+    nine_x = MODES[item["windows"]][0] == "9x"
     lines = [n for n in CHIPSET_LINES if MSG[n] in map(wine.unescape, result["detail"])]
-    wanted = BOARD_LINES[board] if nine_x and spec["ports"] == "granted" else []
+    wanted = BOARD_LINES[board] if nine_x and item["ports"] == "granted" else []
     check_equal(lines, wanted, "chipset lines")
     faults = int(expected["ports"].split("faults=")[1])
-    if spec["ports"] != "emulated":
+    if item["ports"] != "emulated":
         check_equal(result["faults"], faults, "faults caught, against the simulator")
-    if spec["ports"] == "denied" and nine_x:
+    if item["ports"] == "denied" and nine_x:
         check_equal(result["faults"], 1, "faults caught by the program's guard")
 
 
@@ -114,20 +114,20 @@ def main(board):
     with open(os.path.join(out, "pci.json")) as f:
         pci = json.load(f)
     failed = 0
-    for spec in plan:
-        with open(os.path.join(out, spec["name"] + ".json")) as f:
+    for item in plan:
+        with open(os.path.join(out, item["name"] + ".json")) as f:
             result = json.load(f)
         try:
             wine.check("error" not in result, "the run failed in the guest:\n%s"
                        % result.get("error"))
-            if "case" in spec:
+            if "case" in item:
                 wine.check(result["passed"], result.get("message", ""))
             else:
-                check_report(state, board, spec, result, pci)
-            print("PASS %s" % spec["name"])
+                check_report(state, board, item, result, pci)
+            print("PASS %s" % item["name"])
         except wine.Failure as e:
             failed += 1
-            print("FAIL %s: %s" % (spec["name"], e))
+            print("FAIL %s: %s" % (item["name"], e))
     return 1 if failed else 0
 
 

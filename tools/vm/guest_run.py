@@ -59,11 +59,11 @@ def use_ports(state, ports, wrapper):
     state["dll_overrides"] = DENIED_OVERRIDE if ports == "denied" else ""
 
 
-def report_run(state, spec):
-    nt, win9x = registry_texts(state, spec["windows"])
-    wine.set_versions(state, spec["windows"], nt, win9x)
+def report_run(state, item):
+    nt, win9x = registry_texts(state, item["windows"])
+    wine.set_versions(state, item["windows"], nt, win9x)
     record = wine.version_record(state)
-    run = wine.Run(state, spec["name"])
+    run = wine.Run(state, item["name"])
     program = run.start(wine_debug="-all,err+all,+seh")
     try:
         main = run.continue_to_verdict(program)
@@ -83,20 +83,20 @@ def report_run(state, spec):
 
 def load_script(relative):
     path = os.path.join(SOURCE, relative)
-    spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
-def case_run(state, spec):
+def case_run(state, item):
     """One case of a test script, as CTest would run it under wine64."""
-    module = load_script(spec["script"])
+    module = load_script(item["script"])
     cases = module.guest_cases() if hasattr(module, "guest_cases") else module.CASES
-    run = wine.Run(state, spec["name"])
+    run = wine.Run(state, item["name"])
     wine.reset_versions(state)
     try:
-        cases[spec["case"]](run)
+        cases[item["case"]](run)
         return {"passed": True}
     except (wine.Failure, wine.Skipped) as e:
         return {"passed": False, "message": "%s: %s" % (type(e).__name__, e)}
@@ -130,17 +130,17 @@ def main(io, plan_path, out):
         json.dump(pci_functions(), f)
     state = start_session(io)
     wrapper = os.path.join(io, "ports")
-    for spec in plan:
-        use_ports(state, spec.get("ports", "granted"), wrapper)
+    for item in plan:
+        use_ports(state, item.get("ports", "granted"), wrapper)
         started = time.time()
         try:
-            result = (case_run if "case" in spec else report_run)(state, spec)
+            result = (case_run if "case" in item else report_run)(state, item)
         except Exception:
             result = {"error": traceback.format_exc()}
         result["seconds"] = round(time.time() - started, 1)
-        with open(os.path.join(out, spec["name"] + ".json"), "w") as f:
+        with open(os.path.join(out, item["name"] + ".json"), "w") as f:
             json.dump(result, f, indent=1)
-        print("%s: %s" % (spec["name"], "error" if "error" in result else "done"), flush=True)
+        print("%s: %s" % (item["name"], "error" if "error" in result else "done"), flush=True)
     wine.server(state, "-k")
     return 0
 
