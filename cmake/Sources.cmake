@@ -23,7 +23,9 @@ set(QORVALIN_APP_SOURCES
     ${QORVALIN_ROOT}/platform/win32/ui.cpp)
 
 # The fake platform and its machine builders.
-set(QORVALIN_FAKE_SOURCES ${QORVALIN_ROOT}/platform/sim/sim.cpp)
+set(QORVALIN_FAKE_SOURCES
+    ${QORVALIN_ROOT}/platform/sim/catalogue.cpp
+    ${QORVALIN_ROOT}/platform/sim/sim.cpp)
 
 # The simulator's scenario reader and report writer (its main is sim/main.cpp).
 set(QORVALIN_SIMULATOR_SOURCES

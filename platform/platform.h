@@ -72,6 +72,20 @@ void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize);
     X(Sibling, "CM_Get_Sibling")                     \
     X(Parent, "CM_Get_Parent")
 
+// What those functions return, and the properties the program asks for.
+enum : uint32_t {
+    CR_SUCCESS = 0x00,
+    CR_INVALID_POINTER = 0x03,
+    CR_INVALID_DEVNODE = 0x05,
+    CR_NO_SUCH_DEVNODE = 0x0D,
+    CR_FAILURE = 0x13,
+    CR_BUFFER_SMALL = 0x1A,
+    CR_NO_SUCH_VALUE = 0x25,
+    CM_DRP_DEVICEDESC = 1,
+    CM_DRP_HARDWAREID = 2,
+    CM_DRP_DRIVER = 10,
+};
+
 // Run-time linking of system libraries that older releases lack.
 LibraryHandle PlatformLoadLibrary(const char *name);
 void *PlatformGetProcAddress(LibraryHandle library, const char *name);

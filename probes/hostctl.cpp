@@ -13,10 +13,6 @@ enum : uint32_t {
     HCD_COUNT = 10,
     IOCTL_GET_HCD_DRIVERKEY_NAME = 0x220424,
     REPLY_NAME_OFFSET = 4,  // the UTF-16 name follows the 4-byte ActualLength
-    CR_SUCCESS = 0,
-    CM_DRP_DEVICEDESC = 1,
-    CM_DRP_HARDWAREID = 2,
-    CM_DRP_DRIVER = 10,
 };
 
 // A device node of the configuration manager; 0 is no node.

@@ -2,6 +2,7 @@
 #include "platform/sim/sim.h"
 
 #include "art_names.h"
+#include "platform/sim/catalogue.h"
 #include "report/controls.h"
 
 #include <stdio.h>
@@ -284,15 +285,6 @@ void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize)
 }
 
 // The simulated configuration manager library.
-enum : uint32_t {
-    CR_SUCCESS = 0x00,
-    CR_INVALID_POINTER = 0x03,
-    CR_INVALID_DEVNODE = 0x05,
-    CR_BUFFER_SMALL = 0x1A,
-    CR_NO_SUCH_DEVNODE = 0x0D,
-    CR_FAILURE = 0x13,
-    CR_NO_SUCH_VALUE = 0x25,
-};
 
 static const SimNode *NodeOf(uint32_t handle)
 {
@@ -331,16 +323,16 @@ static uint32_t PLATFORM_API SimCmProperty(uint32_t node, uint32_t property, uin
     if (length == nullptr)
         return CR_INVALID_POINTER;
     const std::string *value = nullptr;
-    if (property == 10 && n->hasDriver)
+    if (property == CM_DRP_DRIVER && n->hasDriver)
         value = &n->driver;
-    else if (property == 2 && n->hasHardwareId)
+    else if (property == CM_DRP_HARDWAREID && n->hasHardwareId)
         value = &n->hardwareId;
-    else if (property == 1 && n->hasDescription)
+    else if (property == CM_DRP_DEVICEDESC && n->hasDescription)
         value = &n->description;
     if (value == nullptr)
         return CR_NO_SUCH_VALUE;
     if (type != nullptr)
-        *type = property == 2 ? 7 : 1;  // REG_MULTI_SZ or REG_SZ
+        *type = property == CM_DRP_HARDWAREID ? 7 : 1;  // REG_MULTI_SZ or REG_SZ
     if (value->size() > *length) {
         *length = (uint32_t)value->size();
         return CR_BUFFER_SMALL;
@@ -428,31 +420,15 @@ void PlatformFreeLibrary(LibraryHandle)
     ++Sim.librariesFreed;
 }
 
-static const struct {
-    uint32_t number;
-    const char *text;
-} Catalogue[] = {
-#include "report/catalogue_table.inc"
-};
-
 uint32_t PlatformLoadMessage(uint32_t number, char *buffer, uint32_t capacity)
 {
     if (capacity == 0)
         return 0;
-    buffer[0] = '\0';
-    if (Fails(SIM_LOAD_MESSAGE))
+    if (Fails(SIM_LOAD_MESSAGE)) {
+        buffer[0] = '\0';
         return 0;
-    for (const auto &entry : Catalogue) {
-        if (entry.number == number) {
-            uint32_t length = (uint32_t)strlen(entry.text);
-            if (length > capacity - 1)
-                length = capacity - 1;
-            memcpy(buffer, entry.text, length);
-            buffer[length] = '\0';
-            return length;
-        }
     }
-    return 0;
+    return CopyCatalogueText(number, buffer, capacity);
 }
 
 void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list args)

@@ -2,6 +2,7 @@
 // machine it boots on, with a platform layer just big enough for them, and the report goes out
 // over the first serial port before the kernel ends the emulator.
 #include "platform/platform.h"
+#include "platform/sim/catalogue.h"
 #include "platform/x86/portio.h"
 #include "probes/chipset.h"
 #include "report/report.h"
@@ -136,30 +137,9 @@ bool PlatformPortRead32(uint16_t port, uint32_t *value)
     return true;
 }
 
-static const struct {
-    uint32_t number;
-    const char *text;
-} Catalogue[] = {
-#include "report/catalogue_table.inc"
-};
-
 uint32_t PlatformLoadMessage(uint32_t number, char *buffer, uint32_t capacity)
 {
-    if (capacity == 0)
-        return 0;
-    buffer[0] = '\0';
-    for (const auto &entry : Catalogue) {
-        if (entry.number != number)
-            continue;
-        uint32_t length = 0;
-        while (entry.text[length] != '\0' && length < capacity - 1) {
-            buffer[length] = entry.text[length];
-            ++length;
-        }
-        buffer[length] = '\0';
-        return length;
-    }
-    return 0;
+    return capacity == 0 ? 0 : CopyCatalogueText(number, buffer, capacity);
 }
 
 // The conversions the catalogue's formats use: %s, %d and %x with a width or precision.

@@ -15,8 +15,10 @@
 #define CMAPI __declspec(dllexport)
 #include <windows.h>
 #include <cfgmgr32.h>
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #define MAX_NODES 256
 #define POOL_SIZE 65536
@@ -70,17 +72,6 @@ static void Log(const char *format, ...)
     CloseHandle(file);
 }
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 /* Appends the unescaped text and a NUL to the pool; FALSE on a bad escape or a full pool. */
 static BOOL AddText(const char *text, const char *end)
 {
@@ -90,8 +81,10 @@ static BOOL AddText(const char *text, const char *end)
             if (text < end && *text == '\\') {
                 c = '\\';
                 text++;
-            } else if (end - text >= 3 && text[0] == 'x' && HexDigit(text[1]) >= 0 && HexDigit(text[2]) >= 0) {
-                c = (char)(HexDigit(text[1]) * 16 + HexDigit(text[2]));
+            } else if (end - text >= 3 && text[0] == 'x' && isxdigit((unsigned char)text[1]) &&
+                       isxdigit((unsigned char)text[2])) {
+                char hex[3] = {text[1], text[2], 0};
+                c = (char)strtoul(hex, NULL, 16);
                 text += 3;
             } else {
                 return FALSE;
