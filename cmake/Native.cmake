@@ -43,5 +43,6 @@ add_executable(qorvalin-sim ${CMAKE_SOURCE_DIR}/sim/main.cpp)
 target_link_libraries(qorvalin-sim PRIVATE qorvalin_sim)
 
 enable_testing()
+include(${CMAKE_SOURCE_DIR}/cmake/TestTools.cmake)
 add_subdirectory(tests)
 add_subdirectory(tools/bench)

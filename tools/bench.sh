@@ -57,10 +57,7 @@ BUILD=$(cd "$BUILD" && pwd)
 PREFIX=${PREFIX:-$BUILD/wine-prefix}
 LOG=$BUILD/build.log
 : >"$LOG"
-export PYTHONDONTWRITEBYTECODE=1
-
-MINGW64=x86_64-w64-mingw32
-MINGW32=i686-w64-mingw32
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT/tests/support
 
 # Builds quietly into the log; says what failed.
 build() {
@@ -92,61 +89,47 @@ if have /usr/lib/wine/wine64; then
 elif have wine64; then
     echo "- Wine: $(wine64 --version 2>/dev/null)"
 fi
-have ${MINGW64}-gcc-win32 &&
-    echo "- compiler: $(${MINGW64}-gcc-win32 --version | head -1)"
+have x86_64-w64-mingw32-g++-win32 &&
+    echo "- compiler: $(x86_64-w64-mingw32-g++-win32 --version | head -1)"
 [ -n "$SMOKE" ] &&
     echo "- smoke run: $RUNS Wine run and $SIM_RUNS simulator runs, not figures to keep"
 echo
 
-# The native build: the simulator's benchmark driver and the window reader of the end-to-end
-# tests, optimised as a release would be.
+# The native build, optimised as a release would be: the simulator's benchmark driver, the window
+# reader of the end-to-end tests and the start-up benchmark's Windows programs
+# (tools/bench/CMakeLists.txt) for both architectures.
 NATIVE=$BUILD/native
 SIM_BENCH=
-WINSPY=$NATIVE/tests/e2e/winspy.exe
+WINSPY=$NATIVE/tests/support/winspy.exe
+TOOLS=$NATIVE/tools/bench/x86_64
 if build "the native tree" cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
     build "the simulator benchmark" ninja -C "$NATIVE" qorvalin-sim-bench; then
     SIM_BENCH=$NATIVE/tools/bench/qorvalin-sim-bench
-    ninja -C "$NATIVE" qorvalin_winspy >>"$LOG" 2>&1
+    for arch in x86_64 i686; do
+        build "the benchmark's $arch programs" ninja -C "$NATIVE" qorvalin_bench_minimal_$arch \
+            qorvalin_bench_design_$arch qorvalin_bench_watch_$arch
+    done
+    build "the window reader" ninja -C "$NATIVE" qorvalin_winspy qorvalin_winspy_i686
 fi
 
-# The Windows builds, and the baseline program and the watcher beside them.
+# The Windows builds.
 WIN64=$BUILD/win64
 WIN32=$BUILD/win32
-TOOLS=$BUILD/tools
 HAVE_WIN64=
 HAVE_WIN32=
-if have ${MINGW64}-g++-win32 && have ${MINGW64}-windres; then
-    build "the x86_64 program" cmake -S "$ROOT" -B "$WIN64" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" &&
-        build "the x86_64 program" ninja -C "$WIN64" && HAVE_WIN64=yes
-    mkdir -p "$TOOLS"
-    build "the baseline program" ${MINGW64}-windres "$ROOT/tools/bench/minimal.rc" -O coff \
-        -o "$TOOLS/minimal.res.o" &&
-        build "the baseline program" ${MINGW64}-gcc-win32 -Os -Wall -Wextra -Werror -nostdlib -s \
-            -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows -o "$TOOLS/minimal.exe" \
-            "$ROOT/tools/bench/minimal.c" "$TOOLS/minimal.res.o" -lkernel32 -luser32
-    # The design floor takes the program's own compiled resources, so its templates are the
-    # same, and the program's file name, which the window reader looks for.
-    [ -n "$HAVE_WIN64" ] && mkdir -p "$TOOLS/design" &&
-        build "the design floor program" ${MINGW64}-gcc-win32 -Os -Wall -Wextra -Werror \
-            -nostdlib -s -I"$ROOT" -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows \
-            -o "$TOOLS/design/Qorvalin.exe" "$ROOT/tools/bench/design.c" \
-            "$WIN64/CMakeFiles/qorvalin.dir/res/qorvalin.rc.res" -lkernel32 -luser32
-    build "the window watcher" ${MINGW64}-gcc-win32 -O2 -s -Wall -Wextra -Werror \
-        -o "$TOOLS/watch.exe" "$ROOT/tools/bench/watch.c" -lwinmm
-fi
-if have ${MINGW32}-g++-win32 && have ${MINGW32}-windres; then
-    build "the i686 program" cmake -S "$ROOT" -B "$WIN32" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" &&
-        build "the i686 program" ninja -C "$WIN32" && HAVE_WIN32=yes
-fi
+build "the x86_64 program" cmake -S "$ROOT" -B "$WIN64" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" &&
+    build "the x86_64 program" ninja -C "$WIN64" && HAVE_WIN64=yes
+build "the i686 program" cmake -S "$ROOT" -B "$WIN32" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" &&
+    build "the i686 program" ninja -C "$WIN32" && HAVE_WIN32=yes
 
 echo "## Start-up under Wine"
 echo
 if [ -z "$WINE" ]; then
     echo "Skipped: --no-wine."
 elif [ -z "$HAVE_WIN64" ]; then
-    echo "Skipped: the x86_64 program could not be built here (needs ${MINGW64}-g++-win32)."
+    echo "Skipped: the x86_64 program could not be built here (see $LOG)."
 else
     WINE_ARGS=(--exe "$WIN64/Qorvalin.exe" --baseline "$TOOLS/minimal.exe"
         --design "$TOOLS/design/Qorvalin.exe"
@@ -171,7 +154,8 @@ echo
 if [ -z "$WINE" ]; then
     echo "Skipped: --no-wine."
 else
-    bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$WIN32" "$RUNS" || FAILED=yes
+    bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$WIN32" "$NATIVE" "$RUNS" ||
+        FAILED=yes
 fi
 echo
 
@@ -188,8 +172,8 @@ echo "## File sizes"
 echo
 # The allowance of 48 KiB above the resources is set for the i686 build, the one for Windows 95.
 SIZE_ARGS=(--goal i686)
-[ -n "$HAVE_WIN32" ] && SIZE_ARGS+=(--build i686 "$WIN32" ${MINGW32}-)
-[ -n "$HAVE_WIN64" ] && SIZE_ARGS+=(--build x86_64 "$WIN64" ${MINGW64}-)
+[ -n "$HAVE_WIN32" ] && SIZE_ARGS+=(--build i686 "$WIN32" i686-w64-mingw32-)
+[ -n "$HAVE_WIN64" ] && SIZE_ARGS+=(--build x86_64 "$WIN64" x86_64-w64-mingw32-)
 if [ ${#SIZE_ARGS[@]} -gt 2 ]; then
     python3 -B "$ROOT/tools/bench/sizes.py" "${SIZE_ARGS[@]}" || FAILED=yes
 fi

@@ -27,12 +27,14 @@ if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
     exec "$WINE64" "$EXE"
 fi
 
-# No display: the end-to-end tests' harness plays the user.
+# No display: the end-to-end tests' harness plays the user, with their window reader.
+cmake -S "$ROOT" -B "$BUILD/native" -G Ninja >/dev/null
+ninja -C "$BUILD/native" qorvalin_winspy
 mkdir -p "$BUILD/run/headless"
-x86_64-w64-mingw32-gcc -O2 -s -o "$BUILD/run/winspy.exe" "$ROOT/tests/e2e/winspy.c"
 export QORVALIN_E2E_DIR=$BUILD/run/headless QORVALIN_WIN64_EXE=$EXE \
-    QORVALIN_WINSPY=$BUILD/run/winspy.exe QORVALIN_KEEP_PREFIX=1 PYTHONDONTWRITEBYTECODE=1
-HARNESS=$ROOT/tests/e2e/wine.py
+    QORVALIN_WINSPY=$BUILD/native/tests/support/winspy.exe QORVALIN_KEEP_PREFIX=1 \
+    PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT/tests/support
+HARNESS=$ROOT/tests/support/wine.py
 echo "No X display: running Qorvalin on a virtual one"
 python3 -B "$HARNESS" session-start
 trap 'python3 -B "$HARNESS" session-stop >/dev/null' EXIT

@@ -10,12 +10,12 @@
 #       every run of a plan (the vm tests' way to share one boot), results in OUT_DIR.
 #   bash tools/vm.sh bench --board BOARD --windows MODE --tools DIR [--runs N] [EXE]
 #       tools/bench/wine_bench.py in the guest, ports granted, with the i686 baseline, design
-#       floor and watcher in DIR (tools/bench/vm_bench.sh builds them); prints its summary.
+#       floor and watcher in DIR (tools/bench/CMakeLists.txt builds them); prints its summary.
 #
 # The guest is built once (about 5 minutes) into ${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm
 # (QORVALIN_VM_CACHE overrides). QORVALIN_VM_WINSPY, QORVALIN_VM_CFGMGR, QORVALIN_VM_HCDRIVER
 # and QORVALIN_VM_SIM hand in the i686 test programs and the simulator; without the first the
-# window reader is compiled here.
+# window reader is built in build/native.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -70,11 +70,12 @@ trap 'rm -rf "$io"' EXIT
 
 # What the guest needs: the program, the window reader, the port-access wrapper, the harness.
 cp "$exe" "$io/Qorvalin.exe"
-if [ -n "${QORVALIN_VM_WINSPY:-}" ]; then
-    cp "$QORVALIN_VM_WINSPY" "$io/winspy.exe"
-else
-    i686-w64-mingw32-gcc-win32 -O2 -s -o "$io/winspy.exe" "$ROOT/tests/e2e/winspy.c"
+if [ -z "${QORVALIN_VM_WINSPY:-}" ]; then
+    cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja >/dev/null
+    ninja -C "$ROOT/build/native" qorvalin_winspy_i686 >/dev/null
+    QORVALIN_VM_WINSPY=$ROOT/build/native/tests/support/i686/winspy.exe
 fi
+cp "$QORVALIN_VM_WINSPY" "$io/winspy.exe"
 # The test programs stay out of the program's folder, where no CfgMgr32.dll may stand.
 mkdir -p "$io/helpers"
 for handed in QORVALIN_VM_CFGMGR:CfgMgr32.dll QORVALIN_VM_HCDRIVER:hcdtest.sys QORVALIN_VM_SIM:qorvalin-sim; do
@@ -92,7 +93,7 @@ if [ "$command" = bench ]; then
     cp "$ROOT/tools/bench/wine_bench.py" "$io/src/tools/bench/"
     cp -r "$tools" "$io/bench"
     cat >"$io/job.sh" <<JOB
-export LANG=C.UTF-8 PATH=/tmp/bin:\$PATH
+export LANG=C.UTF-8 PATH=/tmp/bin:\$PATH PYTHONPATH=/io/src/tests/support
 mkdir -p /tmp/bin
 printf '#!/bin/sh\nexec /io/ports /usr/lib/wine/wine "\$@"\n' >/tmp/bin/wine64
 chmod +x /tmp/bin/wine64
@@ -110,7 +111,7 @@ else
     fi
     count=$(python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$io/plan.json")
     cat >"$io/job.sh" <<'JOB'
-export LANG=C.UTF-8
+export LANG=C.UTF-8 PYTHONPATH=/io/src/tests/support
 python3 -B /io/src/tools/vm/guest_run.py /io /io/plan.json /io/results
 JOB
     seconds_allowed=$((90 + 90 * count))

@@ -1,13 +1,11 @@
 """End-to-end tests of the hardware probes under Wine: the guarded port access that Wine denies
 to a 64-bit program, and the host controllers that never open there."""
 
-import os
 import re
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wine  # noqa: E402
-from wine import DEFAULT, check, check_equal  # noqa: E402
+import wine
+from wine import DEFAULT, check, check_equal
 
 MSG = wine.catalogue()
 PRIVILEGED_INSTRUCTION = "c0000096"

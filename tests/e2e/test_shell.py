@@ -1,18 +1,13 @@
 """End-to-end tests of the shell: splash, compact and expanded window, About box, ending."""
 
-import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wine  # noqa: E402
-from wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE  # noqa: E402
-
-from wine import (IDC_CLOSE, IDC_ABOUT, IDC_DETAILS, IDC_MORE_INFO, IDC_DETAILS_LIST,  # noqa: E402
+import wine
+from wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE, IDOK
+from wine import (IDC_CLOSE, IDC_ABOUT, IDC_DETAILS, IDC_MORE_INFO, IDC_DETAILS_LIST,
                   IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE, IDC_SPLASH_TEXT,
                   IDC_DETAILS_LABEL)
-
-IDOK = 1
 
 BS_TYPE_MASK = 0x0F
 BS_DEFPUSHBUTTON = 0x01

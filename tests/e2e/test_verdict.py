@@ -5,13 +5,10 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wine  # noqa: E402
-from wine import DEFAULT, check, check_equal  # noqa: E402
+import wine
+from wine import DEFAULT, IDC_ABOUT, IDOK, check, check_equal
 
 MSG = wine.catalogue()
-IDC_ABOUT = 1011
-IDOK = 1
 
 # The light and dark shade of each set of frames.
 SHADES = {

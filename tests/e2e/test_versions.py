@@ -1,12 +1,10 @@
 """End-to-end tests of the operating-system findings in each Windows version that Wine can
 report, read back from the window and compared with the simulator for the same machine."""
 
-import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wine  # noqa: E402
-from wine import DEFAULT, check, check_equal  # noqa: E402
+import wine
+from wine import DEFAULT, check, check_equal
 
 MSG = wine.catalogue()
 NT = "the prefix's NT CurrentVersion"

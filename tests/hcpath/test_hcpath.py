@@ -9,12 +9,9 @@ import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-import wine  # noqa: E402
-from wine import check, check_equal, Failure  # noqa: E402
-from wine import (IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON,  # noqa: E402
-                  IDC_CONTINUE)
+import wine
+from wine import check, check_equal, Failure
+from wine import IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE
 
 SERVICE = "hcdtest"
 SERVICE_KEY = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services" + "\\" + SERVICE

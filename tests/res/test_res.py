@@ -3,13 +3,11 @@
 the version block and the string table against what the program must contain.
 
 usage: test_res.py QORVALIN.RES CATALOGUE.TXT"""
-import os
 import struct
 import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import resfile  # noqa: E402
+import resfile  # the script's own folder is on the import path
 
 RES_PATH = None
 CATALOGUE_PATH = None

@@ -2,13 +2,12 @@
 subset, and the host controller path with the i686 test driver and configuration manager."""
 
 import os
-import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-sys.path.insert(0, os.path.join(HERE, "..", "hcpath"))
-import test_hcpath  # noqa: E402
-import test_shell  # noqa: E402
+import wine
+
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+test_hcpath = wine.load_script(os.path.join(TESTS, "hcpath", "test_hcpath.py"))
+test_shell = wine.load_script(os.path.join(TESTS, "e2e", "test_shell.py"))
 
 SHELL = ("splash_first", "splash_close_exits_unseen", "details_by_click",
          "about_is_modal_and_closes_with_ok_or_enter",

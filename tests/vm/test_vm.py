@@ -8,11 +8,10 @@ import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools", "vm"))
-from guest_run import wine  # noqa: E402
-from guest_run import MODES  # noqa: E402
+import wine
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MODES = wine.load_script(os.path.join(ROOT, "tools", "vm", "guest_run.py")).MODES
 
 MSG = wine.catalogue()
 CHIPSET_LINES = (1058, 1059, 1060, 1061, 1062)

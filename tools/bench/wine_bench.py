@@ -29,9 +29,6 @@ import sys
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 try:
     import wine
 except ImportError:
@@ -55,7 +52,7 @@ class Failure(Exception):
 
 def missing(args):
     if wine is None:
-        return ["the Wine harness tests/e2e/wine.py is not there"]
+        return ["the Wine harness is not on PYTHONPATH (tests/support/wine.py)"]
     reasons = wine.missing_prerequisites(args.exe, args.winspy)
     for path, what in ((args.baseline, "the baseline program"),
                        (args.design, "the design floor program"), (args.watch, "the watcher")):

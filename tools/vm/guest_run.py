@@ -1,18 +1,16 @@
 """Runs inside the test guest: one Wine session on a virtual display, then every run of a plan,
-each run's report written to a file. Also the one place that loads the Wine test harness, for
-the host side too."""
+each run's report written to a file."""
 
 import glob
-import importlib.util
 import json
 import os
 import sys
 import time
 import traceback
 
+import wine
+
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
-import wine  # noqa: E402
 
 WINE = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver32"
@@ -81,17 +79,9 @@ def report_run(state, item):
     return result
 
 
-def load_script(relative):
-    path = os.path.join(SOURCE, relative)
-    module_spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
-    module = importlib.util.module_from_spec(module_spec)
-    module_spec.loader.exec_module(module)
-    return module
-
-
 def case_run(state, item):
     """One case of a test script, as CTest would run it under wine64."""
-    module = load_script(item["script"])
+    module = wine.load_script(os.path.join(SOURCE, item["script"]))
     cases = module.guest_cases() if hasattr(module, "guest_cases") else module.CASES
     run = wine.Run(state, item["name"])
     wine.reset_versions(state)

@@ -1,5 +1,6 @@
 """Drives the real x86_64 Qorvalin.exe under Wine on a virtual X display, like a user."""
 
+import importlib.util
 import json
 import os
 import re
@@ -15,6 +16,7 @@ SKIP = 77
 EXE_NAME = "Qorvalin.exe"
 MAIN_CLASS = "Qorvalin"
 DIALOG_CLASS = "#32770"
+IDOK = 1  # the OK button of a message box or dialog, as Windows numbers it
 TITLE = "Orvenda Qorvalin"
 ABOUT_TITLE = "About Orvenda Qorvalin"
 
@@ -80,7 +82,7 @@ def missing_prerequisites(exe, winspy):
     if not exe or not os.path.isfile(exe):
         reasons.append("the program %s has not been built (tools/test.sh builds it)" % exe)
     if not winspy or not os.path.isfile(winspy):
-        reasons.append("the window reader %s has not been built (needs x86_64-w64-mingw32-gcc)"
+        reasons.append("the window reader %s has not been built (target qorvalin_winspy)"
                        % winspy)
     if not find_wine64():
         reasons.append("wine64 is not installed")
@@ -726,6 +728,14 @@ class Run:
             self.point(x + dx * i // steps, y + dy * i // steps)
         time.sleep(0.2)
         self.xdotool("mouseup", "1")
+
+
+def load_script(path):
+    """The test script at path as a module, so that one folder's tests can run another's."""
+    found = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
 
 
 def run_cases(cases, argv=None):
