@@ -110,15 +110,24 @@ static DevNode FindDriverNode(const CfgMgr *cm, DevNode root, const char *driver
     // cannot keep the search going for ever; real trees hold a few hundred nodes.
     uint32_t steps = 0;
     DevNode node = root;
+    // The parent of the node, as far as the way here tells it: the node the search came down
+    // from, kept across siblings. A node may answer nothing at all, its parent query included
+    // (one that has just been removed; a placeholder in some trees): the search climbs out of
+    // it through this parent instead of taking it for the end of the tree.
+    DevNode cameFrom = 0;
     while (steps++ < MAX_TREE_STEPS) {
         if (ReadProperty(cm, node, CM_DRP_DRIVER, property, PROPERTY_SIZE) &&
             strcmp(property, driverKeyName) == 0)
             return node;
         DevNode next = Relative(cm->Child, node);
-        if (next == 0)
+        if (next != 0)
+            cameFrom = node;
+        else
             next = Relative(cm->Sibling, node);
         while (next == 0) {
-            node = Relative(cm->Parent, node);
+            DevNode parent = Relative(cm->Parent, node);
+            node = parent != 0 ? parent : cameFrom;
+            cameFrom = 0;
             if (node == 0 || steps++ >= MAX_TREE_STEPS)
                 return 0;
             next = Relative(cm->Sibling, node);

@@ -453,7 +453,7 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
               std::vector<SimNode> *nodes)
 {
     if (!NeedObject(reader, value, where, "a device node") ||
-        !OnlyKeys(reader, value, where, {"driver", "hardwareId", "description", "children"}))
+        !OnlyKeys(reader, value, where, {"invalid", "driver", "hardwareId", "description", "children"}))
         return false;
     // Children are appended behind this node while it is read, so it is kept by index.
     int index = (int)nodes->size();
@@ -462,6 +462,12 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
     if (parent >= 0)
         (*nodes)[parent].children.push_back(index);
 
+    if (value.contains("invalid")) {
+        const json &invalid = value["invalid"];
+        if (!invalid.is_boolean())
+            return Fail(reader, Member(where, "invalid"), "expected false or true, " + Found(invalid));
+        (*nodes)[index].invalid = invalid.get<bool>();
+    }
     std::string text;
     if (value.contains("driver")) {
         if (!ReadText(reader, value["driver"], Member(where, "driver"), &text))

@@ -286,9 +286,10 @@ void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize)
 
 // The simulated configuration manager library.
 
+// The node a handle names; none for a handle never handed out or a node that answers nothing.
 static const SimNode *NodeOf(uint32_t handle)
 {
-    if (handle == 0 || handle > Sim.cfgmgr.nodes.size())
+    if (handle == 0 || handle > Sim.cfgmgr.nodes.size() || Sim.cfgmgr.nodes[handle - 1].invalid)
         return nullptr;
     return &Sim.cfgmgr.nodes[handle - 1];
 }

@@ -66,6 +66,9 @@ struct SimHcd {
 // A device node; its handle is its index + 1. Property values are stored as the bytes the
 // configuration manager hands out, terminators included.
 struct SimNode {
+    // The node's handle is handed out, but every query on it fails as on a node that no
+    // longer exists (CR_INVALID_DEVNODE), its parent query included.
+    bool invalid = false;
     bool hasDriver = false;
     bool hasHardwareId = false;
     bool hasDescription = false;

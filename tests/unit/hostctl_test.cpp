@@ -287,6 +287,42 @@ TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
     EXPECT_EQ(Sim.librariesFreed, 1u);
 }
 
+TEST_F(HostControllerTest, ClimbsOutOfNodesThatAnswerNothing)
+{
+    // A node that answers no query, not even for its parent, is left through the node the
+    // search came down from. Its own later siblings are out of reach: nothing names them.
+    struct Case {
+        const char *shape;
+        int invalidParent;  // in the typical tree: 4 the IDE controller, 7 the keyboard
+        bool invalidFirst;  // made its parent's first child rather than its last
+        int targetParent;
+        bool found;
+    };
+    const Case cases[] = {
+        {"deep leaf, target in a later branch", 4, false, 7, true},
+        {"ahead of its siblings, target in the parent's sibling", 1, true, 7, true},
+        {"ahead of its siblings, target among them", 1, true, 3, false},
+        {"last node of the tree, target before it", 7, false, 3, true},
+        {"the target answers nothing", -1, false, 6, false},
+    };
+    for (const Case &c : cases) {
+        SimReset();
+        AddTypicalTree();
+        int target = SimAddNode(&Sim, c.targetParent, UhciKey, PiixId, PiixDescription);
+        int invalid = c.invalidParent < 0 ? target : SimAddNode(&Sim, c.invalidParent, "x");
+        Sim.cfgmgr.nodes[invalid].invalid = true;
+        if (c.invalidFirst) {
+            std::vector<int> &children = Sim.cfgmgr.nodes[c.invalidParent].children;
+            children.pop_back();
+            children.insert(children.begin(), invalid);
+        }
+        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), c.found ? SUPPORT_YES : SUPPORT_MAYBE)
+            << c.shape;
+        EXPECT_EQ(Sim.details.size(), c.found ? 3u : 0u) << c.shape;
+        EXPECT_LT(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + 3) << c.shape;
+    }
+}
+
 TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
 {
     const char *const others[] = {
