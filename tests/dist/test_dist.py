@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Makes the release files twice with tools/dist.sh, the second time a few seconds later, from
+another folder, with a relative output folder and another umask, and reads them back: the same
+bytes both times; the program and README.TXT in the zip, on the floppy and in both trees of the
+CD; the floppy's format and the volume labels; the CD's 8.3 names; README.TXT plain ASCII with
+CR LF and the program's version; SHA256SUMS.
+
+usage: test_dist.py DIST.SH QORVALIN.EXE WORK_DIR"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import unittest
+import zipfile
+
+SKIPPED = 77
+DIST_SH = EXE = WORK = None
+
+CONTENTS = ['QORVALIN.EXE', 'README.TXT']
+FLOPPY_SIZE = 1474560
+CD_SECTOR = 2048
+LEVEL1_NAME = re.compile(r'[A-Z0-9_]{1,8}\.[A-Z0-9_]{0,3}(;1)?$')
+JOLIET_ESCAPES = (b'%/@', b'%/C', b'%/E')
+MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK='1', MTOOLSRC='/dev/null')
+
+
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def product_version(exe):
+    """Major.minor of the product version in the program's VS_FIXEDFILEINFO."""
+    at = exe.find(struct.pack('<I', 0xFEEF04BD))
+    if at < 0:
+        raise AssertionError('the program has no version block')
+    product_ms = struct.unpack_from('<I', exe, at + 16)[0]
+    return '%d.%d' % (product_ms >> 16, product_ms & 0xFFFF)
+
+
+def read_zip(path):
+    with zipfile.ZipFile(path) as archive:
+        if archive.testzip() is not None:
+            raise AssertionError('a member of %s fails its CRC' % path)
+        return {name: archive.read(name) for name in archive.namelist()}
+
+
+def read_floppy(path):
+    """The floppy's root folder as mtools reads it, and the boot sector's and root folder's
+    view of the volume."""
+    listing = subprocess.run(['mdir', '-b', '-i', path, '::'], env=MTOOLS_ENV, check=True,
+                             capture_output=True, text=True).stdout.split()
+    files = {}
+    for entry in listing:
+        name = entry.rsplit('/', 1)[-1]
+        files[name] = subprocess.run(['mcopy', '-n', '-i', path, '::' + name, '-'],
+                                     env=MTOOLS_ENV, check=True, capture_output=True).stdout
+    image = read(path)
+    sector, reserved, fats, root_entries, total, media, fat_sectors = struct.unpack_from(
+        '<HxHBHHBH', image, 11)
+    root = (reserved + fats * fat_sectors) * sector
+    entries = [image[at:at + 32] for at in range(root, root + root_entries * 32, 32)]
+    labels = [e[:11] for e in entries if e[0] not in (0, 0xE5) and e[11] & 0x3F == 0x08]
+    volume = {
+        'size': len(image), 'sector': sector, 'sectors': total, 'media': media,
+        'signature': image[38], 'boot label': image[43:54], 'type': image[54:62],
+        'root labels': labels,
+    }
+    return files, volume
+
+
+def read_cd(path):
+    """{descriptor type: (volume id, {name: bytes})} for the primary (1) and Joliet (2) trees."""
+    image = read(path)
+    trees = {}
+    for number in range(16, 64):
+        d = image[number * CD_SECTOR:(number + 1) * CD_SECTOR]
+        if d[1:6] != b'CD001' or d[0] == 255:
+            break
+        if d[0] == 1 or (d[0] == 2 and d[88:91] in JOLIET_ESCAPES):
+            encoding = 'ascii' if d[0] == 1 else 'utf-16-be'
+            trees[d[0]] = (d[40:72].decode(encoding).rstrip(' '),
+                           read_cd_folder(image, d[156:190], encoding))
+    return trees
+
+
+def read_cd_folder(image, record, encoding):
+    extent, size = struct.unpack_from('<I4xI', record, 2)
+    folder = image[extent * CD_SECTOR:extent * CD_SECTOR + size]
+    files = {}
+    at = 0
+    while at < len(folder):
+        length = folder[at]
+        if length == 0:  # records do not cross a sector: the rest of this one is empty
+            at = (at // CD_SECTOR + 1) * CD_SECTOR
+            continue
+        name = folder[at + 33:at + 33 + folder[at + 32]]
+        if name not in (b'\0', b'\1'):
+            start, count = struct.unpack_from('<I4xI', folder, at + 2)
+            files[name.decode(encoding)] = image[start * CD_SECTOR:start * CD_SECTOR + count]
+        at += length
+    return files
+
+
+def without_version(files):
+    return {name.split(';')[0]: data for name, data in files.items()}
+
+
+class ReleaseFiles(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.exe = read(EXE)
+        cls.version = product_version(cls.exe)
+        cls.name = 'qorvalin-' + cls.version
+        cls.runs = [os.path.join(WORK, 'run1'), os.path.join(WORK, 'run2')]
+        for run in cls.runs:
+            shutil.rmtree(run, ignore_errors=True)
+        root = os.path.dirname(os.path.dirname(os.path.abspath(DIST_SH)))
+        cls.dist(root, [cls.runs[0], EXE], umask=0o022)
+        # Past the FAT's two-second clock, from elsewhere, with relative paths: none of it may
+        # show in the files.
+        time.sleep(2.5)
+        cls.dist(WORK, ['run2', os.path.relpath(EXE, WORK)], umask=0o077)
+
+    @staticmethod
+    def dist(cwd, args, umask):
+        done = subprocess.run(['bash', DIST_SH] + args, cwd=cwd, capture_output=True, text=True,
+                              preexec_fn=lambda: os.umask(umask))
+        if done.returncode != 0:
+            raise AssertionError('dist.sh %s failed:\n%s%s' % (args, done.stdout, done.stderr))
+
+    def path(self, suffix):
+        return os.path.join(self.runs[0], self.name + suffix)
+
+    def test_two_runs_write_the_same_files_and_sums(self):
+        images = [self.name + suffix for suffix in ('.img', '.iso', '.zip')]
+        expected = sorted(images + ['SHA256SUMS'])
+        contents = []
+        for run in self.runs:
+            self.assertEqual(sorted(os.listdir(run)), expected)
+            contents.append({name: read(os.path.join(run, name)) for name in expected})
+            checked = subprocess.run(['sha256sum', '--strict', '-c', 'SHA256SUMS'], cwd=run,
+                                     capture_output=True, text=True)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+            self.assertEqual(sorted(line.split(':')[0] for line in checked.stdout.splitlines()),
+                             images)
+        for name in expected:
+            with self.subTest(name):
+                self.assertTrue(contents[0][name] == contents[1][name], name + ' differs')
+
+    def test_every_image_holds_the_program_and_readme(self):
+        floppy, _ = read_floppy(self.path('.img'))
+        cd = read_cd(self.path('.iso'))
+        archive = read_zip(self.path('.zip'))
+        readme = archive.get('README.TXT', b'')
+        readers = [
+            ('zip', archive),
+            ('floppy', floppy),
+            ('CD, ISO 9660', without_version(cd.get(1, ('', {}))[1])),
+            ('CD, Joliet', without_version(cd.get(2, ('', {}))[1])),
+        ]
+        for label, files in readers:
+            with self.subTest(label):
+                self.assertEqual(sorted(files), CONTENTS)
+                self.assertTrue(files['QORVALIN.EXE'] == self.exe, 'not the built program')
+                self.assertTrue(files['README.TXT'] == readme, 'another README.TXT')
+
+        text = readme.decode('ascii')
+        lines = text.split('\r\n')
+        self.assertEqual(lines[-1], '', 'the last line has no CR LF')
+        self.assertFalse([line for line in lines if '\r' in line or '\n' in line],
+                         'a line ends in a lone CR or LF')
+        self.assertIn('Version ' + self.version, lines)
+        self.assertFalse([line for line in lines if len(line) > 79 or '@' in line])
+        for start in ('A:\\QORVALIN.EXE', 'D:\\QORVALIN.EXE'):
+            self.assertIn(start, text)
+
+    def test_volumes(self):
+        _, floppy = read_floppy(self.path('.img'))
+        self.assertEqual(
+            (floppy['size'], floppy['sector'], floppy['sectors'], floppy['media'],
+             floppy['signature'], floppy['type']),
+            (FLOPPY_SIZE, 512, 2880, 0xF0, 0x29, b'FAT12   '))
+        cd = read_cd(self.path('.iso'))
+        self.assertEqual(sorted(cd), [1, 2], 'the CD needs a primary and a Joliet descriptor')
+        labels = [
+            ('floppy boot sector', floppy['boot label'], b'QORVALIN   '),
+            ('floppy root folder', floppy['root labels'], [b'QORVALIN   ']),
+            ('CD primary', cd[1][0], 'QORVALIN'),
+            ('CD Joliet', cd[2][0], 'QORVALIN'),
+        ]
+        for place, label, expected in labels:
+            with self.subTest(place):
+                self.assertEqual(label, expected)
+        for name in cd[1][1]:
+            self.assertRegex(name, LEVEL1_NAME)
+
+
+def main():
+    global DIST_SH, EXE, WORK
+    if len(sys.argv) != 4:
+        print(__doc__)
+        return 2
+    DIST_SH, EXE, WORK = (os.path.abspath(arg) for arg in sys.argv[1:])
+    if not os.path.isfile(EXE):
+        print('skipped: no i686 program at %s (build build/win32 first)' % EXE)
+        return SKIPPED
+    missing = [tool for tool in ('mformat', 'mcopy', 'mdir', 'xorriso', 'zip', 'sha256sum')
+               if shutil.which(tool) is None]
+    if missing:
+        print('skipped: %s missing (tools/setup.sh installs them)' % ', '.join(missing))
+        return SKIPPED
+    os.makedirs(WORK, exist_ok=True)
+    result = unittest.main(argv=[sys.argv[0], '-v'], exit=False).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
