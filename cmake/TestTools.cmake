@@ -13,13 +13,14 @@ find_path(QORVALIN_MINGW_DDK ntddk.h
           PATHS /usr/share/mingw-w64/include/ddk /usr/x86_64-w64-mingw32/include/ddk
                 /usr/i686-w64-mingw32/include/ddk)
 
-# qorvalin_test_program(TARGET ARCH OUTPUT SOURCE [FLAGS flag...] [LIBS lib...]
-#                       [RC script] [RC_FLAGS flag...] [DEPENDS file-or-target...]): builds
-# SOURCE with the ARCH (i686 or x86_64) compiler into OUTPUT, with the target TARGET that builds
-# it by default, FLAGS after the common warnings, the resource script RC compiled with RC_FLAGS
-# and linked in, LIBS last. Sets TARGET_BUILT in the caller to whether it could.
+# qorvalin_test_program(TARGET ARCH OUTPUT SOURCE [SOURCES source...] [FLAGS flag...]
+#                       [LIBS lib...] [RC script] [RC_FLAGS flag...] [DEPENDS file-or-target...]):
+# builds SOURCE and SOURCES with the ARCH (i686 or x86_64) compiler into OUTPUT, with the target
+# TARGET that builds it by default, FLAGS after the common warnings, the resource script RC
+# compiled with RC_FLAGS and linked in, LIBS last. Sets TARGET_BUILT in the caller to whether it
+# could.
 function(qorvalin_test_program target arch output source)
-    cmake_parse_arguments(PARSE_ARGV 4 arg "" "RC" "FLAGS;LIBS;RC_FLAGS;DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 4 arg "" "RC" "SOURCES;FLAGS;LIBS;RC_FLAGS;DEPENDS")
     set(compiler ${QORVALIN_TEST_CC_${arch}})
     set(windres ${QORVALIN_WINDRES_${arch}})
     if(NOT compiler OR (arg_RC AND NOT windres))
@@ -43,8 +44,8 @@ function(qorvalin_test_program target arch output source)
         OUTPUT ${output}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
         COMMAND ${compiler} -O2 -s -Wall -Wextra -Werror ${arg_FLAGS} -o ${output} ${source}
-                ${resources} ${arg_LIBS}
-        DEPENDS ${source} ${resources} ${arg_DEPENDS}
+                ${arg_SOURCES} ${resources} ${arg_LIBS}
+        DEPENDS ${source} ${arg_SOURCES} ${resources} ${arg_DEPENDS}
         COMMENT "Building the test program ${name} (${arch})")
     add_custom_target(${target} ALL DEPENDS ${output})
     set(${target}_BUILT TRUE PARENT_SCOPE)
