@@ -11,6 +11,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     qemu-system-x86 gcc-multilib g++-multilib
     mmdebstrap e2fsprogs
+    bison flex libhivex-bin
     mtools xorriso zip
 )
 

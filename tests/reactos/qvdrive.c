@@ -1,0 +1,828 @@
+/* qvdrive: in the ReactOS guest, records the system's answers and uses Qorvalin as a user would. */
+#include "../support/windump.h"
+
+#include <cfgmgr32.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <string.h>
+#include <usbioctl.h>
+
+#include "../../report/controls.h"
+
+/*
+ * Usage: qvdrive [--out FILE] [--exe PATH] [--runs SHOW[,SHOW...]]
+ * Started at logon, it writes its records to COM2 (or FILE) and takes the runs from the host's
+ * answer to its greeting (or from --runs); the program is \QORVALIN.EXE on the first CD drive
+ * (or PATH). A SHOW is how the program is started: normal, maximized, minnoactive or hide.
+ *
+ * Records, one a line, fields separated by TABs, lines ending in CR LF; texts escaped as the
+ * window lines escape them, byte strings as lower-case hex, handles as C's %#lx (0 for none),
+ * CONFIGRET codes and Windows error codes in decimal:
+ *   qvdrive  hello                                  (then the host answers: runs SHOW,...)
+ *   version  ...                                    windump.h's version line
+ *   registry member=nt|9x status=ok bytes=HEX type=N | status=nokey|novalue error=N
+ *   hcd      index=N open=0 error=E | index=N open=1 request=0|1 error=E returned=N bytes=HEX
+ *   cfgmgr   loaded=1 locate=CR root=H | loaded=0 [missing=FUNCTION]
+ *   node     handle= parent= depth= parentcr= parentis= childcr= childis= siblingcr= siblingis=
+ *            driver= driverbytes= hardwareid= hardwareidbytes= description= descriptionbytes=
+ *   cfgmgr   cut                                    (the walk stopped at MAX_NODES nodes)
+ *   exe      path=PATH | missing
+ *   run      show=SHOW
+ *   start    ok=1 pid=N | ok=0 error=E
+ *   input    key=NAME target=H foreground=0|1 | click=NAME x=N y=N
+ *   snapshot STAGE, then windump.h's window lines of the program's process, then: end
+ *            (splash, escape, verdict, details, about, about-closed)
+ *   pause    details                                on COM2 only: the host answers "go" once it
+ *                                                   has its picture of the expanded window
+ *   note     TEXT                                   what did not go as a user's action would
+ *   exit     code=N | terminated
+ *   qvdrive  done
+ */
+
+#define MAX_RUNS 16
+#define MAX_NODES 2000
+#define PROPERTY_SIZE 1024
+#define VALUE_SIZE 128
+#define HCD_COUNT 10
+#define HCD_REPLY_SIZE 256
+/* Software emulation makes everything slow: the waits are generous, but every one ends. */
+#define POLL_MS 200
+#define HOST_ANSWER_MS 60000
+#define SPLASH_MS 30000
+#define CONTINUE_MS 10000
+#define VERDICT_MS 60000
+#define DETAILS_MS 5000
+#define ABOUT_MS 10000
+#define CLICKABLE_MS 5000
+#define EXIT_MS 20000
+#define ESCAPE_MS 1500
+#define SETTLE_MS 500
+
+static FILE *Out;
+/* COM2 when the records go there: the host's answers come back on it. */
+static HANDLE Port = INVALID_HANDLE_VALUE;
+
+static void End(void)
+{
+    putc('\n', Out);
+    fflush(Out);
+}
+
+static void Hex(const void *bytes, DWORD count)
+{
+    static const char digits[] = "0123456789abcdef";
+    const unsigned char *b = (const unsigned char *)bytes;
+    DWORD i;
+    for (i = 0; i < count; i++) {
+        putc(digits[b[i] >> 4], Out);
+        putc(digits[b[i] & 15], Out);
+    }
+}
+
+static void Note(const char *format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    text[sizeof(text) - 1] = 0;
+    fputs("note\t", Out);
+    WindumpEscaped(Out, text, (int)strlen(text));
+    End();
+}
+
+/* ---- The port: the records out, the host's answer in ---- */
+
+static FILE *OpenPort(HANDLE *port)
+{
+    DCB dcb;
+    COMMTIMEOUTS timeouts;
+    int fd;
+    FILE *stream;
+    *port = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (*port == INVALID_HANDLE_VALUE)
+        return NULL;
+    memset(&dcb, 0, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    if (GetCommState(*port, &dcb)) {
+        dcb.BaudRate = CBR_115200;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fBinary = TRUE;
+        dcb.fOutxCtsFlow = FALSE;
+        dcb.fOutxDsrFlow = FALSE;
+        dcb.fOutX = FALSE;
+        dcb.fInX = FALSE;
+        SetCommState(*port, &dcb);
+    }
+    /* A read returns after a second at most, so that waiting for the host stays bounded; a
+       write that nothing drains gives up instead of holding the boot. */
+    memset(&timeouts, 0, sizeof(timeouts));
+    timeouts.ReadTotalTimeoutConstant = 1000;
+    timeouts.WriteTotalTimeoutConstant = 10000;
+    SetCommTimeouts(*port, &timeouts);
+    /* In text mode the C library ends each line with CR LF, as the window reader's are. */
+    fd = _open_osfhandle((intptr_t)*port, _O_TEXT);
+    stream = fd < 0 ? NULL : _fdopen(fd, "w");
+    if (!stream) {
+        CloseHandle(*port);
+        *port = INVALID_HANDLE_VALUE;
+    }
+    return stream;
+}
+
+/* The rest of the host's next line that starts with prefix (the host's other lines are
+   skipped); false when none came within ms. */
+static BOOL ReadHostLine(HANDLE port, const char *prefix, char *rest, int room, DWORD ms)
+{
+    char line[256];
+    int length = 0;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        char c;
+        DWORD got = 0;
+        if (!ReadFile(port, &c, 1, &got, NULL)) {
+            Sleep(POLL_MS);
+            continue;
+        }
+        if (got == 0 || c == '\r')
+            continue;
+        if (c != '\n') {
+            if (length < (int)sizeof(line) - 1)
+                line[length++] = c;
+            continue;
+        }
+        line[length] = 0;
+        length = 0;
+        if (strncmp(line, prefix, strlen(prefix)) == 0) {
+            lstrcpynA(rest, line + strlen(prefix), room);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+/* ---- What the system answers ---- */
+
+static void RecordRegistryValue(const char *member, const char *path, const char *name)
+{
+    BYTE value[VALUE_SIZE];
+    DWORD size = sizeof(value);
+    DWORD type = 0;
+    HKEY key;
+    LONG status;
+    fprintf(Out, "registry\tmember=%s", member);
+    /* The access the program asks for: a key it may not query is a key it cannot read. */
+    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) {
+        fprintf(Out, "\tstatus=nokey\terror=%ld", status);
+        End();
+        return;
+    }
+    status = RegQueryValueExA(key, name, NULL, &type, value, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        fprintf(Out, "\tstatus=novalue\terror=%ld", status);
+    } else {
+        fputs("\tstatus=ok\tbytes=", Out);
+        Hex(value, size < sizeof(value) ? size : sizeof(value));
+        fprintf(Out, "\ttype=%lu", type);
+    }
+    End();
+}
+
+/* Each host controller device as the program opens it and its driver key request. */
+static void RecordHostControllers(void)
+{
+    int index;
+    for (index = 0; index < HCD_COUNT; index++) {
+        char path[] = "\\\\.\\HCD0";
+        BYTE reply[HCD_REPLY_SIZE];
+        DWORD returned = 0;
+        BOOL answered;
+        HANDLE device;
+        path[sizeof(path) - 2] = (char)('0' + index);
+        device = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        if (device == INVALID_HANDLE_VALUE) {
+            fprintf(Out, "hcd\tindex=%d\topen=0\terror=%lu", index, GetLastError());
+            End();
+            continue;
+        }
+        memset(reply, 0, sizeof(reply));
+        answered = DeviceIoControl(device, IOCTL_GET_HCD_DRIVERKEY_NAME, reply, sizeof(reply),
+                                   reply, sizeof(reply), &returned, NULL);
+        fprintf(Out, "hcd\tindex=%d\topen=1\trequest=%d\terror=%lu\treturned=%lu\tbytes=", index,
+                answered ? 1 : 0, answered ? 0UL : GetLastError(), returned);
+        Hex(reply, returned < sizeof(reply) ? returned : sizeof(reply));
+        End();
+        CloseHandle(device);
+    }
+}
+
+typedef CONFIGRET(WINAPI *LocateFunction)(PDEVINST, DEVINSTID_A, ULONG);
+typedef CONFIGRET(WINAPI *PropertyFunction)(DEVINST, ULONG, PULONG, PVOID, PULONG, ULONG);
+typedef CONFIGRET(WINAPI *RelativeFunction)(PDEVINST, DEVINST, ULONG);
+
+typedef struct CfgMgr {
+    LocateFunction locate;
+    PropertyFunction property;
+    RelativeFunction child, sibling, parent;
+} CfgMgr;
+
+/* A node as the walk reached it: the parent is the node it came down from. */
+typedef struct Visit {
+    DEVINST node;
+    DEVINST parent;
+    int depth;
+} Visit;
+
+/* A configuration manager may report success without writing (Wine's does): 0 is none. */
+static CONFIGRET Relative(RelativeFunction get, DEVINST node, DEVINST *relative)
+{
+    *relative = 0;
+    return get(relative, node, 0);
+}
+
+static void RecordProperty(const CfgMgr *cm, DEVINST node, ULONG property, const char *name)
+{
+    static BYTE buffer[PROPERTY_SIZE];
+    ULONG length = sizeof(buffer);
+    CONFIGRET result;
+    memset(buffer, 0, sizeof(buffer));
+    result = cm->property(node, property, NULL, buffer, &length, 0);
+    fprintf(Out, "\t%s=%lu\t%sbytes=", name, result, name);
+    if (result == CR_SUCCESS)
+        Hex(buffer, length < sizeof(buffer) ? length : sizeof(buffer));
+}
+
+/* Depth first in pre-order from the root. Each node's next sibling waits on the stack under
+   its first child, and each entry carries the parent it was reached from, so a node that
+   answers nothing (its parent query included) loses only what it alone could tell, its
+   children and later siblings: the walk goes on with what the stack holds. Every node visited
+   is written and counted, so links that form a cycle end at MAX_NODES. */
+static void WalkTree(const CfgMgr *cm, DEVINST root)
+{
+    static Visit stack[MAX_NODES + 2];
+    int top = 0;
+    int written = 0;
+    stack[top].node = root;
+    stack[top].parent = 0;
+    stack[top].depth = 0;
+    top++;
+    while (top > 0) {
+        Visit at = stack[--top];
+        DEVINST parent, child, sibling;
+        CONFIGRET parentResult, childResult, siblingResult;
+        if (written == MAX_NODES) {
+            fputs("cfgmgr\tcut", Out);
+            End();
+            return;
+        }
+        written++;
+        parentResult = Relative(cm->parent, at.node, &parent);
+        childResult = Relative(cm->child, at.node, &child);
+        siblingResult = Relative(cm->sibling, at.node, &sibling);
+        fprintf(Out, "node\thandle=%#lx\tparent=%#lx\tdepth=%d\tparentcr=%lu\tparentis=%#lx"
+                     "\tchildcr=%lu\tchildis=%#lx\tsiblingcr=%lu\tsiblingis=%#lx",
+                at.node, at.parent, at.depth, parentResult, parent, childResult, child,
+                siblingResult, sibling);
+        RecordProperty(cm, at.node, CM_DRP_DRIVER, "driver");
+        RecordProperty(cm, at.node, CM_DRP_HARDWAREID, "hardwareid");
+        RecordProperty(cm, at.node, CM_DRP_DEVICEDESC, "description");
+        End();
+        /* Each visit takes one entry and adds at most two, so the stack never holds more than
+           MAX_NODES + 1. */
+        if (siblingResult == CR_SUCCESS && sibling != 0) {
+            stack[top].node = sibling;
+            stack[top].parent = at.parent;
+            stack[top].depth = at.depth;
+            top++;
+        }
+        if (childResult == CR_SUCCESS && child != 0) {
+            stack[top].node = child;
+            stack[top].parent = at.node;
+            stack[top].depth = at.depth + 1;
+            top++;
+        }
+    }
+}
+
+/* The function, as a generic pointer to cast; the first name not found goes into missing. */
+static void (*LookUp(HMODULE library, const char *name, const char **missing))(void)
+{
+    void (*found)(void) = (void (*)(void))GetProcAddress(library, name);
+    if (!found && !*missing)
+        *missing = name;
+    return found;
+}
+
+static void RecordDeviceTree(void)
+{
+    /* Looked up at run time as the program does: older releases lack the library. */
+    HMODULE library = LoadLibraryA("CfgMgr32.dll");
+    const char *missing = NULL;
+    CfgMgr cm;
+    DEVINST root = 0;
+    CONFIGRET located;
+    if (!library) {
+        fputs("cfgmgr\tloaded=0", Out);
+        End();
+        return;
+    }
+    cm.locate = (LocateFunction)LookUp(library, "CM_Locate_DevNodeA", &missing);
+    cm.property = (PropertyFunction)LookUp(library, "CM_Get_DevNode_Registry_PropertyA", &missing);
+    cm.child = (RelativeFunction)LookUp(library, "CM_Get_Child", &missing);
+    cm.sibling = (RelativeFunction)LookUp(library, "CM_Get_Sibling", &missing);
+    cm.parent = (RelativeFunction)LookUp(library, "CM_Get_Parent", &missing);
+    if (missing) {
+        fprintf(Out, "cfgmgr\tloaded=0\tmissing=%s", missing);
+        End();
+        FreeLibrary(library);
+        return;
+    }
+    located = cm.locate(&root, NULL, 0);
+    fprintf(Out, "cfgmgr\tloaded=1\tlocate=%lu\troot=%#lx", located, root);
+    End();
+    if (located == CR_SUCCESS && root != 0)
+        WalkTree(&cm, root);
+    FreeLibrary(library);
+}
+
+/* \QORVALIN.EXE on the first CD drive, as the CD's user would find it. */
+static BOOL FindProgram(char *path)
+{
+    char letter;
+    for (letter = 'C'; letter <= 'Z'; letter++) {
+        char root[] = "C:\\";
+        root[0] = letter;
+        if (GetDriveTypeA(root) != DRIVE_CDROM)
+            continue;
+        wsprintfA(path, "%c:\\QORVALIN.EXE", letter);
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+/* ---- The user: eyes ---- */
+
+typedef struct Program {
+    PROCESS_INFORMATION process;
+    /* The program's windows as last seen: the main dialog (unowned, with the Details list),
+       the splash (owned, with Continue) and the About box (owned by the main dialog, with
+       OK). */
+    HWND main, splash, about;
+    /* The splash as first seen, whose end is the sign that the user's Continue went home. */
+    HWND firstSplash;
+} Program;
+
+static BOOL CALLBACK NoteWindow(HWND window, LPARAM context)
+{
+    Program *program = (Program *)context;
+    DWORD pid = 0;
+    HWND owner;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != program->process.dwProcessId)
+        return TRUE;
+    owner = GetWindow(window, GW_OWNER);
+    if (!owner && GetDlgItem(window, IDC_DETAILS_LIST))
+        program->main = window;
+    else if (owner && GetDlgItem(window, IDC_CONTINUE))
+        program->splash = window;
+    else if (owner && GetDlgItem(window, IDOK))
+        program->about = window;
+    return TRUE;
+}
+
+static void Look(Program *program)
+{
+    program->main = program->splash = program->about = NULL;
+    EnumWindows(NoteWindow, (LPARAM)program);
+    /* The About box is the one owned by the main dialog, not another program's window. */
+    if (program->about && GetWindow(program->about, GW_OWNER) != program->main)
+        program->about = NULL;
+}
+
+static BOOL Ended(const Program *program)
+{
+    return WaitForSingleObject(program->process.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+typedef BOOL (*Condition)(const Program *program);
+
+/* Polls until the condition holds or the time is up. */
+static BOOL WaitFor(Program *program, Condition condition, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        Look(program);
+        if (condition(program))
+            return TRUE;
+        if (Ended(program) || GetTickCount() - start >= milliseconds)
+            return FALSE;
+        Sleep(POLL_MS);
+    }
+}
+
+/* Sizes, visibility and focus arrive through the program's message loop: let it catch up. */
+static void Settle(Program *program)
+{
+    WaitForInputIdle(program->process.hProcess, 2000);
+    Sleep(SETTLE_MS);
+    Look(program);
+}
+
+static void Snapshot(Program *program, const char *stage)
+{
+    Settle(program);
+    fprintf(Out, "snapshot\t%s\n", stage);
+    WindumpWindows(Out, NULL, program->process.dwProcessId);
+    fputs("end", Out);
+    End();
+}
+
+static BOOL SplashShown(const Program *program)
+{
+    return program->splash && IsWindowVisible(program->splash);
+}
+
+static BOOL SplashExists(const Program *program)
+{
+    return program->splash != NULL;
+}
+
+static BOOL Continued(const Program *program)
+{
+    return !IsWindow(program->firstSplash) || (program->main && IsWindowVisible(program->main));
+}
+
+/* The main dialog shows once the checks are done; one started hidden may stay hidden, but it
+   answers for its headline only after the checks, with the splash gone. */
+static BOOL VerdictShown(const Program *program)
+{
+    DWORD_PTR length = 0;
+    if (!program->main)
+        return FALSE;
+    if (IsWindowVisible(program->main))
+        return TRUE;
+    return !program->splash &&
+           SendMessageTimeoutA(GetDlgItem(program->main, IDC_HEADLINE), WM_GETTEXTLENGTH, 0, 0,
+                               SMTO_ABORTIFHUNG, 1000, &length) &&
+           length > 0;
+}
+
+static BOOL DetailsShown(const Program *program)
+{
+    return program->main && IsWindowVisible(GetDlgItem(program->main, IDC_DETAILS_LIST));
+}
+
+static BOOL AboutShown(const Program *program)
+{
+    return program->about && IsWindowVisible(program->about);
+}
+
+static BOOL AboutGone(const Program *program)
+{
+    return program->about == NULL;
+}
+
+/* ---- The user: hands ---- */
+
+static BOOL IsForeground(HWND window, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (GetForegroundWindow() != window) {
+        if (GetTickCount() - start >= milliseconds)
+            return FALSE;
+        Sleep(50);
+    }
+    return TRUE;
+}
+
+/* What a user's click on a window does. Windows and ReactOS give the foreground only to the
+   process that made the last input (or owns the foreground): a zero mouse move makes this
+   process that one; attaching to the foreground thread's input is the second try. */
+static BOOL BringToFront(HWND window)
+{
+    INPUT nudge;
+    HWND front;
+    DWORD frontThread, self;
+    BOOL attached;
+    memset(&nudge, 0, sizeof(nudge));
+    nudge.type = INPUT_MOUSE;
+    nudge.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &nudge, sizeof(nudge));
+    SetForegroundWindow(window);
+    if (IsForeground(window, 1000))
+        return TRUE;
+    front = GetForegroundWindow();
+    frontThread = front ? GetWindowThreadProcessId(front, NULL) : 0;
+    self = GetCurrentThreadId();
+    attached = frontThread && frontThread != self && AttachThreadInput(self, frontThread, TRUE);
+    SetForegroundWindow(window);
+    BringWindowToTop(window);
+    if (attached)
+        AttachThreadInput(self, frontThread, FALSE);
+    return IsForeground(window, 1000);
+}
+
+static void SendKey(WORD key, BOOL up)
+{
+    INPUT input;
+    memset(&input, 0, sizeof(input));
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = (WORD)MapVirtualKeyA(key, 0);
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(input));
+}
+
+/* A key into the window, only once it is in front: otherwise the key would reach whatever
+   is, the desktop included. */
+static BOOL PressKey(HWND window, WORD key, const char *name)
+{
+    BOOL front = BringToFront(window);
+    fprintf(Out, "input\tkey=%s\ttarget=%#lx\tforeground=%d", name,
+            (unsigned long)(ULONG_PTR)window, front ? 1 : 0);
+    End();
+    if (!front)
+        return FALSE;
+    SendKey(key, FALSE);
+    Sleep(50);
+    SendKey(key, TRUE);
+    return TRUE;
+}
+
+static void SendButton(DWORD flags)
+{
+    INPUT input;
+    memset(&input, 0, sizeof(input));
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+}
+
+/* Where a click on the control lands on it: its centre, when nothing covers it there. */
+static BOOL Clickable(HWND control, POINT *centre)
+{
+    RECT rect;
+    if (!control || !IsWindowVisible(control) || !IsWindowEnabled(control) ||
+        !GetWindowRect(control, &rect))
+        return FALSE;
+    centre->x = (rect.left + rect.right) / 2;
+    centre->y = (rect.top + rect.bottom) / 2;
+    return WindowFromPoint(*centre) == control;
+}
+
+/* Clicks the dialog's button with the mouse; a dialog hidden, minimised or covered is first
+   brought to the front. One that still cannot be clicked gets the button's command, so that
+   the boot goes on; the note says so. */
+static void Click(Program *program, HWND dialog, int id, const char *name)
+{
+    HWND control = GetDlgItem(dialog, id);
+    DWORD start = GetTickCount();
+    BOOL fronted = FALSE;
+    POINT at;
+    while (!Clickable(control, &at)) {
+        if (!fronted) {
+            BringToFront(dialog);
+            fronted = TRUE;
+            continue;
+        }
+        if (GetTickCount() - start >= CLICKABLE_MS || Ended(program)) {
+            Note("%s by message", name);
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+            return;
+        }
+        Sleep(POLL_MS);
+    }
+    fprintf(Out, "input\tclick=%s\tx=%ld\ty=%ld", name, at.x, at.y);
+    End();
+    SetCursorPos(at.x, at.y);
+    Sleep(100);
+    SendButton(MOUSEEVENTF_LEFTDOWN);
+    Sleep(50);
+    SendButton(MOUSEEVENTF_LEFTUP);
+}
+
+/* Enter on the splash, as a user continues; then the mouse on Continue; then its command. */
+static void ContinueFromSplash(Program *program)
+{
+    if (PressKey(program->firstSplash, VK_RETURN, "return") &&
+        WaitFor(program, Continued, CONTINUE_MS))
+        return;
+    Note("enter did not continue");
+    if (Continued(program) || Ended(program))
+        return;
+    Click(program, program->firstSplash, IDC_CONTINUE, "continue");
+    if (WaitFor(program, Continued, CONTINUE_MS) || Ended(program))
+        return;
+    Note("continue by message");
+    PostMessageA(program->firstSplash, WM_COMMAND, MAKEWPARAM(IDC_CONTINUE, BN_CLICKED),
+                 (LPARAM)GetDlgItem(program->firstSplash, IDC_CONTINUE));
+}
+
+/* ---- The runs ---- */
+
+static const struct Show {
+    const char *name;
+    WORD command;
+} Shows[] = {
+    {"normal", SW_SHOWNORMAL},
+    {"maximized", SW_SHOWMAXIMIZED},
+    {"minnoactive", SW_SHOWMINNOACTIVE},
+    {"hide", SW_HIDE},
+};
+
+/* The stages a user goes through with a normal window: Escape on the splash, "Details >>",
+   the About box. */
+static void LookAround(Program *program)
+{
+    Click(program, program->main, IDC_DETAILS, "details");
+    if (!WaitFor(program, DetailsShown, DETAILS_MS))
+        Note("the details list did not show within %d s", DETAILS_MS / 1000);
+    Snapshot(program, "details");
+    if (Ended(program))
+        return;
+    /* The host takes its picture of the expanded window before anything covers it. */
+    if (Port != INVALID_HANDLE_VALUE) {
+        char go[8];
+        fputs("pause\tdetails", Out);
+        End();
+        if (!ReadHostLine(Port, "go", go, sizeof(go), HOST_ANSWER_MS))
+            Note("the host did not answer the pause within %d s", HOST_ANSWER_MS / 1000);
+    }
+    Click(program, program->main, IDC_ABOUT, "about");
+    if (!WaitFor(program, AboutShown, ABOUT_MS)) {
+        Note("no about box within %d s", ABOUT_MS / 1000);
+        return;
+    }
+    Snapshot(program, "about");
+    Click(program, program->about, IDOK, "ok");
+    if (!WaitFor(program, AboutGone, ABOUT_MS))
+        Note("the about box stayed for %d s", ABOUT_MS / 1000);
+    Snapshot(program, "about-closed");
+}
+
+static void Run(const char *exe, const struct Show *show)
+{
+    char commandLine[MAX_PATH + 3];
+    char folder[MAX_PATH];
+    char *slash;
+    STARTUPINFOA startup;
+    Program program;
+    BOOL normal = show->command == SW_SHOWNORMAL;
+    HWND closeOn;
+
+    fprintf(Out, "run\tshow=%s", show->name);
+    End();
+    memset(&program, 0, sizeof(program));
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show->command;
+    wsprintfA(commandLine, "\"%s\"", exe);
+    /* Started from its own folder, as from a double click on it. */
+    lstrcpynA(folder, exe, sizeof(folder));
+    slash = strrchr(folder, '\\');
+    if (slash)
+        slash[slash > folder && slash[-1] == ':' ? 1 : 0] = 0;
+    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, CREATE_DEFAULT_ERROR_MODE, NULL,
+                        slash ? folder : NULL, &startup, &program.process)) {
+        fprintf(Out, "start\tok=0\terror=%lu", GetLastError());
+        End();
+        return;
+    }
+    CloseHandle(program.process.hThread);
+    fprintf(Out, "start\tok=1\tpid=%lu", program.process.dwProcessId);
+    End();
+    AllowSetForegroundWindow(program.process.dwProcessId);
+
+    if (!WaitFor(&program, normal ? SplashShown : SplashExists, SPLASH_MS))
+        Note("no splash within %d s", SPLASH_MS / 1000);
+    program.firstSplash = program.splash;
+    Snapshot(&program, "splash");
+    if (normal && program.firstSplash && !Ended(&program)) {
+        PressKey(program.firstSplash, VK_ESCAPE, "escape");
+        Sleep(ESCAPE_MS);
+        Snapshot(&program, "escape");
+    }
+    if (program.firstSplash && !Ended(&program))
+        ContinueFromSplash(&program);
+    if (!WaitFor(&program, VerdictShown, VERDICT_MS))
+        Note("no verdict within %d s", VERDICT_MS / 1000);
+    Snapshot(&program, "verdict");
+    if (normal && program.main && IsWindowVisible(program.main) && !Ended(&program))
+        LookAround(&program);
+
+    Look(&program);
+    closeOn = program.main ? program.main : program.splash;
+    if (closeOn && !Ended(&program))
+        Click(&program, closeOn, IDC_CLOSE, "close");
+    if (WaitForSingleObject(program.process.hProcess, EXIT_MS) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(program.process.hProcess, &code);
+        fprintf(Out, "exit\tcode=%lu", code);
+    } else {
+        Note("the program did not end within %d s", EXIT_MS / 1000);
+        TerminateProcess(program.process.hProcess, 1);
+        WaitForSingleObject(program.process.hProcess, 5000);
+        fputs("exit\tterminated", Out);
+    }
+    End();
+    CloseHandle(program.process.hProcess);
+}
+
+/* The runs' shows from "SHOW,SHOW..."; unknown names are noted and left out. */
+static int ParseRuns(char *list, const struct Show **runs)
+{
+    int count = 0;
+    char *name = list;
+    while (name && *name) {
+        char *comma = strchr(name, ',');
+        size_t i;
+        if (comma)
+            *comma = 0;
+        for (i = 0; i < sizeof(Shows) / sizeof(Shows[0]); i++)
+            if (strcmp(name, Shows[i].name) == 0)
+                break;
+        if (i == sizeof(Shows) / sizeof(Shows[0]))
+            Note("unknown show %s", name);
+        else if (count < MAX_RUNS)
+            runs[count++] = &Shows[i];
+        name = comma ? comma + 1 : NULL;
+    }
+    return count;
+}
+
+int main(int argc, char **argv)
+{
+    const char *outPath = NULL;
+    const char *exe = NULL;
+    char list[256] = "";
+    char found[MAX_PATH];
+    const struct Show *runs[MAX_RUNS];
+    BOOL listGiven = FALSE;
+    int count;
+    int i;
+
+    for (i = 1; i < argc; i++) {
+        if (i + 1 < argc && strcmp(argv[i], "--out") == 0) {
+            outPath = argv[++i];
+        } else if (i + 1 < argc && strcmp(argv[i], "--exe") == 0) {
+            exe = argv[++i];
+        } else if (i + 1 < argc && strcmp(argv[i], "--runs") == 0) {
+            lstrcpynA(list, argv[++i], sizeof(list));
+            listGiven = TRUE;
+        } else {
+            fputs("usage: qvdrive [--out FILE] [--exe PATH] [--runs SHOW[,SHOW...]]\n", stderr);
+            return 2;
+        }
+    }
+    /* No "insert a disk" box from an empty drive while the drives are searched. */
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    Out = outPath ? fopen(outPath, "wt") : OpenPort(&Port);
+    if (!Out) {
+        fprintf(stderr, "qvdrive: cannot open %s\n", outPath ? outPath : "COM2");
+        return 1;
+    }
+
+    fputs("qvdrive\thello", Out);
+    End();
+    if (!listGiven && Port != INVALID_HANDLE_VALUE &&
+        !ReadHostLine(Port, "runs\t", list, sizeof(list), HOST_ANSWER_MS))
+        Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
+    count = ParseRuns(list, runs);
+    if (count == 0)
+        runs[count++] = &Shows[0];
+
+    WindumpVersion(Out);
+    fflush(Out);
+    RecordRegistryValue("nt", "Software\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion");
+    RecordRegistryValue("9x", "Software\\Microsoft\\Windows\\CurrentVersion", "VersionNumber");
+    RecordHostControllers();
+    RecordDeviceTree();
+
+    if (!exe && FindProgram(found))
+        exe = found;
+    if (exe) {
+        fputs("exe\tpath=", Out);
+        WindumpEscaped(Out, exe, (int)strlen(exe));
+        End();
+        for (i = 0; i < count; i++)
+            Run(exe, runs[i]);
+    } else {
+        fputs("exe\tmissing", Out);
+        End();
+    }
+
+    fputs("qvdrive\tdone", Out);
+    End();
+    FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(Out)));
+    fclose(Out);
+    return 0;
+}

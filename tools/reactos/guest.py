@@ -1,0 +1,278 @@
+"""The ReactOS guest from the host's side: boots the live CD under QEMU with the release CD as a
+second drive, talks to the test driver qvdrive.exe over the guest's COM2, and turns what the
+driver recorded into the simulator's report lines and into a scenario of the guest's machine."""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+import wine
+
+# The boards: QEMU's i440FX PC, alone or with USB host controllers, each with a device on it
+# (ReactOS's USB stack makes no \\.\HCDn link for a controller with nothing attached).
+BOARDS = {
+    "pc": [],
+    "piix3-usb-uhci": ["-device", "piix3-usb-uhci,id=uhci", "-device", "usb-tablet,bus=uhci.0"],
+    "piix4-usb-uhci": ["-device", "piix4-usb-uhci,id=uhci", "-device", "usb-tablet,bus=uhci.0"],
+    "two-controllers": ["-device", "piix3-usb-uhci,id=uhci", "-device", "usb-tablet,bus=uhci.0",
+                        "-device", "usb-ehci,id=ehci", "-device", "usb-kbd,bus=ehci.0"],
+}
+# The show commands the driver can start the program with.
+SHOWS = ("normal", "maximized", "minnoactive", "hide")
+
+CR_SUCCESS = 0
+CR_INVALID_DEVNODE = 5
+WS_MAXIMIZE = 0x01000000
+WS_MINIMIZE = 0x20000000
+
+
+def qemu_command(livecd, release, board, folder):
+    # Software emulation unless the host really has hardware virtualisation.
+    with open("/proc/cpuinfo") as f:
+        hardware = " vmx " in f.read().replace("\n", " ") or False
+    accel = ["-accel", "kvm", "-cpu", "host"] if hardware and os.access("/dev/kvm", os.W_OK) \
+        else ["-accel", "tcg", "-cpu", "max"]
+    return (["qemu-system-i386", "-M", "pc"] + accel + ["-m", "1024", "-vga", "std",
+            "-display", "none", "-no-reboot", "-nic", "none",
+            "-drive", "file=%s,media=cdrom,if=ide,index=2,readonly=on" % livecd,
+            "-drive", "file=%s,media=cdrom,if=ide,index=3,readonly=on" % release,
+            "-boot", "d",
+            "-serial", "file:%s" % os.path.join(folder, "com1.log"),
+            "-serial", "unix:%s,server=on,wait=off" % os.path.join(folder, "com2.sock"),
+            "-monitor", "unix:%s,server=on,wait=off" % os.path.join(folder, "monitor.sock")]
+            + BOARDS[board])
+
+
+def connect(path, deadline):
+    while True:
+        try:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            s.connect(path)
+            return s
+        except OSError:
+            s.close()
+            if time.time() > deadline:
+                raise wine.Failure("QEMU never opened %s" % path)
+            time.sleep(0.2)
+
+
+def monitor(folder, command):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        s.connect(os.path.join(folder, "monitor.sock"))
+        s.settimeout(10)
+        s.sendall((command + "\n").encode())
+        time.sleep(1)
+
+
+def screenshot(folder, png):
+    ppm = os.path.join(folder, "screen.ppm")
+    monitor(folder, "screendump " + ppm)
+    for _ in range(50):
+        if os.path.isfile(ppm) and os.path.getsize(ppm) > 0:
+            break
+        time.sleep(0.2)
+    subprocess.run(["convert", ppm, png], check=True)
+
+
+def boot(livecd, release, board, runs, folder, seconds=600, png=None):
+    """One boot: returns the driver's record lines (as text, still escaped) and the seconds
+    from QEMU's start to the desktop's first word from the driver and to its last."""
+    os.makedirs(folder, exist_ok=True)
+    for name in ("com1.log", "com2.sock", "monitor.sock"):
+        if os.path.exists(os.path.join(folder, name)):
+            os.remove(os.path.join(folder, name))
+    started = time.time()
+    deadline = started + seconds
+    qemu = subprocess.Popen(qemu_command(livecd, release, board, folder),
+                            stdin=subprocess.DEVNULL, stdout=open(os.path.join(folder, "qemu.log"), "w"),
+                            stderr=subprocess.STDOUT)
+    lines, timings, buffer = [], {}, b""
+    try:
+        port = connect(os.path.join(folder, "com2.sock"), started + 30)
+        port.settimeout(1)
+        while time.time() < deadline:
+            if qemu.poll() is not None:
+                raise wine.Failure("QEMU ended with status %d (log in %s)" % (qemu.returncode, folder))
+            try:
+                chunk = port.recv(65536)
+            except socket.timeout:
+                continue
+            if not chunk:
+                raise wine.Failure("the guest's COM2 closed")
+            buffer += chunk
+            while b"\n" in buffer:
+                raw, buffer = buffer.split(b"\n", 1)
+                line = raw.rstrip(b"\r").decode("latin-1")
+                lines.append(line)
+                if line == "qvdrive\thello":
+                    timings["hello"] = time.time() - started
+                    port.sendall(("runs\t%s\r\n" % ",".join(runs)).encode())
+                elif line.startswith("pause\t"):
+                    if png is not None and line == "pause\tdetails":
+                        screenshot(folder, png)
+                    port.sendall(b"go\r\n")
+                elif line == "qvdrive\tdone":
+                    timings["done"] = time.time() - started
+                    return lines, timings
+        raise wine.Failure("the guest did not finish within %d s (%d lines from the driver; "
+                           "logs in %s)" % (seconds, len(lines), folder))
+    finally:
+        with open(os.path.join(folder, "records.txt"), "w", encoding="latin-1") as f:
+            f.write("\n".join(lines) + "\n")
+        qemu.kill()
+        qemu.wait()
+
+
+def fields(rest):
+    return dict(f.split("=", 1) for f in rest.split("\t") if "=" in f)
+
+
+def parse(lines):
+    """The driver's records: the guest's answers and each run with its window snapshots."""
+    guest = {"registry": {}, "hcd": [], "nodes": [], "runs": [], "cfgmgr": None,
+             "version": None, "exe": None}
+    run = None
+    snapshot = None
+    for line in lines:
+        kind, _, rest = line.partition("\t")
+        if snapshot is not None:
+            if line == "end":
+                run["snapshots"][stage] = wine.parse_snapshot("\n".join(snapshot))
+                snapshot = None
+            else:
+                snapshot.append(line)
+            continue
+        f = fields(rest)
+        if kind == "version":
+            guest["version"] = None if "failed" in f else {
+                "major": int(f["major"], 0), "minor": int(f["minor"], 0),
+                "build": int(f["build"], 0), "platform": int(f["platform"], 0),
+                "csd": wine.unescape(f["csd"])}
+        elif kind == "registry":
+            guest["registry"][f["member"]] = f
+        elif kind == "hcd":
+            guest["hcd"].append(f)
+        elif kind == "cfgmgr":
+            guest["cfgmgr"] = dict(guest["cfgmgr"] or {}, **(f or {"cut": "1"}))
+        elif kind == "node":
+            guest["nodes"].append(f)
+        elif kind == "exe":
+            guest["exe"] = f.get("path")
+        elif kind == "run":
+            run = {"show": f["show"], "snapshots": {}, "notes": [], "exit": None}
+            guest["runs"].append(run)
+        elif kind == "snapshot":
+            stage, snapshot = rest, []
+        elif kind == "note" and run is not None:
+            run["notes"].append(rest)
+        elif kind == "exit" and run is not None:
+            run["exit"] = int(f["code"], 0)
+    return guest
+
+
+def main_window(windows):
+    """The program's main window: the one holding the Details list."""
+    for w in windows:
+        if any(c.id == wine.IDC_DETAILS_LIST and c.parent == w.hwnd for c in w.controls):
+            return w
+    return None
+
+
+def shown(windows):
+    """How the main window first appeared: visible or not, its state, its size (compact: cut
+    off at the Details label, as the program shrinks it) and the focused control."""
+    main = main_window(windows)
+    if main is None:
+        return "no main window"
+    state = ("minimized" if main.style & WS_MINIMIZE else
+             "maximized" if main.style & WS_MAXIMIZE else "normal")
+    label = main.control(wine.IDC_DETAILS_LABEL)
+    size = "compact" if main.rect.bottom == label.rect.top else "%dx%d" % (main.rect.width,
+                                                                           main.rect.height)
+    focus = {wine.IDC_CLOSE: "close", wine.IDC_ABOUT: "about", wine.IDC_DETAILS: "details"}.get(
+        main.focused_id(), "none")
+    return "%s %s %s focus=%s" % ("visible" if main.visible else "hidden", state, size, focus)
+
+
+def report(run):
+    """The report lines read from a run's windows, in the simulator's format and escaping."""
+    verdict = run["snapshots"].get("verdict", [])
+    detailed = run["snapshots"].get("details") or verdict
+    main, full = main_window(verdict), main_window(detailed)
+    lines = []
+    if main is not None and full is not None:
+        lines.append("headline: " + main.control(wine.IDC_HEADLINE).raw_text)
+        lines.append("panel: " + main.control(wine.IDC_MORE_INFO).raw_text)
+        lines += ["detail: " + item for item in full.control(wine.IDC_DETAILS_LIST).raw_items]
+    lines.append("shown: " + shown(verdict))
+    lines.append("exit: %s" % run["exit"])
+    return lines
+
+
+def text(hexbytes):
+    """A property's bytes as the scenario's text: up to the terminator, code page 1252."""
+    return bytes.fromhex(hexbytes).split(b"\0")[0].decode("cp1252", "replace")
+
+
+def scenario(guest):
+    """The scenario of the machine the guest presented to the driver. Its user mode may not
+    touch the ports, so port access is denied; the PCI functions then do not matter."""
+    s = {"ports": "denied", "registry": {}}
+    if guest["version"] is not None:
+        s["version"] = dict(guest["version"])
+    for member, f in guest["registry"].items():
+        if f["status"] == "ok":
+            s["registry"][member] = {"bytes": f["bytes"]}
+        elif f["status"] == "novalue":
+            s["registry"][member] = None
+    s["hcd"] = [{"index": int(f["index"]),
+                 "driverKey": {"bytes": f["bytes"]} if f.get("request") == "1" else None}
+                for f in guest["hcd"] if f.get("open") == "1"]
+    cm = guest["cfgmgr"]
+    if cm is not None and (cm.get("loaded") == "1" or "missing" in cm):
+        s["cfgmgr"] = {}
+        if "missing" in cm:
+            s["cfgmgr"]["missing"] = [cm["missing"]]
+        elif int(cm.get("locate", "1"), 0) != CR_SUCCESS:
+            s["cfgmgr"]["root"] = False
+        nodes = {}
+        for f in guest["nodes"]:
+            node = {}
+            codes = [int(f[k], 0) for k in ("parentcr", "childcr", "siblingcr", "driver",
+                                             "hardwareid", "description")]
+            if all(code == CR_INVALID_DEVNODE for code in codes):
+                node["invalid"] = True
+            else:
+                if int(f["driver"], 0) == CR_SUCCESS:
+                    node["driver"] = text(f["driverbytes"])
+                if int(f["hardwareid"], 0) == CR_SUCCESS:
+                    ids = bytes.fromhex(f["hardwareidbytes"]).split(b"\0\0")[0].split(b"\0")
+                    node["hardwareId"] = [i.decode("cp1252", "replace") for i in ids]
+                if int(f["description"], 0) == CR_SUCCESS:
+                    node["description"] = text(f["descriptionbytes"])
+            nodes[f["handle"]] = node
+            parent = nodes.get(f["parent"])
+            if parent is None:
+                s["cfgmgr"]["tree"] = node
+            else:
+                parent.setdefault("children", []).append(node)
+    return s
+
+
+def simulate(sim, guest, folder):
+    """qorvalin-sim's report for the guest's scenario: the lines comparable with report(run),
+    and the verdict."""
+    state = {"sim": sim, "work": folder}
+    expected = wine.simulate(state, scenario(guest))
+    return (["headline: " + expected["headline"], "panel: " + expected["panel"]] +
+            ["detail: " + d for d in expected["detail"]]), expected["verdict"]
+
+
+def write_scenario(guest, path):
+    with open(path, "w") as f:
+        json.dump(scenario(guest), f, indent=2)
+        f.write("\n")
