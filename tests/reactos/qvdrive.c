@@ -168,6 +168,21 @@ static BOOL ReadHostLine(HANDLE port, const char *prefix, char *rest, int room, 
 
 /* ---- What the system answers ---- */
 
+/* ReactOS, which hands LB_GETTEXT's address to the list box's process unchanged. */
+static BOOL IsReactOS(void)
+{
+    char name[64] = "";
+    DWORD size = sizeof(name) - 1;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return FALSE;
+    if (RegQueryValueExA(key, "ProductName", NULL, NULL, (BYTE *)name, &size) != ERROR_SUCCESS)
+        name[0] = 0;
+    RegCloseKey(key);
+    return strncmp(name, "ReactOS", 7) == 0;
+}
+
 static void RecordRegistryValue(const char *member, const char *path, const char *name)
 {
     BYTE value[VALUE_SIZE];
@@ -800,6 +815,7 @@ int main(int argc, char **argv)
     if (count == 0)
         runs[count++] = &Shows[0];
 
+    WindumpItemsThroughOwnBuffer(IsReactOS());
     WindumpVersion(Out);
     fflush(Out);
     RecordRegistryValue("nt", "Software\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion");

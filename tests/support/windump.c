@@ -92,18 +92,57 @@ static void PrintWindowText(FILE *out, HWND window)
 {
     static WCHAR text[TEXT_ROOM];
     DWORD_PTR length = 0;
+    DWORD_PTR room = TEXT_ROOM;
     text[0] = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, TEXT_ROOM, (LPARAM)text, SMTO_ABORTIFHUNG,
+    /* A buffer no larger than the text needs: a system may copy the whole buffer onto the
+       receiving thread's stack, and ReactOS fails that copy for a large one. */
+    if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS,
+                            &room) && room < TEXT_ROOM)
+        room++;
+    else
+        room = TEXT_ROOM;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)text, SMTO_ABORTIFHUNG,
                              REPLY_TIMEOUT_MS, &length))
         length = 0;
-    if (length > TEXT_ROOM - 1)
-        length = TEXT_ROOM - 1;
+    if (length > room - 1)
+        length = room - 1;
     PrintEscapedWide(out, text, (int)length);
 }
 
 static void PrintRect(FILE *out, const char *name, RECT r)
 {
     fprintf(out, "\t%s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right, r.bottom);
+}
+
+static BOOL ItemsThroughOwnBuffer;
+
+void WindumpItemsThroughOwnBuffer(BOOL on)
+{
+    ItemsThroughOwnBuffer = on;
+}
+
+/* Item index of list into text through a buffer in the list box's process; its length, or -1. */
+static LONG_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, DWORD_PTR length)
+{
+    DWORD pid = 0;
+    HANDLE process;
+    void *buffer;
+    DWORD_PTR got = 0;
+    LONG_PTR result = -1;
+    SIZE_T size = (length + 1) * sizeof(WCHAR);
+    GetWindowThreadProcessId(list, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process)
+        return -1;
+    buffer = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
+    if (buffer && SendMessageTimeoutW(list, LB_GETTEXT, index, (LPARAM)buffer, SMTO_ABORTIFHUNG,
+                                      REPLY_TIMEOUT_MS, &got) &&
+        got <= length && ReadProcessMemory(process, buffer, text, size, NULL))
+        result = (LONG_PTR)got;
+    if (buffer)
+        VirtualFreeEx(process, buffer, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return result;
 }
 
 /* Wine answers LB_GETTEXT across processes in UTF-16 whatever the caller's character set. */
@@ -120,8 +159,10 @@ static void PrintListItems(FILE *out, HWND list)
                                  &length) || (LONG_PTR)length < 0 || length >= TEXT_ROOM)
             length = 0;
         text[0] = 0;
-        if (length > 0 && !SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)text, SMTO_ABORTIFHUNG,
-                                               REPLY_TIMEOUT_MS, &length))
+        if (length > 0 && ItemsThroughOwnBuffer)
+            length = (DWORD_PTR)ItemThroughOwnBuffer(list, i, text, length);
+        else if (length > 0 && !SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)text,
+                                                    SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &length))
             length = 0;
         if ((LONG_PTR)length < 0 || length >= TEXT_ROOM)
             length = 0;

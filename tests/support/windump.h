@@ -23,6 +23,11 @@ void WindumpEscaped(FILE *out, const char *bytes, int count);
 /* The version record that GetVersionExA gives this program. */
 void WindumpVersion(FILE *out);
 
+/* Whether list items are fetched through a buffer in the list box's own process: for systems
+ * that hand LB_GETTEXT's address to another process unchanged (ReactOS), where the list box
+ * would write the text into its own memory at that address. Off by default. */
+void WindumpItemsThroughOwnBuffer(BOOL on);
+
 /* Every top-level window of the processes whose image is named exe (NULL: any) and whose id
  * is pid (0: any), with its controls and list items. */
 void WindumpWindows(FILE *out, const char *exe, DWORD pid);
