@@ -36,6 +36,7 @@
  *            (splash, escape, verdict, details, about, about-closed)
  *   pause    details                                on COM2 only: the host answers "go" once it
  *                                                   has its picture of the expanded window
+ * On COM2, the lines the host answers are repeated until it does.
  *   note     TEXT                                   what did not go as a user's action would
  *   exit     code=N | terminated
  *   qvdrive  done
@@ -50,6 +51,7 @@
 /* Software emulation makes everything slow: the waits are generous, but every one ends. */
 #define POLL_MS 200
 #define HOST_ANSWER_MS 60000
+#define ASK_TRIES 20
 #define SPLASH_MS 30000
 #define CONTINUE_MS 10000
 #define VERDICT_MS 60000
@@ -162,6 +164,21 @@ static BOOL ReadHostLine(HANDLE port, const char *prefix, char *rest, int room, 
             lstrcpynA(rest, line + strlen(prefix), room);
             return TRUE;
         }
+    }
+    return FALSE;
+}
+
+/* Writes request and reads the rest of the host's answer, the line that starts with prefix.
+   The request is repeated until the answer comes: on ReactOS a byte from the host can stay
+   unnoticed in the port until the port is written to again. */
+static BOOL AskHost(const char *request, const char *prefix, char *rest, int room)
+{
+    int i;
+    for (i = 0; i < ASK_TRIES; i++) {
+        fputs(request, Out);
+        End();
+        if (ReadHostLine(Port, prefix, rest, room, HOST_ANSWER_MS / ASK_TRIES))
+            return TRUE;
     }
     return FALSE;
 }
@@ -666,9 +683,7 @@ static void LookAround(Program *program)
     /* The host takes its picture of the expanded window before anything covers it. */
     if (Port != INVALID_HANDLE_VALUE) {
         char go[8];
-        fputs("pause\tdetails", Out);
-        End();
-        if (!ReadHostLine(Port, "go", go, sizeof(go), HOST_ANSWER_MS))
+        if (!AskHost("pause\tdetails", "go", go, sizeof(go)))
             Note("the host did not answer the pause within %d s", HOST_ANSWER_MS / 1000);
     }
     Click(program, program->main, IDC_ABOUT, "about");
@@ -806,11 +821,12 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    fputs("qvdrive\thello", Out);
-    End();
-    if (!listGiven && Port != INVALID_HANDLE_VALUE &&
-        !ReadHostLine(Port, "runs\t", list, sizeof(list), HOST_ANSWER_MS))
+    if (listGiven || Port == INVALID_HANDLE_VALUE) {
+        fputs("qvdrive\thello", Out);
+        End();
+    } else if (!AskHost("qvdrive\thello", "runs\t", list, sizeof(list))) {
         Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
+    }
     count = ParseRuns(list, runs);
     if (count == 0)
         runs[count++] = &Shows[0];

@@ -78,6 +78,10 @@ def screenshot(folder, png):
     subprocess.run(["convert", ppm, png], check=True)
 
 
+def answer(port, line):
+    port.sendall((line + "\r\n").encode())
+
+
 def boot(livecd, release, board, runs, folder, seconds=600, png=None):
     """One boot: returns the driver's record lines (as text, still escaped) and the seconds
     from QEMU's start to the desktop's first word from the driver and to its last."""
@@ -109,12 +113,14 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
                 line = raw.rstrip(b"\r").decode("latin-1")
                 lines.append(line)
                 if line == "qvdrive\thello":
-                    timings["hello"] = time.time() - started
-                    port.sendall(("runs\t%s\r\n" % ",".join(runs)).encode())
+                    timings.setdefault("hello", time.time() - started)
+                    answer(port, "runs\t%s" % ",".join(runs))
                 elif line.startswith("pause\t"):
-                    if png is not None and line == "pause\tdetails":
+                    # The driver repeats a request until it hears the answer.
+                    if png is not None and line == "pause\tdetails" and "shot" not in timings:
                         screenshot(folder, png)
-                    port.sendall(b"go\r\n")
+                        timings["shot"] = time.time() - started
+                    answer(port, "go")
                 elif line == "qvdrive\tdone":
                     timings["done"] = time.time() - started
                     return lines, timings

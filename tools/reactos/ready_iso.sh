@@ -25,10 +25,9 @@ rm -rf "$dir"
 mkdir -p "$dir"
 
 # The live CD's own names, whatever their case.
-hive=$(xorriso -indev "$livecd" -find / -iname software -exec lsdl -- 2>/dev/null |
-       awk '{print $NF}' | tr -d "'" | grep -i 'system32/config/software$' | head -n 1)
-unattend=$(xorriso -indev "$livecd" -find / -iname unattend.inf -exec lsdl -- 2>/dev/null |
-           awk '{print $NF}' | tr -d "'" | grep -i '^/reactos/unattend.inf$' | head -n 1)
+xorriso -indev "$livecd" -find / -type f 2>/dev/null | tr -d "'" >"$dir/files"
+hive=$(grep -i '^/reactos/system32/config/software$' "$dir/files" | head -n 1)
+unattend=$(grep -i '^/reactos/unattend.inf$' "$dir/files" | head -n 1)
 if [ -z "$hive" ] || [ -z "$unattend" ]; then
     echo "ready_iso.sh: $livecd is not a ReactOS live CD (no SOFTWARE hive or unattend.inf)" >&2
     exit 1
