@@ -1,9 +1,13 @@
 """Drives the real x86_64 Qorvalin.exe under Wine on a virtual X display, like a user."""
 
+import contextlib
+import fcntl
+import hashlib
 import importlib.util
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -197,6 +201,8 @@ def start_xvfb():
 
 
 def server(state, option, timeout=60):
+    if option == "-k":
+        stop_reader(state, "wineserver -k")
     return subprocess.run([state["wineserver"], option], env=wine_environment(state),
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, timeout=timeout).returncode
@@ -284,6 +290,228 @@ def session_stop():
 
 
 # ---------------------------------------------------------------------------------------------
+# The window reader: one "winspy --serve" for the session, which every test process asks
+#
+# A new Wine process for each look at the windows costs tens of milliseconds to a second here
+# and seconds in the emulated test guest, and the tests look many times a second. The reader
+# stays, in a session of its own so that it outlives the test process that happened to start
+# it, and is reached through two named pipes in the work folder. It is started on the first
+# request after none runs, so a "wineserver -k" that ends it costs the next request a start,
+# never a wait. reader.json names it; a lock keeps the requests of two processes apart.
+
+READER_END = b"end\r\n"
+# While an answer is awaited, how often the harness looks whether the reader still lives: a
+# Wine service that inherited its output would keep the end of that output from showing.
+READER_LOOK = 0.25
+
+
+class ReaderEnded(Exception):
+    """The reader went away before it answered."""
+
+
+# The readers this process started, by process id, so that their ends are reaped here.
+_readers = {}
+
+
+def reader_command(state):
+    return wine_command(state) + [state["winspy"], "--serve"]
+
+
+def reader_key(state):
+    """A reader answers as one started per look only when it was started with the same command
+    and environment; one started with others is replaced."""
+    made = json.dumps([reader_command(state), sorted(wine_environment(state).items())])
+    return hashlib.sha256(made.encode("ascii")).hexdigest()
+
+
+def process_start(pid):
+    """When the process began, in clock ticks since boot, or None once it has ended: with the
+    id it names one process, even after the id is reused."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rpartition(")")[2].split()
+    except OSError:
+        return None
+    return None if fields[0] in ("Z", "X") else fields[19]
+
+
+def reader_alive(record):
+    return record["start"] is not None and process_start(record["pid"]) == record["start"]
+
+
+def reader_log(state, text):
+    with open(log_path(state, "window-reader.log"), "a") as log:
+        log.write("%s %s\n" % (time.strftime("%H:%M:%S"), text))
+
+
+@contextlib.contextmanager
+def reader_lock(folder):
+    fd = os.open(os.path.join(folder, "lock"), os.O_RDWR | os.O_CREAT, 0o644)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        yield
+    finally:
+        os.close(fd)
+
+
+def load_reader(folder):
+    try:
+        with open(os.path.join(folder, "reader.json")) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None
+
+
+def remove_quietly(path):
+    try:
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+def forget_reader(state, folder, record, why):
+    """Ends the reader on record if it still runs, saying why in the log, and removes what it
+    was reached through."""
+    pid = record["pid"]
+    if reader_alive(record):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        reader_log(state, "stopped pid %d: %s" % (pid, why))
+    child = _readers.pop(pid, None)
+    if child is not None:
+        child.wait()
+    else:
+        deadline = time.time() + 10
+        while reader_alive(record) and time.time() < deadline:
+            time.sleep(0.05)
+    for path in (record["in"], record["out"], os.path.join(folder, "busy"),
+                 os.path.join(folder, "reader.json")):
+        remove_quietly(path)
+
+
+def start_reader(state, folder, why):
+    for name in os.listdir(folder):
+        if name.endswith((".in", ".out")):
+            remove_quietly(os.path.join(folder, name))
+    base = os.path.join(folder, "%d-%d" % (os.getpid(), time.monotonic_ns()))
+    record = {"in": base + ".in", "out": base + ".out", "key": reader_key(state)}
+    os.mkfifo(record["in"], 0o600)
+    os.mkfifo(record["out"], 0o600)
+    # Both opened for reading and writing, so that neither open waits for a partner, and so
+    # that the reader never meets the end of its input as the test processes come and go.
+    ends = [os.open(record["in"], os.O_RDWR), os.open(record["out"], os.O_RDWR)]
+    try:
+        with open(log_path(state, "wine-stderr.log"), "ab") as errors:
+            child = subprocess.Popen(reader_command(state), env=wine_environment(state),
+                                     stdin=ends[0], stdout=ends[1], stderr=errors,
+                                     start_new_session=True)
+    finally:
+        for fd in ends:
+            os.close(fd)
+    _readers[child.pid] = child
+    record.update({"pid": child.pid, "start": process_start(child.pid)})
+    with open(os.path.join(folder, "reader.json.new"), "w") as f:
+        json.dump(record, f)
+    os.replace(os.path.join(folder, "reader.json.new"), os.path.join(folder, "reader.json"))
+    reader_log(state, "started pid %d: %s" % (child.pid, why))
+    return record
+
+
+def exchange(state, folder, record, request, timeout):
+    """Sends the request and reads its answer up to the "end" line."""
+    busy = os.path.join(folder, "busy")
+    # Left behind only by a process that ended half-way, whose answer may still come.
+    with open(busy, "w"):
+        pass
+    try:
+        source = os.open(record["out"], os.O_RDONLY | os.O_NONBLOCK)
+    except FileNotFoundError:
+        raise ReaderEnded("its output is gone")
+    try:
+        try:
+            sink = os.open(record["in"], os.O_WRONLY | os.O_NONBLOCK)
+        except OSError as e:
+            raise ReaderEnded("its input has no reader: %s" % e)
+        try:
+            os.write(sink, request.encode("latin-1") + b"\n")
+        except OSError as e:
+            raise ReaderEnded("its input takes nothing: %s" % e)
+        finally:
+            os.close(sink)
+        answer = bytearray()
+        deadline = time.monotonic() + timeout
+        while not (answer == READER_END or answer.endswith(b"\n" + READER_END)):
+            left = deadline - time.monotonic()
+            if left <= 0:
+                why = "no answer to %r within %d s" % (request, timeout)
+                forget_reader(state, folder, record, why)
+                raise Failure("the window reader (pid %d) gave %s; it was stopped, and the next "
+                              "look at the windows starts another" % (record["pid"], why))
+            if select.select([source], [], [], min(left, READER_LOOK))[0]:
+                chunk = os.read(source, 1 << 16)
+                if not chunk:
+                    raise ReaderEnded("its output ended")
+                answer += chunk
+            elif not reader_alive(record):
+                raise ReaderEnded("it ended")
+    finally:
+        os.close(source)
+    os.remove(busy)
+    text = bytes(answer[:-len(READER_END)]).decode("latin-1")
+    if text.startswith("error\t"):
+        raise Failure("the window reader refused %r: %s" % (request, text.strip()))
+    return text
+
+
+def ask_reader(state, request, timeout=30, fresh=False):
+    """The reader's answer to the request: exactly what "winspy" with the same request on its
+    command line prints. fresh: from a reader started for this request, as Wine fixes the
+    version record that a process reads when the process starts."""
+    folder = os.path.join(state["work"], "reader")
+    os.makedirs(folder, exist_ok=True)
+    with reader_lock(folder):
+        record = load_reader(folder)
+        if record is None:
+            why = "none was running"
+        elif not reader_alive(record):
+            why = "pid %d had ended" % record["pid"]
+        elif os.path.exists(os.path.join(folder, "busy")):
+            why = "pid %d was left with a request unanswered" % record["pid"]
+        elif record["key"] != reader_key(state):
+            why = "the command or environment of Wine changed"
+        elif fresh:
+            why = "a version record is asked for, and Wine fixes it as a process starts"
+        else:
+            why = None
+        if why is not None and record is not None:
+            forget_reader(state, folder, record, why)
+            record = None
+        for attempt in (1, 2):
+            if record is None:
+                record = start_reader(state, folder, why)
+            try:
+                return exchange(state, folder, record, request, timeout)
+            except ReaderEnded as e:
+                why = "pid %d ended before it answered %r: %s" % (record["pid"], request, e)
+                forget_reader(state, folder, record, why)
+                record = None
+        raise Failure("the window reader ended twice before it answered %r; Wine's messages are "
+                      "in %s" % (request, log_path(state, "wine-stderr.log")))
+
+
+def stop_reader(state, why):
+    folder = os.path.join(state["work"], "reader")
+    if not os.path.isdir(folder):
+        return
+    with reader_lock(folder):
+        record = load_reader(folder)
+        if record is not None:
+            forget_reader(state, folder, record, why)
+
+
+# ---------------------------------------------------------------------------------------------
 # Registry: the Windows version that Wine reports
 
 
@@ -344,7 +572,7 @@ def reset_versions(state):
 
 def version_record(state):
     """The version record that GetVersionExA gives a program in the current mode."""
-    out = run_wine(state, [state["winspy"], "--version"])
+    out = ask_reader(state, "version", timeout=60, fresh=True)
     fields = dict(f.split("=", 1) for f in out.rstrip("\r\n").split("\t")[1:])
     if "failed" in fields:
         return None
@@ -592,7 +820,7 @@ class Run:
 
     def snapshot(self):
         """Every top-level window of the program (its IME helper left out)."""
-        out = run_wine(self.state, [self.state["winspy"], EXE_NAME], timeout=30)
+        out = ask_reader(self.state, "windows " + EXE_NAME, timeout=30)
         self.last_snapshot = out
         return [w for w in parse_snapshot(out) if w.cls != "IME"]
 
