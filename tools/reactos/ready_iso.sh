@@ -45,8 +45,10 @@ commit
 EOF
 sed -i 's/^\(UnattendSetupEnabled *= *\)no/\1yes/' "$dir/unattend.inf"
 
-# The boot record and the El Torito entry are replayed as they were.
+# The boot record and the El Torito entry are replayed as they were, and the names kept as
+# the loader reads them: lower case, long, no version number or forced dot.
 xorriso -indev "$livecd" -outdev "$dir/livecd.tmp" -boot_image any replay \
+    -compliance omit_version:no_force_dots:lowercase:full_ascii:deep_paths:long_paths:long_names \
     -map "$dir/software" "$hive" -map "$dir/unattend.inf" "$unattend" \
     -map "$driver" /extras/qvdrive.exe -commit >"$dir/xorriso.log" 2>&1 || {
     echo "ready_iso.sh: repacking $livecd failed (log in $dir/xorriso.log)" >&2
