@@ -256,8 +256,10 @@ def scenario(guest):
                 if int(f["driver"], 0) == CR_SUCCESS:
                     node["driver"] = text(f["driverbytes"])
                 if int(f["hardwareid"], 0) == CR_SUCCESS:
-                    ids = bytes.fromhex(f["hardwareidbytes"]).split(b"\0\0")[0].split(b"\0")
-                    node["hardwareId"] = [i.decode("cp1252", "replace") for i in ids]
+                    # A list of texts, each ended by a NUL, the list by another (which
+                    # ReactOS leaves out).
+                    ids = bytes.fromhex(f["hardwareidbytes"]).split(b"\0\0")[0].rstrip(b"\0")
+                    node["hardwareId"] = [i.decode("cp1252", "replace") for i in ids.split(b"\0")]
                 if int(f["description"], 0) == CR_SUCCESS:
                     node["description"] = text(f["descriptionbytes"])
             nodes[f["handle"]] = node
