@@ -7,7 +7,6 @@ last, and are skipped without either."""
 import os
 import subprocess
 import sys
-import tempfile
 
 import guest
 import wine

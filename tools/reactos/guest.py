@@ -4,10 +4,8 @@ driver recorded into the simulator's report lines and into a scenario of the gue
 
 import json
 import os
-import shutil
 import socket
 import subprocess
-import tempfile
 import time
 
 import wine
@@ -33,9 +31,9 @@ WS_MINIMIZE = 0x20000000
 def qemu_command(livecd, release, board, folder):
     # Software emulation unless the host really has hardware virtualisation.
     with open("/proc/cpuinfo") as f:
-        hardware = " vmx " in f.read().replace("\n", " ") or False
-    accel = ["-accel", "kvm", "-cpu", "host"] if hardware and os.access("/dev/kvm", os.W_OK) \
-        else ["-accel", "tcg", "-cpu", "max"]
+        words = f.read().split()
+    hardware = ("vmx" in words or "svm" in words) and os.access("/dev/kvm", os.W_OK)
+    accel = ["-accel", "kvm", "-cpu", "host"] if hardware else ["-accel", "tcg", "-cpu", "max"]
     return (["qemu-system-i386", "-M", "pc"] + accel + ["-m", "1024", "-vga", "std",
             "-display", "none", "-no-reboot", "-nic", "none",
             "-drive", "file=%s,media=cdrom,if=ide,index=2,readonly=on" % livecd,
