@@ -453,7 +453,7 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
               std::vector<SimNode> *nodes)
 {
     if (!NeedObject(reader, value, where, "a device node") ||
-        !OnlyKeys(reader, value, where, {"invalid", "driver", "hardwareId", "description", "children"}))
+        !OnlyKeys(reader, value, where, {"driver", "hardwareId", "description", "children", "invalid"}))
         return false;
     // Children are appended behind this node while it is read, so it is kept by index.
     int index = (int)nodes->size();
