@@ -185,19 +185,33 @@ static BOOL AskHost(const char *request, const char *prefix, char *rest, int roo
 
 /* ---- What the system answers ---- */
 
+#define NT_KEY "Software\\Microsoft\\Windows NT\\CurrentVersion"
+#define WIN9X_KEY "Software\\Microsoft\\Windows\\CurrentVersion"
+
+/* A value under HKEY_LOCAL_MACHINE, read with the access the program asks for (a key it may
+   not query is a key it cannot read); *opened tells whether the key opened. */
+static LONG ReadValue(const char *path, const char *name, BYTE *value, DWORD *size, DWORD *type,
+                      BOOL *opened)
+{
+    HKEY key;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    *opened = status == ERROR_SUCCESS;
+    if (!*opened)
+        return status;
+    status = RegQueryValueExA(key, name, NULL, type, value, size);
+    RegCloseKey(key);
+    return status;
+}
+
 /* ReactOS, which hands LB_GETTEXT's address to the list box's process unchanged. */
 static BOOL IsReactOS(void)
 {
     char name[64] = "";
     DWORD size = sizeof(name) - 1;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return FALSE;
-    if (RegQueryValueExA(key, "ProductName", NULL, NULL, (BYTE *)name, &size) != ERROR_SUCCESS)
-        name[0] = 0;
-    RegCloseKey(key);
-    return strncmp(name, "ReactOS", 7) == 0;
+    DWORD type = 0;
+    BOOL opened;
+    return ReadValue(NT_KEY, "ProductName", (BYTE *)name, &size, &type, &opened) ==
+               ERROR_SUCCESS && strncmp(name, "ReactOS", 7) == 0;
 }
 
 static void RecordRegistryValue(const char *member, const char *path, const char *name)
@@ -205,20 +219,11 @@ static void RecordRegistryValue(const char *member, const char *path, const char
     BYTE value[VALUE_SIZE];
     DWORD size = sizeof(value);
     DWORD type = 0;
-    HKEY key;
-    LONG status;
+    BOOL opened;
+    LONG status = ReadValue(path, name, value, &size, &type, &opened);
     fprintf(Out, "registry\tmember=%s", member);
-    /* The access the program asks for: a key it may not query is a key it cannot read. */
-    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
     if (status != ERROR_SUCCESS) {
-        fprintf(Out, "\tstatus=nokey\terror=%ld", status);
-        End();
-        return;
-    }
-    status = RegQueryValueExA(key, name, NULL, &type, value, &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) {
-        fprintf(Out, "\tstatus=novalue\terror=%ld", status);
+        fprintf(Out, "\tstatus=%s\terror=%ld", opened ? "novalue" : "nokey", status);
     } else {
         fputs("\tstatus=ok\tbytes=", Out);
         Hex(value, size < sizeof(value) ? size : sizeof(value));
@@ -834,8 +839,8 @@ int main(int argc, char **argv)
     WindumpItemsThroughOwnBuffer(IsReactOS());
     WindumpVersion(Out);
     fflush(Out);
-    RecordRegistryValue("nt", "Software\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion");
-    RecordRegistryValue("9x", "Software\\Microsoft\\Windows\\CurrentVersion", "VersionNumber");
+    RecordRegistryValue("nt", NT_KEY, "CurrentVersion");
+    RecordRegistryValue("9x", WIN9X_KEY, "VersionNumber");
     RecordHostControllers();
     RecordDeviceTree();
 
