@@ -20,7 +20,7 @@
  * Records, one a line, fields separated by TABs, lines ending in CR LF; texts escaped as the
  * window lines escape them, byte strings as lower-case hex, handles as C's %#lx (0 for none),
  * CONFIGRET codes and Windows error codes in decimal:
- *   qvdrive  hello                                  (then the host answers: runs SHOW,...)
+ *   qvdrive  hello                                  (then the host answers: runs SHOW,... LENGTH)
  *   version  ...                                    windump.h's version line
  *   registry member=nt|9x status=ok bytes=HEX type=N | status=nokey|novalue error=N
  *   hcd      index=N open=0 error=E | index=N open=1 request=0|1 error=E returned=N bytes=HEX
@@ -794,6 +794,17 @@ static int ParseRuns(char *list, const struct Show **runs)
     return count;
 }
 
+/* The host's list ends with its own length, as bytes from the host can go missing on the way:
+   true, and the length cut off, when it came whole. */
+static BOOL WholeList(char *list)
+{
+    char *tab = strrchr(list, '\t');
+    if (!tab || strspn(tab + 1, "0123456789") != strlen(tab + 1) || tab[1] == 0)
+        return FALSE;
+    *tab = 0;
+    return strlen(list) == (size_t)atoi(tab + 1);
+}
+
 int main(int argc, char **argv)
 {
     const char *outPath = NULL;
@@ -829,8 +840,17 @@ int main(int argc, char **argv)
     if (listGiven || Port == INVALID_HANDLE_VALUE) {
         fputs("qvdrive\thello", Out);
         End();
-    } else if (!AskHost("qvdrive\thello", "runs\t", list, sizeof(list))) {
-        Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
+    } else {
+        for (i = 0; i < ASK_TRIES; i++) {
+            if (!AskHost("qvdrive\thello", "runs\t", list, sizeof(list))) {
+                Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
+                list[0] = 0;
+                break;
+            }
+            if (WholeList(list))
+                break;
+            Note("the runs came with bytes missing");
+        }
     }
     count = ParseRuns(list, runs);
     if (count == 0)

@@ -112,7 +112,9 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
                 lines.append(line)
                 if line == "qvdrive\thello":
                     timings.setdefault("hello", time.time() - started)
-                    answer(port, "runs\t%s" % ",".join(runs))
+                    # With its length: bytes to the guest can go missing.
+                    listed = ",".join(runs)
+                    answer(port, "runs\t%s\t%d" % (listed, len(listed)))
                 elif line.startswith("pause\t"):
                     # The driver repeats a request until it hears the answer.
                     if png is not None and line == "pause\tdetails" and "shot" not in timings:
