@@ -28,6 +28,10 @@ WS_MAXIMIZE = 0x01000000
 WS_MINIMIZE = 0x20000000
 
 
+class NoDesktop(wine.Failure):
+    """The guest never reached the desktop's driver (ReactOS's start-up can stall at times)."""
+
+
 def qemu_command(livecd, release, board, folder):
     # Software emulation unless the host really has hardware virtualisation.
     with open("/proc/cpuinfo") as f:
@@ -124,8 +128,9 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
                 elif line == "qvdrive\tdone":
                     timings["done"] = time.time() - started
                     return lines, timings
-        raise wine.Failure("the guest did not finish within %d s (%d lines from the driver; "
-                           "logs in %s)" % (seconds, len(lines), folder))
+        failure = NoDesktop if "hello" not in timings else wine.Failure
+        raise failure("the guest did not finish within %d s (%d lines from the driver; "
+                      "logs in %s)" % (seconds, len(lines), folder))
     finally:
         with open(os.path.join(folder, "records.txt"), "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
