@@ -16,6 +16,7 @@ from wine import IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON,
 SERVICE = "hcdtest"
 SERVICE_KEY = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services" + "\\" + SERVICE
 PARAMETERS_KEY = SERVICE_KEY + r"\Parameters"
+HCD_COUNT = 10  # the driver's devices: HCD0 to HCD9
 DRIVER_PATH = r"C:\windows\system32\drivers" + "\\" + SERVICE + ".sys"
 
 # What GetVersionExA reports under each of Wine's Version settings, and the 9x registry text
@@ -123,14 +124,13 @@ def preorder_drivers(node):
 
 
 def driver_reply_value(key):
-    """A .reg value for one HCDn: REG_SZ for a name, REG_BINARY for raw bytes, REG_DWORD for
-    a refusal."""
+    """The value of one HCDn: a text for a name, raw bytes as they are, a DWORD for a
+    refusal."""
     if key is None:
-        return "dword:00000000"
+        return 0
     if isinstance(key, dict):
-        raw = bytes.fromhex(key["bytes"])
-        return "hex:" + ",".join("%02x" % b for b in raw)
-    return wine.reg_string(key)
+        return bytes.fromhex(key["bytes"])
+    return key
 
 
 def configure_driver(run, hcds):
@@ -145,14 +145,10 @@ def configure_driver(run, hcds):
                               "binPath=", DRIVER_PATH], check_status=False)
         check(wine.query_value(state, SERVICE_KEY, "ImagePath") is not None,
               "sc create made the driver's service")
-    lines = ["Windows Registry Editor Version 5.00", "",
-             "[-%s]" % PARAMETERS_KEY, "", "[%s]" % PARAMETERS_KEY]
-    lines += ['"HCD%d"=%s' % (h["index"], driver_reply_value(h["driverKey"])) for h in hcds]
-    reg = os.path.join(run.folder, "hcdtest.reg")
-    # A file in UTF-16 keeps every letter of the names.
-    with open(reg, "w", encoding="utf-16", newline="\r\n") as f:
-        f.write("\n".join(lines) + "\n")
-    wine.run_wine(state, ["reg", "import", reg])
+    replies = {"HCD%d" % h["index"]: driver_reply_value(h["driverKey"]) for h in hcds}
+    # Every value the driver reads or writes, so that nothing of an earlier start remains.
+    for name in ["HCD%d" % i for i in range(HCD_COUNT)] + ["Opens", "Requests"]:
+        wine.write_value(state, PARAMETERS_KEY, name, replies.get(name))
     started = wine.run_wine(state, ["sc", "start", SERVICE], check_status=False)
     # The service manager may still be settling the start when the first query comes.
     for _ in range(10):
@@ -169,16 +165,12 @@ def stop_driver(run):
     wine.run_wine(run.state, ["sc", "stop", SERVICE], check_status=False)
 
 
-
 def driver_counts(run):
     """(opens, requests) as the driver wrote them into its Parameters key."""
-    values = {}
-    for line in wine.run_wine(run.state, ["reg", "query", PARAMETERS_KEY]).splitlines():
-        parts = line.split()
-        if len(parts) == 3 and parts[1] == "REG_DWORD":
-            values[parts[0]] = int(parts[2], 0)
-    check("Opens" in values and "Requests" in values,
-          "the driver wrote its counts: %r" % values)
+    values = {name: wine.query_value(run.state, PARAMETERS_KEY, name)
+              for name in ("Opens", "Requests")}
+    check(None not in values.values(), "the driver wrote its counts: %r" % values)
+    values = {name: int(value, 0) for name, value in values.items()}
     return values["Opens"], values["Requests"]
 
 

@@ -40,6 +40,8 @@ globals().update(read_controls())
 NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
 WIN9X_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion"
 WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
+X11_KEY = WINE_KEY + r"\X11 Driver"
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 
 # Registry values that a test may set; None deletes the value, DEFAULT restores what the fresh
 # prefix held.
@@ -218,13 +220,32 @@ def start_server(state):
 
 
 def query_value(state, key, name):
-    """The text of a registry value, or None when it is absent."""
-    out = run_wine(state, ["reg", "query", key, "/v", name], check_status=False)
-    for line in out.splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
-            return parts[2] if len(parts) == 3 else ""
-    return None
+    """The text of a registry value as "reg query" prints it, or None when it is absent."""
+    fields = dict(f.split("=", 1) for f in
+                  ask_reader(state, "get\t%s\t%s" % (key, name)).split()[1:])
+    if "absent" in fields:
+        return None
+    kind, data = int(fields["type"]), bytes.fromhex(fields["data"])
+    if kind in (REG_SZ, REG_EXPAND_SZ):
+        return data.decode("utf-16-le").split("\0")[0]
+    if kind == REG_DWORD:
+        return "0x%x" % int.from_bytes(data, "little")
+    return data.hex().upper()
+
+
+def write_value(state, key, name, value):
+    """Stores the value as set_versions describes its values (None deletes it)."""
+    if value is None:
+        request = "delete\t%s\t%s" % (key, name)
+    elif isinstance(value, bytes):
+        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_BINARY, value.hex())
+    elif isinstance(value, int):
+        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_DWORD,
+                                              value.to_bytes(4, "little").hex())
+    else:
+        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_SZ,
+                                              (value + "\0").encode("utf-16-le").hex())
+    ask_reader(state, request)
 
 
 def session_start():
@@ -257,8 +278,7 @@ def session_start():
     start_server(state)
     # With no window manager, Wine draws the title bars and moves the windows itself, as
     # Windows does; windows it considered managed would lack their title bar.
-    run_wine(state, ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
-                     "/f"])
+    write_value(state, X11_KEY, "Managed", "N")
     state["nt_current_version"] = query_value(state, NT_KEY, "CurrentVersion")
     state["win9x_version_number"] = query_value(state, WIN9X_KEY, "VersionNumber")
     with open(paths["state"], "w") as f:
@@ -515,19 +535,6 @@ def stop_reader(state, why):
 # Registry: the Windows version that Wine reports
 
 
-def reg_string(text):
-    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
-
-
-def reg_data(value):
-    """A value in the .reg notation: str as text, bytes as raw binary, int as a DWORD."""
-    if isinstance(value, bytes):
-        return "hex:" + ",".join("%02x" % b for b in value)
-    if isinstance(value, int):
-        return "dword:%08x" % value
-    return reg_string(value)
-
-
 def raw_bytes(value):
     """The bytes a registry read hands a program for a value set with reg_data."""
     if isinstance(value, bytes):
@@ -550,20 +557,9 @@ def set_versions(state, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
     """Sets HKCU\\Software\\Wine Version (None: absent, so Wine derives the version from the
     registry), the NT "CurrentVersion" and the 9x "VersionNumber" values (None: deleted)."""
     nt_current, win9x_number = registry_values(state, nt_current, win9x_number)
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for key, name, value in ((WINE_KEY, "Version", version),
-                             (NT_KEY, "CurrentVersion", nt_current),
-                             (WIN9X_KEY, "VersionNumber", win9x_number)):
-        lines += ["[%s]" % key, '"%s"=%s' % (name, "-" if value is None else reg_data(value)),
-                  ""]
-    handle, path = tempfile.mkstemp(suffix=".reg", dir=state["work"])
-    # Version 5 files are UTF-16, so any text reaches the registry as it is.
-    with os.fdopen(handle, "w", encoding="utf-16", newline="\r\n") as f:
-        f.write("\n".join(lines))
-    try:
-        run_wine(state, ["reg", "import", path])
-    finally:
-        os.remove(path)
+    write_value(state, WINE_KEY, "Version", version)
+    write_value(state, NT_KEY, "CurrentVersion", nt_current)
+    write_value(state, WIN9X_KEY, "VersionNumber", win9x_number)
 
 
 def reset_versions(state):

@@ -1,6 +1,7 @@
 /* winspy: a test-only helper that prints what another process's windows show, one line each. */
 #include "windump.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 /*
@@ -13,16 +14,22 @@
  * With --serve it stays and answers requests from standard input, one a line, until its end:
  *   windows [EXE-NAME]   the lines "winspy [EXE-NAME]" prints
  *   version              the line "winspy --version" prints
- * each answer followed by the line "end" and flushed. A request it does not know is answered
+ *   get KEY NAME         "value\ttype=T\tdata=HEX": the value's type and bytes, as a program
+ *                        reading it with the wide functions gets them; or "value\tabsent=1"
+ *   set KEY NAME T HEX   stores those bytes as a value of type T (the key made if need be)
+ *   delete KEY NAME      removes the value if it is there
+ * (fields separated by TABs, KEY beginning HKEY_LOCAL_MACHINE\ or HKEY_CURRENT_USER\), the
+ * last two answered "done"; each answer followed by the line "end" and flushed. A request it does not know is answered
  * with "error\treason=...\trequest=..." before the "end". The tests look at the windows many
  * times a second, and each new Wine process would cost tens of milliseconds on a PC and
- * seconds in the emulated test guest. Wine fixes a process's version record when the process
+ * seconds in the emulated test guest, and so would a "reg" command for every change of the
+ * version values. Wine fixes a process's version record when the process
  * starts, so "version" tells what was reported then: ask a reader started after the last
  * change of the Windows version.
  */
 
-/* Far longer than any program name the tests ask for. */
-#define REQUEST_ROOM 1024
+/* Room for a value of 64 KiB in hex, far more than any the tests store. */
+#define REQUEST_ROOM (1 << 18)
 
 static void AnswerError(const char *reason, const char *request)
 {
@@ -31,9 +38,115 @@ static void AnswerError(const char *reason, const char *request)
     putc('\n', stdout);
 }
 
+/* The registry key a path names, opened (made, for writing), or NULL. */
+static HKEY OpenPath(const char *path, BOOL writing)
+{
+    static const struct { const char *name; HKEY root; } roots[] = {
+        { "HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE },
+        { "HKEY_CURRENT_USER\\", HKEY_CURRENT_USER },
+    };
+    HKEY key = NULL;
+    size_t i;
+    for (i = 0; i < sizeof(roots) / sizeof(roots[0]); i++) {
+        size_t length = strlen(roots[i].name);
+        if (strncmp(path, roots[i].name, length) != 0)
+            continue;
+        if (writing ? RegCreateKeyExA(roots[i].root, path + length, 0, NULL, 0, KEY_ALL_ACCESS,
+                                      NULL, &key, NULL)
+                    : RegOpenKeyExA(roots[i].root, path + length, 0, KEY_QUERY_VALUE, &key))
+            key = NULL;
+        break;
+    }
+    return key;
+}
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+/* The registry requests; fields holds the request's TAB-separated fields, count of them. */
+static void AnswerRegistry(const char *request, char **fields, int count)
+{
+    static BYTE data[1 << 16];
+    WCHAR name[256];
+    HKEY key;
+    DWORD type, size = sizeof(data), i;
+    LONG status;
+    BOOL setting = strcmp(fields[0], "set") == 0;
+
+    if (count != (setting ? 5 : 3)) {
+        AnswerError("wrong number of fields", request);
+        return;
+    }
+    if (!MultiByteToWideChar(CP_ACP, 0, fields[2], -1, name, sizeof(name) / sizeof(name[0]))) {
+        AnswerError("value name too long", request);
+        return;
+    }
+    key = OpenPath(fields[1], strcmp(fields[0], "get") != 0);
+    if (key == NULL) {
+        if (strcmp(fields[0], "set") == 0)
+            AnswerError("key not made", request);
+        else
+            fputs(strcmp(fields[0], "get") == 0 ? "value\tabsent=1\n" : "done\n", stdout);
+        return;
+    }
+    if (strcmp(fields[0], "get") == 0) {
+        status = RegQueryValueExW(key, name, NULL, &type, data, &size);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            fputs("value\tabsent=1\n", stdout);
+        } else if (status != ERROR_SUCCESS) {
+            AnswerError("value not read", request);
+        } else {
+            fprintf(stdout, "value\ttype=%lu\tdata=", (unsigned long)type);
+            for (i = 0; i < size; i++)
+                fprintf(stdout, "%02x", data[i]);
+            putc('\n', stdout);
+        }
+    } else if (setting) {
+        const char *hex = fields[4];
+        size_t digits = strlen(hex);
+        char *end;
+        type = strtoul(fields[3], &end, 10);
+        if (*end || end == fields[3] || digits % 2 || digits / 2 > sizeof(data) ||
+            strspn(hex, "0123456789abcdef") != digits) {
+            AnswerError("not a type and pairs of lower-case hex digits", request);
+        } else {
+            for (size = 0; size < digits / 2; size++)
+                data[size] = (BYTE)(HexDigit(hex[2 * size]) << 4 | HexDigit(hex[2 * size + 1]));
+            if (RegSetValueExW(key, name, 0, type, data, size))
+                AnswerError("value not stored", request);
+            else
+                fputs("done\n", stdout);
+        }
+    } else {
+        status = RegDeleteValueW(key, name);
+        if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
+            fputs("done\n", stdout);
+        else
+            AnswerError("value not deleted", request);
+    }
+    RegCloseKey(key);
+}
+
 static void Answer(const char *request)
 {
-    if (strcmp(request, "version") == 0)
+    static char copy[REQUEST_ROOM];
+    char *fields[6];
+    int count = 0;
+
+    strcpy(copy, request);
+    fields[count++] = copy;
+    while (count < 6 && (fields[count] = strchr(fields[count - 1], '\t')) != NULL)
+        *fields[count++]++ = 0;
+    if (strcmp(fields[0], "get") == 0 || strcmp(fields[0], "set") == 0 ||
+        strcmp(fields[0], "delete") == 0)
+        AnswerRegistry(request, fields, count);
+    else if (strcmp(request, "version") == 0)
         WindumpVersion(stdout);
     else if (strcmp(request, "windows") == 0)
         WindumpWindows(stdout, NULL, 0);

@@ -105,8 +105,7 @@ def start_session(io):
              "prefix": PREFIX, "wineserver": WINESERVER, "wine64": WINE}
     state["xvfb_pid"], state["display"] = wine.start_xvfb()
     wine.start_server(state)
-    wine.run_wine(state, ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                          "/d", "N", "/f"])
+    wine.write_value(state, wine.X11_KEY, "Managed", "N")
     state["nt_current_version"] = wine.query_value(state, wine.NT_KEY, "CurrentVersion")
     state["win9x_version_number"] = wine.query_value(state, wine.WIN9X_KEY, "VersionNumber")
     return state
