@@ -323,6 +323,10 @@ READER_END = b"end\r\n"
 # While an answer is awaited, how often the harness looks whether the reader still lives: a
 # Wine service that inherited its output would keep the end of that output from showing.
 READER_LOOK = 0.25
+# The waits look at the windows this often (a look costs the reader a few milliseconds), and
+# take them as settled once they stayed the same this long.
+LOOK_INTERVAL = 0.05
+SETTLE_TIME = 0.2
 
 
 class ReaderEnded(Exception):
@@ -807,7 +811,7 @@ class Run:
         while self.snapshot():
             if time.time() > deadline:
                 raise Failure("windows of the program stay after it was stopped")
-            time.sleep(0.2)
+            time.sleep(LOOK_INTERVAL)
 
     def set_versions(self, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
         set_versions(self.state, version, nt_current, win9x_number)
@@ -834,25 +838,26 @@ class Run:
             if time.time() > deadline:
                 raise Failure("timed out after %d s waiting for %s; windows: %r"
                               % (timeout, what, windows))
-            time.sleep(0.2)
+            time.sleep(LOOK_INTERVAL)
 
     def wait_settled(self, predicate, what, program=None, timeout=30):
-        """Like wait_for, once two snapshots in a row agree: sizes, visibility and focus
-        arrive through the message loop, so a first match may be half-way."""
-        previous = [None]
+        """Like wait_for, once the windows have stayed the same for SETTLE_TIME: sizes,
+        visibility and focus arrive through the message loop, so a first match may be
+        half-way."""
+        since = [None, None]
 
         def stable(windows):
             found = predicate(windows)
             if not found:
-                previous[0] = None
+                since[:] = [None, None]
                 return None
             key = [(w.hwnd, repr(w.rect), w.visible, w.enabled, w.focus, w.active,
                     [(c.hwnd, c.enabled, c.visible, repr(c.rect), c.raw_text, c.raw_items)
                      for c in w.controls]) for w in windows]
-            if key == previous[0]:
-                return found
-            previous[0] = key
-            return None
+            if key != since[0]:
+                since[:] = [key, time.time()]
+                return None
+            return found if time.time() - since[1] >= SETTLE_TIME else None
 
         return self.wait_for(stable, what, program, timeout)
 
