@@ -2,8 +2,10 @@
 second drive, talks to the test driver qvdrive.exe over the guest's COM2, and turns what the
 driver recorded into the simulator's report lines and into a scenario of the guest's machine."""
 
+import hashlib
 import json
 import os
+import shlex
 import socket
 import subprocess
 import time
@@ -32,7 +34,9 @@ class NoDesktop(wine.Failure):
     """The guest never reached the desktop's driver (ReactOS's start-up can stall at times)."""
 
 
-def qemu_command(livecd, release, board, folder):
+def qemu_command(livecd, board, folder):
+    """The guest's QEMU, its second CD drive empty: the release CD goes in once the desktop is
+    up, so that the machine's state at that moment is the same for every release."""
     # Software emulation unless the host really has hardware virtualisation.
     with open("/proc/cpuinfo") as f:
         words = f.read().split()
@@ -41,12 +45,32 @@ def qemu_command(livecd, release, board, folder):
     return (["qemu-system-i386", "-M", "pc"] + accel + ["-m", "1024", "-vga", "std",
             "-display", "none", "-no-reboot", "-nic", "none",
             "-drive", "file=%s,media=cdrom,if=ide,index=2,readonly=on" % livecd,
-            "-drive", "file=%s,media=cdrom,if=ide,index=3,readonly=on" % release,
+            "-drive", "media=cdrom,if=ide,index=3",
             "-boot", "d",
             "-serial", "file:%s" % os.path.join(folder, "com1.log"),
             "-serial", "unix:%s,server=on,wait=off" % os.path.join(folder, "com2.sock"),
             "-monitor", "unix:%s,server=on,wait=off" % os.path.join(folder, "monitor.sock")]
             + BOARDS[board])
+
+
+# The second CD drive, as QEMU names the drive at IDE index 3.
+RELEASE_DRIVE = "ide1-cd1"
+
+
+def saved_state(livecd, board):
+    """Where the machine's state at the driver's greeting is kept for this live CD, board and
+    QEMU: ReactOS's start-up is most of a boot's minute under software emulation, and the same
+    every time."""
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    digest = hashlib.sha256()
+    with open(livecd, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    version = subprocess.run(["qemu-system-i386", "--version"], stdout=subprocess.PIPE,
+                             check=True).stdout.decode("latin-1")
+    made = json.dumps([digest.hexdigest(), version, qemu_command("", board, "")])
+    return os.path.join(cache, "qorvalin", "reactos", "states", "%s-%s" % (
+        board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
 
 
 def connect(path, deadline):
@@ -62,21 +86,49 @@ def connect(path, deadline):
             time.sleep(0.2)
 
 
-def monitor(folder, command):
-    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-        s.connect(os.path.join(folder, "monitor.sock"))
-        s.settimeout(10)
-        s.sendall((command + "\n").encode())
-        time.sleep(1)
+def monitor(folder, command, seconds=30):
+    """QEMU's answer to a monitor command."""
+    prompt = b"(qemu) "
+    with connect(os.path.join(folder, "monitor.sock"), time.time() + seconds) as s:
+        s.settimeout(seconds)
+        said = b""
+        for request in (None, command):
+            if request is not None:
+                s.sendall((request + "\n").encode())
+            said = b""
+            while not said.endswith(prompt):
+                chunk = s.recv(65536)
+                if not chunk:
+                    raise wine.Failure("QEMU's monitor closed after %r" % command)
+                said += chunk
+    return said[:-len(prompt)].decode("latin-1")
+
+
+def save_state(folder, path):
+    """Stops the guest and writes its state to path."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    monitor(folder, "stop")
+    monitor(folder, 'migrate "exec:cat > %s"' % shlex.quote(path + ".new"))
+    deadline = time.time() + 300
+    while True:
+        status = monitor(folder, "info migrate")
+        if "Migration status: completed" in status:
+            break
+        if "Migration status: failed" in status or time.time() > deadline:
+            raise wine.Failure("QEMU did not save the guest's state: %s" % status)
+        time.sleep(0.2)
+    os.replace(path + ".new", path)
+    # A few hundred megabytes each: keep one per board, of the live CD and QEMU used last.
+    folder, name = os.path.split(path)
+    board = name.rsplit("-", 1)[0]
+    for other in os.listdir(folder):
+        if other != name and other.rsplit("-", 1)[0] == board:
+            os.remove(os.path.join(folder, other))
 
 
 def screenshot(folder, png):
     ppm = os.path.join(folder, "screen.ppm")
     monitor(folder, "screendump " + ppm)
-    for _ in range(50):
-        if os.path.isfile(ppm) and os.path.getsize(ppm) > 0:
-            break
-        time.sleep(0.2)
     subprocess.run(["convert", ppm, png], check=True)
 
 
@@ -84,22 +136,55 @@ def answer(port, line):
     port.sendall((line + "\r\n").encode())
 
 
-def boot(livecd, release, board, runs, folder, seconds=600, png=None):
-    """One boot: returns the driver's record lines (as text, still escaped) and the seconds
-    from QEMU's start to the desktop's first word from the driver and to its last."""
-    os.makedirs(folder, exist_ok=True)
-    for name in ("com1.log", "com2.sock", "monitor.sock"):
+def start_qemu(livecd, board, folder, state=None):
+    """QEMU started afresh, or from a saved state; and the guest's COM2."""
+    for name in ("com2.sock", "monitor.sock"):
         if os.path.exists(os.path.join(folder, name)):
             os.remove(os.path.join(folder, name))
+    command = qemu_command(livecd, board, folder)
+    if state is not None:
+        command += ["-incoming", "exec:cat %s" % shlex.quote(state)]
+    with open(os.path.join(folder, "qemu.log"), "a") as log:
+        qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
+                                stderr=subprocess.STDOUT)
+    port = connect(os.path.join(folder, "com2.sock"), time.time() + 30)
+    port.settimeout(1)
+    if state is not None:
+        # The guest was stopped to be saved, and wakes stopped.
+        deadline = time.time() + 120
+        while "VM status: paused\r\n" not in monitor(folder, "info status"):
+            if qemu.poll() is not None or time.time() > deadline:
+                stop_qemu(qemu, port)
+                os.remove(state)
+                raise NoDesktop("QEMU did not load the saved state %s (log in %s)"
+                                % (state, folder))
+            time.sleep(0.2)
+        monitor(folder, "cont")
+    return qemu, port
+
+
+def stop_qemu(qemu, port):
+    port.close()
+    qemu.kill()
+    qemu.wait()
+
+
+def boot(livecd, release, board, runs, folder, seconds=600, png=None):
+    """One boot: returns the driver's record lines (as text, still escaped) and the seconds
+    from QEMU's start to the desktop's first word from the driver and to its last. The first
+    boot of a live CD on a board saves the machine at that first word; later boots start
+    there."""
+    os.makedirs(folder, exist_ok=True)
+    for name in ("com1.log", "qemu.log"):
+        if os.path.exists(os.path.join(folder, name)):
+            os.remove(os.path.join(folder, name))
+    state = saved_state(livecd, board)
+    resumed = os.path.isfile(state)
     started = time.time()
     deadline = started + seconds
-    qemu = subprocess.Popen(qemu_command(livecd, release, board, folder),
-                            stdin=subprocess.DEVNULL, stdout=open(os.path.join(folder, "qemu.log"), "w"),
-                            stderr=subprocess.STDOUT)
+    qemu, port = start_qemu(livecd, board, folder, state if resumed else None)
     lines, timings, buffer = [], {}, b""
     try:
-        port = connect(os.path.join(folder, "com2.sock"), started + 30)
-        port.settimeout(1)
         while time.time() < deadline:
             if qemu.poll() is not None:
                 raise wine.Failure("QEMU ended with status %d (log in %s)" % (qemu.returncode, folder))
@@ -113,9 +198,20 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
             while b"\n" in buffer:
                 raw, buffer = buffer.split(b"\n", 1)
                 line = raw.rstrip(b"\r").decode("latin-1")
+                if line == "qvdrive\thello" and not resumed:
+                    # From here on every boot of this live CD on this board is the same.
+                    save_state(folder, state)
+                    stop_qemu(qemu, port)
+                    timings["saved"] = time.time() - started
+                    qemu, port = start_qemu(livecd, board, folder, state)
+                    resumed = True
+                    buffer = b""
+                    break
                 lines.append(line)
                 if line == "qvdrive\thello":
-                    timings.setdefault("hello", time.time() - started)
+                    if "hello" not in timings:
+                        timings["hello"] = time.time() - started
+                        monitor(folder, "change %s %s raw read-only" % (RELEASE_DRIVE, release))
                     # With its length: bytes to the guest can go missing.
                     listed = ",".join(runs)
                     answer(port, "runs\t%s\t%d" % (listed, len(listed)))
@@ -128,14 +224,16 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
                 elif line == "qvdrive\tdone":
                     timings["done"] = time.time() - started
                     return lines, timings
+        if "hello" not in timings and resumed:
+            # A state the guest does not wake from is of no use to the next boot either.
+            os.remove(state)
         failure = NoDesktop if "hello" not in timings else wine.Failure
         raise failure("the guest did not finish within %d s (%d lines from the driver; "
                       "logs in %s)" % (seconds, len(lines), folder))
     finally:
         with open(os.path.join(folder, "records.txt"), "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
-        qemu.kill()
-        qemu.wait()
+        stop_qemu(qemu, port)
 
 
 def fields(rest):
