@@ -15,6 +15,6 @@ ninja -C "$BUILD/win64"
 cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DQORVALIN_WIN64_EXE="$BUILD/win64/Qorvalin.exe"
 ninja -C "$BUILD/native"
 
-# The tests under Wine share one display and one prefix and run one at a time; the rest run
-# in parallel beside them.
+# The tests under Wine share one display and one prefix and run one at a time, as do the tests
+# in emulated guests; the rest run in parallel beside them.
 exec ctest --test-dir "$BUILD/native" --output-on-failure -j "$(nproc)"

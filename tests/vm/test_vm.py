@@ -109,7 +109,11 @@ def main(board):
     if status != 0:
         print("FAIL: the guest's boot failed (status %d)" % status)
         return 1
-    print("boot and %d runs on %s: %.0f s" % (len(plan), board, time.time() - started))
+    with open(os.path.join(out, "timings.json")) as f:
+        timings = json.load(f)
+    print("boot and %d runs on %s: %.0f s (the guest's kernel to its job %.1f s, Wine and X "
+          "started in %.1f s)" % (len(plan), board, time.time() - started, timings["boot"],
+                                  timings["session"]))
     with open(os.path.join(out, "pci.json")) as f:
         pci = json.load(f)
     failed = 0
@@ -123,7 +127,7 @@ def main(board):
                 wine.check(result["passed"], result.get("message", ""))
             else:
                 check_report(state, board, item, result, pci)
-            print("PASS %s" % item["name"])
+            print("PASS %s (%.1f s)" % (item["name"], result["seconds"]))
         except wine.Failure as e:
             failed += 1
             print("FAIL %s: %s" % (item["name"], e))

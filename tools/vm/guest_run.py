@@ -117,7 +117,13 @@ def main(io, plan_path, out):
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "pci.json"), "w") as f:
         json.dump(pci_functions(), f)
+    with open("/proc/uptime") as f:
+        timings = {"boot": float(f.read().split()[0])}
+    started = time.time()
     state = start_session(io)
+    timings["session"] = round(time.time() - started, 1)
+    with open(os.path.join(out, "timings.json"), "w") as f:
+        json.dump(timings, f)
     wrapper = os.path.join(io, "ports")
     for item in plan:
         use_ports(state, item.get("ports", "granted"), wrapper)
