@@ -18,7 +18,8 @@ find_path(QORVALIN_MINGW_DDK ntddk.h
 # builds SOURCE and SOURCES with the ARCH (i686 or x86_64) compiler into OUTPUT, with the target
 # TARGET that builds it by default, FLAGS after the common warnings, the resource script RC
 # compiled with RC_FLAGS and linked in, LIBS last. Sets TARGET_BUILT in the caller to whether it
-# could.
+# could. No link time goes into the file, so that the same sources give the same bytes (the
+# ReactOS guest's saved state holds its driver).
 function(qorvalin_test_program target arch output source)
     cmake_parse_arguments(PARSE_ARGV 4 arg "" "RC" "SOURCES;FLAGS;LIBS;RC_FLAGS;DEPENDS")
     set(compiler ${QORVALIN_TEST_CC_${arch}})
@@ -43,7 +44,8 @@ function(qorvalin_test_program target arch output source)
     add_custom_command(
         OUTPUT ${output}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
-        COMMAND ${compiler} -O2 -s -Wall -Wextra -Werror ${arg_FLAGS} -o ${output} ${source}
+        COMMAND ${compiler} -O2 -s -Wall -Wextra -Werror -Wl,--no-insert-timestamp ${arg_FLAGS}
+                -o ${output} ${source}
                 ${arg_SOURCES} ${resources} ${arg_LIBS}
         DEPENDS ${source} ${arg_SOURCES} ${resources} ${arg_DEPENDS}
         COMMENT "Building the test program ${name} (${arch})")
