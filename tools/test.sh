@@ -1,6 +1,7 @@
 #!/bin/bash
-# tools/test.sh: builds Qorvalin natively (core, simulator, tests), for 32-bit Windows
-# (build/win32) and for 64-bit Windows (build/win64), then runs every test with CTest.
+# tools/test.sh: builds Qorvalin natively (core, simulator, tests, and the sanitized and fuzzing
+# trees), for 32-bit Windows (build/win32) and for 64-bit Windows (build/win64), then runs every
+# test with CTest.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +14,7 @@ ninja -C "$BUILD/win32"
 cmake -S "$ROOT" -B "$BUILD/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake"
 ninja -C "$BUILD/win64"
 cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DQORVALIN_WIN64_EXE="$BUILD/win64/Qorvalin.exe"
-ninja -C "$BUILD/native"
+ninja -C "$BUILD/native" all qorvalin_test_trees
 
 # The tests under Wine share one display and one prefix and run one at a time, as do the tests
 # in emulated guests; the rest run in parallel beside them.
