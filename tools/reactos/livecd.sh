@@ -25,7 +25,8 @@ stage() {
 }
 
 if [ "$1" = --last ]; then
-    dir=$(ls -dt "$cache"/*/ready 2>/dev/null | head -n 1 | xargs -r dirname)
+    # With no build at all, ls finds nothing and fails: that is the answer 3, not an error.
+    dir=$(ls -dt "$cache"/*/ready 2>/dev/null | head -n 1 | xargs -r dirname) || true
     [ -n "$dir" ] || exit 3
     exec 9>"$cache/build.lock"
     flock 9
