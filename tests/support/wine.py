@@ -540,7 +540,7 @@ def stop_reader(state, why):
 
 
 def raw_bytes(value):
-    """The bytes a registry read hands a program for a value set with reg_data."""
+    """The bytes a registry read hands a program for a value stored with write_value."""
     if isinstance(value, bytes):
         return value
     if isinstance(value, int):
