@@ -10,16 +10,17 @@ BUILD=$ROOT/build
 bash "$ROOT/tools/setup.sh"
 
 # The test guest's build (about 5 minutes, once a machine; at once when it is cached) goes on
-# beside the builds and the first tests: the vm tests wait for it, and report its failure.
+# beside the builds and the first tests: the vm tests wait for it, and report its failure. It
+# is the longest line of a first run, so the builds give way to it.
 mkdir -p "$BUILD"
 bash "$ROOT/tools/vm/image.sh" >"$BUILD/vm-image.log" 2>&1 &
 
 cmake -S "$ROOT" -B "$BUILD/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake"
-ninja -C "$BUILD/win32"
+nice ninja -C "$BUILD/win32"
 cmake -S "$ROOT" -B "$BUILD/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake"
-ninja -C "$BUILD/win64"
+nice ninja -C "$BUILD/win64"
 cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DQORVALIN_WIN64_EXE="$BUILD/win64/Qorvalin.exe"
-ninja -C "$BUILD/native" all qorvalin_test_trees
+nice ninja -C "$BUILD/native" all qorvalin_test_trees
 
 # The tests under Wine share one display and one prefix and run one at a time, as do the boots
 # of each emulated guest; the rest run in parallel beside them. One test more than there are
