@@ -236,16 +236,15 @@ def query_value(state, key, name):
 def write_value(state, key, name, value):
     """Stores the value as set_versions describes its values (None deletes it)."""
     if value is None:
-        request = "delete\t%s\t%s" % (key, name)
-    elif isinstance(value, bytes):
-        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_BINARY, value.hex())
+        ask_reader(state, "delete\t%s\t%s" % (key, name))
+        return
+    if isinstance(value, bytes):
+        kind, data = REG_BINARY, value
     elif isinstance(value, int):
-        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_DWORD,
-                                              value.to_bytes(4, "little").hex())
+        kind, data = REG_DWORD, value.to_bytes(4, "little")
     else:
-        request = "set\t%s\t%s\t%d\t%s" % (key, name, REG_SZ,
-                                              (value + "\0").encode("utf-16-le").hex())
-    ask_reader(state, request)
+        kind, data = REG_SZ, (value + "\0").encode("utf-16-le")
+    ask_reader(state, "set\t%s\t%s\t%d\t%s" % (key, name, kind, data.hex()))
 
 
 def session_start():
