@@ -102,7 +102,10 @@ static bool ReadProperty(const CfgMgr *cm, DevNode node, uint32_t property, char
 }
 
 // Depth first in pre-order from the root: down to the first child, else across to the next
-// sibling, else up until an ancestor has a next sibling.
+// sibling, else up until an ancestor has a next sibling. Every node reachable from the root by
+// first-child and next-sibling moves through nodes that answer is visited once, in that order;
+// a node that answers nothing hides its own children and the siblings after it (nothing names
+// them), and nothing else.
 static DevNode FindDriverNode(const CfgMgr *cm, DevNode root, const char *driverKeyName,
                               char *property)
 {
@@ -110,27 +113,35 @@ static DevNode FindDriverNode(const CfgMgr *cm, DevNode root, const char *driver
     // cannot keep the search going for ever; real trees hold a few hundred nodes.
     uint32_t steps = 0;
     DevNode node = root;
-    // The parent of the node, as far as the way here tells it: the node the search came down
-    // from, kept across siblings. A node may answer nothing at all, its parent query included
-    // (one that has just been removed; a placeholder in some trees): the search climbs out of
-    // it through this parent instead of taking it for the end of the tree.
-    DevNode cameFrom = 0;
+    // A node may answer nothing at all, its parent query included (one removed while the
+    // search runs; a placeholder in some trees). The way here still tells its parent: the node
+    // the search came down from, kept across siblings, or else the parent of the elder sibling
+    // that led to it, which answered. Both are asked for only when the node's own answer fails.
+    DevNode parent = 0;
+    DevNode elder = 0;
     while (steps++ < MAX_TREE_STEPS) {
         if (ReadProperty(cm, node, CM_DRP_DRIVER, property, PROPERTY_SIZE) &&
             strcmp(property, driverKeyName) == 0)
             return node;
         DevNode next = Relative(cm->Child, node);
-        if (next != 0)
-            cameFrom = node;
-        else
-            next = Relative(cm->Sibling, node);
+        if (next != 0) {
+            parent = node;
+            elder = 0;
+        } else if ((next = Relative(cm->Sibling, node)) != 0) {
+            elder = node;
+        }
         while (next == 0) {
-            DevNode parent = Relative(cm->Parent, node);
-            node = parent != 0 ? parent : cameFrom;
-            cameFrom = 0;
-            if (node == 0 || steps++ >= MAX_TREE_STEPS)
+            DevNode up = Relative(cm->Parent, node);
+            if (up == 0)
+                up = parent != 0 ? parent : elder != 0 ? Relative(cm->Parent, elder) : 0;
+            if (up == 0 || steps++ >= MAX_TREE_STEPS)
                 return 0;
+            node = up;
+            parent = 0;
+            elder = 0;
             next = Relative(cm->Sibling, node);
+            if (next != 0)
+                elder = node;
         }
         node = next;
     }

@@ -93,7 +93,7 @@ const char LostKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0009";
 
 // Four host controller devices: one found with every property, one found with a hardware ID
 // that names no vendor and no description, one whose driver refuses the request, one whose
-// name no node carries. The nodes sit at several depths, so the search climbs, once out of a
+// name no node carries. The nodes sit at several depths, so the search climbs, twice out of a
 // node that answers nothing.
 void AddControllers(SimMachine *m)
 {
@@ -113,10 +113,15 @@ void AddControllers(SimMachine *m)
     int isa = AddNode(m, pci, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0002");
     AddNode(m, isa, "{4D36E96B-E325-11CE-BFC1-08002BE10318}\\0000", "*PNP0303",
             "Standard 101/102-Key Keyboard");
-    // A printer port whose only child answers no query, its parent query included.
+    // A printer port holding a printer (with a node of its own) and then a node that answers
+    // no query, its parent query included; another such node after the ISA bus, reached
+    // across after the search climbs out of the port.
     int lpt = AddNode(m, isa, "{4D36E978-E325-11CE-BFC1-08002BE10318}\\0000", "*PNP0400",
                       "Printer Port (LPT1)");
+    int printer = AddNode(m, lpt, "{4D36E979-E325-11CE-BFC1-08002BE10318}\\0000", "LPTENUM\\PRINTER");
+    AddNode(m, printer, nullptr);
     m->cfgmgr.nodes[AddNode(m, lpt, nullptr)].invalid = true;
+    m->cfgmgr.nodes[AddNode(m, pci, nullptr)].invalid = true;
     AddNode(m, system, OhciKey, "PCI\\VEN_1045&DEV_C861", "OPTi 82C861 PCI to USB Open Host Controller");
     int acpi = AddNode(m, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0003");
     AddNode(m, acpi, AcpiKey, "ACPI\\PNP0A03");

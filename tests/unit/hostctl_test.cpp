@@ -1,6 +1,7 @@
 // The host controller enumeration against simulated drivers and device trees: the vendor line,
 // the driver's reply, the tree search, the rating and what was asked of the platform.
 #include "tests/support/fake_test.h"
+#include "tests/support/machines.h"
 #include "probes/hostctl.h"
 #include "report/report.h"
 
@@ -8,6 +9,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -287,40 +289,104 @@ TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
     EXPECT_EQ(Sim.librariesFreed, 1u);
 }
 
+// The nodes a search may visit, in pre-order from the root: a node that answers nothing is
+// visited (its driver is asked for) but hides its children and the siblings after it.
+bool Reachable(int node, std::vector<int> *order)
+{
+    order->push_back(node);
+    const SimNode &n = Sim.cfgmgr.nodes[node];
+    if (n.invalid)
+        return false;
+    for (int child : n.children) {
+        if (!Reachable(child, order))
+            break;
+    }
+    return true;
+}
+
 TEST_F(HostControllerTest, ClimbsOutOfNodesThatAnswerNothing)
 {
-    // A node that answers no query, not even for its parent, is left through the node the
-    // search came down from. Its own later siblings are out of reach: nothing names them.
+    // Trees as each node's parent, children in the order listed; some nodes answer no query,
+    // not even for their parent. Each node in turn carries the driver key: the search must
+    // find it exactly when a full pre-order reaches it, after reading the drivers of the nodes
+    // before it once each.
     struct Case {
         const char *shape;
-        int invalidParent;  // in the typical tree: 4 the IDE controller, 7 the keyboard
-        bool invalidFirst;  // made its parent's first child rather than its last
-        int targetParent;
-        bool found;
+        std::vector<int> parents;
+        std::vector<int> invalid;
     };
     const Case cases[] = {
-        {"deep leaf, target in a later branch", 4, false, 7, true},
-        {"ahead of its siblings, target in the parent's sibling", 1, true, 7, true},
-        {"ahead of its siblings, target among them", 1, true, 3, false},
-        {"last node of the tree, target before it", 7, false, 3, true},
-        {"the target answers nothing", -1, false, 6, false},
+        {"none", {-1, 0, 1, 1, 3, 1, 0, 6}, {}},
+        {"the last child of a deep node", {-1, 0, 1, 1, 3, 1, 0, 6, 4}, {8}},
+        {"ahead of its siblings", {-1, 0, 1, 1, 1, 4, 1, 0, 7}, {2}},
+        {"after a climb", {-1, 0, 1, 1, 3, 1, 1, 0, 7}, {5}},
+        {"after two climbs", {-1, 0, 1, 2, 3, 1, 0, 6}, {5}},
+        {"the last child of the root, after climbs", {-1, 0, 1, 1, 3, 0, 5, 0}, {7}},
+        {"two of them, after a climb and last", {-1, 0, 1, 1, 3, 1, 1, 0, 7, 0}, {5, 9}},
+        {"below the last of its siblings, after a climb", {-1, 0, 1, 1, 3, 4, 3, 0, 7}, {6}},
+        {"the root", {-1, 0, 0}, {0}},
     };
-    for (const Case &c : cases) {
-        SimReset();
-        AddTypicalTree();
-        int target = SimAddNode(&Sim, c.targetParent, UhciKey, PiixId, PiixDescription);
-        int invalid = c.invalidParent < 0 ? target : SimAddNode(&Sim, c.invalidParent, "x");
-        Sim.cfgmgr.nodes[invalid].invalid = true;
-        if (c.invalidFirst) {
-            std::vector<int> &children = Sim.cfgmgr.nodes[c.invalidParent].children;
-            children.pop_back();
-            children.insert(children.begin(), invalid);
+    std::vector<Case> trees(std::begin(cases), std::end(cases));
+    // And random trees of up to 40 nodes, about one node in eight answering nothing.
+    uint32_t seed = 12345;
+    auto random = [&seed](uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % below;
+    };
+    for (int i = 0; i < 100; ++i) {
+        Case tree = {"random", {-1}, {}};
+        for (int node = 1, size = 2 + (int)random(39); node < size; ++node) {
+            tree.parents.push_back((int)random((uint32_t)node));
+            if (random(8) == 0)
+                tree.invalid.push_back(node);
         }
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), c.found ? SUPPORT_YES : SUPPORT_MAYBE)
-            << c.shape;
-        EXPECT_EQ(Sim.details.size(), c.found ? 3u : 0u) << c.shape;
-        EXPECT_LT(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + 3) << c.shape;
+        trees.push_back(tree);
     }
+    for (const Case &c : trees) {
+        for (size_t target = 0; target < c.parents.size(); ++target) {
+            SimReset();
+            for (size_t i = 0; i < c.parents.size(); ++i) {
+                std::string driver = "driver " + std::to_string(i);
+                SimAddNode(&Sim, c.parents[i], i == target ? UhciKey : driver.c_str(), PiixId,
+                           PiixDescription);
+            }
+            for (int node : c.invalid)
+                Sim.cfgmgr.nodes[node].invalid = true;
+            std::vector<int> order;
+            Reachable(0, &order);
+            auto at = std::find(order.begin(), order.end(), (int)target);
+            bool found = at != order.end() && !Sim.cfgmgr.nodes[target].invalid;
+            std::string where = std::string(c.shape) + " " + ::testing::PrintToString(c.parents) +
+                                ", target " + std::to_string(target);
+            EXPECT_EQ(ReportHostController(TheWindow, UhciKey), found ? SUPPORT_YES : SUPPORT_MAYBE)
+                << where;
+            EXPECT_EQ(Sim.details.size(), found ? 3u : 0u) << where;
+            // Drivers read in pre-order up to the target, then its ID and description.
+            size_t reads = found ? (size_t)(at - order.begin()) + 3 : order.size();
+            EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], reads) << where;
+        }
+    }
+}
+
+TEST_F(HostControllerTest, TheSweepsControllersAreFoundPastNodesThatAnswerNothing)
+{
+    // The fault sweep's controllers stand before and after two nodes that answer nothing;
+    // without faults both whose names a node carries are found.
+    for (const SweepMachine &sweep : RepresentativeMachines()) {
+        if (sweep.name != "windows98/controllers")
+            continue;
+        Sim = sweep.machine;
+        EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
+        std::vector<std::string> found;
+        for (const std::string &line : Sim.details) {
+            if (line.rfind("Found", 0) == 0)
+                found.push_back(line);
+        }
+        std::vector<std::string> expected = {PiixLine, Unidentified};
+        EXPECT_EQ(found, expected);
+        return;
+    }
+    FAIL() << "no machine windows98/controllers";
 }
 
 TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
