@@ -36,4 +36,5 @@ set(QORVALIN_SIMULATOR_SOURCES
 set(QORVALIN_TEST_SUPPORT_SOURCES
     ${QORVALIN_ROOT}/tests/support/fake.cpp
     ${QORVALIN_ROOT}/tests/support/invariants.cpp
-    ${QORVALIN_ROOT}/tests/support/machines.cpp)
+    ${QORVALIN_ROOT}/tests/support/machines.cpp
+    ${QORVALIN_ROOT}/tests/support/verdict_rules.cpp)

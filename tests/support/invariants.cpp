@@ -5,6 +5,7 @@
 #include "report/messages.h"
 #include "report/report.h"
 #include "tests/support/fake.h"
+#include "tests/support/verdict_rules.h"
 
 #include <signal.h>
 #include <stdarg.h>
@@ -146,9 +147,13 @@ bool OneBit(SupportFlags flags)
            flags == SUPPORT_UNKNOWN;
 }
 
-const char *const FrameSets[] = {"USBYES", "USBMAYB", "USBNO"};
-const uint32_t Headlines[] = {MSG_HEADLINE_SUPPORTED, MSG_HEADLINE_CHANGES,
-                              MSG_HEADLINE_NOT_SUPPORTED};
+// The verdict the rules give the two ratings, taken from them and not from the combined rating
+// the run reports, so that a wrong combination shows too.
+const VerdictLook &ExpectedVerdict(const CheckRatings &ratings)
+{
+    const VerdictLook *look = RuledVerdict(ratings.os, ratings.hardware);
+    return look != nullptr ? *look : RuledVerdict(ratings.os | ratings.hardware);
+}
 
 void CheckResources(Problems *problems)
 {
@@ -173,13 +178,11 @@ void CheckVerdict(const CheckRatings &ratings, Problems *problems)
     problems->Expect(ratings.combined == (ratings.os | ratings.hardware),
                      "combined rating " + Hex(ratings.combined) + " is not os | hardware");
 
-    Verdict verdict = ChooseVerdict(ratings.combined);
-    std::vector<std::string> frames;
-    for (int frame = 1; frame <= 16; ++frame)
-        frames.push_back(FrameSets[verdict] + std::to_string(frame));
+    const VerdictLook &verdict = ExpectedVerdict(ratings);
+    std::vector<std::string> frames = RuledFrames(verdict);
     problems->Expect(Sim.iconsLoaded == frames,
-                     std::string("not exactly the 16 frames of ") + FrameSets[verdict] +
-                         " were loaded, once each");
+                     std::string("not exactly the 16 frames of ") + verdict.frames + " (" +
+                         verdict.name + ") were loaded, once each");
     problems->Expect(Sim.calls[SIM_SET_ICON] == 1, "the status icon was set " +
                                                        std::to_string(Sim.calls[SIM_SET_ICON]) +
                                                        " times before the first tick");
@@ -267,7 +270,7 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
     problems->Expect(Sim.panel == expectedPanel,
                      "the panel control does not show the text of its last good update");
 
-    std::string headline = CatalogueText(Headlines[ChooseVerdict(ratings.combined)]);
+    std::string headline = CatalogueText(ExpectedVerdict(ratings).headline);
     if (FaultHit(SIM_LOAD_MESSAGE, loads) || FaultHit(SIM_SET_TEXT, updates + 1))
         headline.clear();
     problems->Expect(Sim.headline == headline, "the headline is \"" + Sim.headline +

@@ -1,5 +1,6 @@
 // The hardware rating, the verdict over combined ratings, and what ShowVerdict leaves on screen.
 #include "tests/support/fake_test.h"
+#include "tests/support/verdict_rules.h"
 #include "report/report.h"
 #include "verdict/verdict.h"
 
@@ -32,12 +33,33 @@ size_t Occurrences(const std::string &text, const std::string &part)
     return count;
 }
 
-std::vector<std::string> FrameNames(const std::string &set)
+// Each verdict of the rules with its headline's text and the value ChooseVerdict gives for it.
+const struct {
+    const VerdictLook *look;
+    const char *headline;
+    Verdict verdict;
+} Looks[] = {
+    {&RuledSupported, HeadlineSupported, VERDICT_SUPPORTED},
+    {&RuledChangesRecommended, HeadlineChanges, VERDICT_CHANGES_RECOMMENDED},
+    {&RuledNotSupported, HeadlineNotSupported, VERDICT_NOT_SUPPORTED},
+};
+
+const char *HeadlineOf(const VerdictLook &look)
 {
-    std::vector<std::string> names;
-    for (int frame = 1; frame <= 16; ++frame)
-        names.push_back(set + std::to_string(frame));
-    return names;
+    for (const auto &entry : Looks) {
+        if (entry.look == &look)
+            return entry.headline;
+    }
+    return "(no such verdict)";
+}
+
+Verdict VerdictOf(const VerdictLook &look)
+{
+    for (const auto &entry : Looks) {
+        if (entry.look == &look)
+            return entry.verdict;
+    }
+    return (Verdict)-1;
 }
 
 // Windows 2000 or NT 4.0 with nothing else present: no port is allowed to matter and no host
@@ -127,49 +149,60 @@ TEST_F(VerdictTest, CheckHardwareOnAnEmptyNt4MachineCannotTell)
     EXPECT_EQ(Sim.panel, HardwareUnknown);
 }
 
+// Every combined rating of the four bits, and every operating-system rating beside every
+// hardware rating, shows the verdict the rules give it.
 TEST_F(VerdictTest, VerdictOverCombinedRatings)
 {
-    const struct {
+    struct Case {
         SupportFlags combined;
-        Verdict verdict;
-    } cases[] = {
-        {0, VERDICT_SUPPORTED},
-        {SUPPORT_UNKNOWN, VERDICT_SUPPORTED},
-        {SUPPORT_YES, VERDICT_SUPPORTED},
-        {SUPPORT_YES | SUPPORT_UNKNOWN, VERDICT_SUPPORTED},
-        {SUPPORT_MAYBE, VERDICT_CHANGES_RECOMMENDED},
-        {SUPPORT_MAYBE | SUPPORT_YES | SUPPORT_UNKNOWN, VERDICT_CHANGES_RECOMMENDED},
-        {SUPPORT_NO, VERDICT_NOT_SUPPORTED},
-        {SUPPORT_YES | SUPPORT_NO, VERDICT_NOT_SUPPORTED},
-        {SUPPORT_MAYBE | SUPPORT_NO, VERDICT_NOT_SUPPORTED},
-        {SUPPORT_NO | SUPPORT_UNKNOWN, VERDICT_NOT_SUPPORTED},
-        {SUPPORT_YES | SUPPORT_MAYBE | SUPPORT_NO | SUPPORT_UNKNOWN, VERDICT_NOT_SUPPORTED},
+        const VerdictLook *look;
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(ChooseVerdict(c.combined), c.verdict) << "combined 0x" << std::hex << c.combined;
+    std::vector<Case> cases;
+    const SupportFlags bits[] = {SUPPORT_YES, SUPPORT_MAYBE, SUPPORT_NO, SUPPORT_UNKNOWN};
+    for (uint32_t subset = 0; subset < 16; ++subset) {
+        SupportFlags combined = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (subset & (1u << i))
+                combined |= bits[i];
+        }
+        cases.push_back({combined, &RuledVerdict(combined)});
+    }
+    for (SupportFlags os : RuledRatings) {
+        for (SupportFlags hardware : RuledRatings)
+            cases.push_back({os | hardware, RuledVerdict(os, hardware)});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "combined 0x" << std::hex << c.combined << ", "
+                                        << c.look->name);
+        SimReset();
+        ResetCheckRun();
+        EXPECT_EQ(ChooseVerdict(c.combined), VerdictOf(*c.look));
+        ShowVerdict(TheWindow, c.combined);
+        EXPECT_EQ(Sim.headline, HeadlineOf(*c.look));
+        EXPECT_EQ(Sim.iconsLoaded, RuledFrames(*c.look));
+    }
 }
 
 TEST_F(VerdictTest, ShowVerdictSetsHeadlineFramesAndTimer)
 {
     const struct {
         SupportFlags combined;
-        const char *headline;
-        const char *set;
+        const VerdictLook *look;
     } cases[] = {
-        {0, HeadlineSupported, "USBYES"},
-        {SUPPORT_UNKNOWN, HeadlineSupported, "USBYES"},
-        {SUPPORT_YES | SUPPORT_NO, HeadlineNotSupported, "USBNO"},
-        {SUPPORT_MAYBE | SUPPORT_NO, HeadlineNotSupported, "USBNO"},
-        {SUPPORT_MAYBE | SUPPORT_YES | SUPPORT_UNKNOWN, HeadlineChanges, "USBMAYB"},
+        {0, &RuledSupported},
+        {SUPPORT_UNKNOWN, &RuledSupported},
+        {SUPPORT_YES | SUPPORT_NO, &RuledNotSupported},
+        {SUPPORT_MAYBE | SUPPORT_NO, &RuledNotSupported},
+        {SUPPORT_MAYBE | SUPPORT_YES | SUPPORT_UNKNOWN, &RuledChangesRecommended},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "combined 0x" << std::hex << c.combined);
         SimReset();
         ResetCheckRun();
         ShowVerdict(TheWindow, c.combined);
-        EXPECT_EQ(Sim.headline, c.headline);
-        EXPECT_EQ(Sim.iconsLoaded, FrameNames(c.set));
-        EXPECT_EQ(Sim.iconsShown, std::vector<std::string>{std::string(c.set) + "1"});
+        EXPECT_EQ(Sim.headline, HeadlineOf(*c.look));
+        EXPECT_EQ(Sim.iconsLoaded, RuledFrames(*c.look));
+        EXPECT_EQ(Sim.iconsShown, std::vector<std::string>{std::string(c.look->frames) + "1"});
         EXPECT_TRUE(Sim.timerStarted);
         EXPECT_EQ(Sim.timerId, 1u);
         EXPECT_EQ(Sim.timerPeriod, 150u);
@@ -199,32 +232,39 @@ TEST_F(VerdictTest, AMissingFirstFrameLeavesTheIconEmpty)
     EXPECT_TRUE(Sim.timerStarted);
 }
 
-TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndOrsTheRatings)
+// Whole check runs on empty NT machines: NT 4.0 does not support USB and cannot tell about its
+// hardware; Windows 2000 does, but with no host controller driver loaded the hardware does not,
+// and the verdict is red with the hardware paragraph before the closing one.
+TEST_F(VerdictTest, CheckRunSetsTabStopsAndShowsTheRulesVerdictOfBothRatings)
 {
-    MakeNtMachine(4);
-    CheckRatings ratings = PerformChecks(TheWindow);
-    EXPECT_EQ(Sim.tabStops, (std::vector<int>{10, 20, 30, 40}));
-    EXPECT_EQ(ratings.hardware, SUPPORT_UNKNOWN);
-    EXPECT_EQ(ratings.combined, ratings.os | ratings.hardware);
-    const char *headlines[] = {HeadlineSupported, HeadlineChanges, HeadlineNotSupported};
-    EXPECT_EQ(Sim.headline, headlines[ChooseVerdict(ratings.combined)]);
-    ASSERT_GE(Sim.panel.size(), sizeof PhysicalPort - 1);
-    EXPECT_EQ(Sim.panel.substr(Sim.panel.size() - (sizeof PhysicalPort - 1)), PhysicalPort);
-}
-
-// Windows 2000 supports USB, but with no host controller driver loaded the hardware does not:
-// the red verdict, with the hardware paragraph before the closing one.
-TEST_F(VerdictTest, Windows2000WithoutHostControllersIsRed)
-{
-    MakeNtMachine(5);
-    CheckRatings ratings = PerformChecks(TheWindow);
-    EXPECT_EQ(ratings.os, SUPPORT_YES);
-    EXPECT_EQ(ratings.hardware, SUPPORT_NO);
-    EXPECT_EQ(ratings.combined, SUPPORT_YES | SUPPORT_NO);
-    EXPECT_EQ(Sim.panel,
-              std::string("This version of Windows supports USB.\r\n\r\n") + HardwareNo + PhysicalPort);
-    EXPECT_EQ(Sim.headline, HeadlineNotSupported);
-    EXPECT_EQ(Sim.iconsLoaded, FrameNames("USBNO"));
+    const struct {
+        uint32_t major;
+        SupportFlags os;
+        SupportFlags hardware;
+        std::string panel;
+    } cases[] = {
+        {4, SUPPORT_NO, SUPPORT_UNKNOWN,
+         std::string("This version of Windows does not support USB.  Please upgrade to Windows 98 "
+                     "or Windows 2000.\r\n\r\n") + HardwareUnknown + PhysicalPort},
+        {5, SUPPORT_YES, SUPPORT_NO,
+         std::string("This version of Windows supports USB.\r\n\r\n") + HardwareNo + PhysicalPort},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "NT " << c.major);
+        SimReset();
+        ResetCheckRun();
+        MakeNtMachine(c.major);
+        CheckRatings ratings = PerformChecks(TheWindow);
+        EXPECT_EQ(Sim.tabStops, (std::vector<int>{10, 20, 30, 40}));
+        EXPECT_EQ(ratings.os, c.os);
+        EXPECT_EQ(ratings.hardware, c.hardware);
+        EXPECT_EQ(ratings.combined, c.os | c.hardware);
+        EXPECT_EQ(Sim.panel, c.panel);
+        const VerdictLook *look = RuledVerdict(c.os, c.hardware);
+        ASSERT_NE(look, nullptr);
+        EXPECT_EQ(Sim.headline, HeadlineOf(*look));
+        EXPECT_EQ(Sim.iconsLoaded, RuledFrames(*look));
+    }
 }
 
 }  // namespace
