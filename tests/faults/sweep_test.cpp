@@ -1,7 +1,7 @@
 // The fault sweep: every operation of the simulated platform made to fail alone, at each of its
 // calls (a sample of them on the scenario files) and at every call, on every representative
 // machine; then every pair of operations failing throughout. Each run must keep the invariants,
-// and lose only what the failure hit.
+// and lose only what the failure hit; and every operation must have failed on some machine.
 #include "tests/support/invariants.h"
 #include "tests/support/machines.h"
 
@@ -33,6 +33,15 @@ CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
         SimFailCall(fault.op, fault.call);
     ResetCheckRun();
     return PerformChecksWithin(CaseSeconds, label);
+}
+
+Outcome Observe(const SimMachine &machine, const std::string &label)
+{
+    Outcome outcome;
+    outcome.ratings = Run(machine, {}, label);
+    outcome.sim = Sim;
+    outcome.core = MoreInfoText();
+    return outcome;
 }
 
 enum Kind { VERSION, REGISTRY, PORTS, HOST_CONTROLLERS, MESSAGES, INTERFACE };
@@ -152,9 +161,19 @@ bool SameRatings(const CheckRatings &a, const CheckRatings &b)
     return a.os == b.os && a.hardware == b.hardware && a.combined == b.combined;
 }
 
-// What a failure of op at call (0: every call) may change, against the run without it.
+// The run that just ended in Sim shows and rates everything as the outcome does.
+bool SameRun(const CheckRatings &ratings, const Outcome &outcome)
+{
+    return SameRatings(ratings, outcome.ratings) && MoreInfoText() == outcome.core &&
+           Sim.details == outcome.sim.details && Sim.panel == outcome.sim.panel &&
+           Sim.headline == outcome.sim.headline && SamePorts(Sim, outcome.sim);
+}
+
+// What a failure of op at call (0: every call) may change, against the run without it and,
+// for the version query, the run on the same machine when it cannot tell its version at all.
 void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
-                          const Outcome &base, std::vector<std::string> *problems)
+                          const Outcome &base, const Outcome &versionless,
+                          std::vector<std::string> *problems)
 {
     auto expect = [problems](bool holds, const std::string &problem) {
         if (!holds)
@@ -165,10 +184,7 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
     Parts before = SplitDetails(base.sim.details);
 
     if (!FaultStruck(op)) {
-        expect(SameRatings(ratings, base.ratings) && core == base.core &&
-                   Sim.details == base.sim.details && Sim.panel == base.sim.panel &&
-                   Sim.headline == base.sim.headline && SamePorts(Sim, base.sim),
-               "a failure that struck no call changed the run");
+        expect(SameRun(ratings, base), "a failure that struck no call changed the run");
         return;
     }
 
@@ -265,6 +281,29 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
                "a host controller failure changed the lines before its own");
         break;
     case VERSION:
+        // Each probe asks for the version itself; the operating system is named and rated from
+        // the run's first answer.
+        if (!base.sim.versionKnown) {
+            expect(SameRun(ratings, base),
+                   "a failed version query changed a run whose queries all fail anyway");
+            break;
+        }
+        if (call == 0)
+            expect(SameRun(ratings, versionless),
+                   "a version query failing every time differs from a machine without a version");
+        if (FaultHit(SIM_GET_VERSION, 1)) {
+            expect(ratings.os == SUPPORT_UNKNOWN && now.os != before.os,
+                   "the operating system is still known after its version query failed");
+            if (call == 1)
+                expect(ratings.hardware == base.ratings.hardware && now.chipset == before.chipset &&
+                           now.controllers == before.controllers && SamePorts(Sim, base.sim),
+                       "the operating system's failed query changed the hardware probes' findings");
+        } else {
+            expect(ratings.os == base.ratings.os && now.os.size() == 3 && before.os.size() == 3 &&
+                       now.os[0] == before.os[0] && now.os[2] == before.os[2],
+                   "a later version query changed the operating system's rating, release or "
+                   "kernel line");
+        }
         break;
     }
 }
@@ -297,6 +336,7 @@ std::string Describe(const std::string &machine, const std::vector<SimFault> &fa
 
 struct Tally {
     std::set<std::pair<int, uint32_t>> points;  // operation and call failed
+    uint64_t struck[SIM_OP_COUNT] = {};         // runs in which the failure hit a call
     uint64_t cases = 0;
     uint64_t singles = 0;
     uint64_t pairs = 0;
@@ -320,10 +360,12 @@ void Report(const std::string &label, const std::vector<std::string> &problems, 
 void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *tally)
 {
     for (const SweepMachine &machine : machines) {
-        Outcome base;
-        base.ratings = Run(machine.machine, {}, machine.name);
-        base.sim = Sim;
-        base.core = MoreInfoText();
+        SimMachine blind = machine.machine;
+        blind.versionKnown = false;
+        std::string blindLabel = machine.name + " without a version";
+        Outcome versionless = Observe(blind, blindLabel);
+        Report(blindLabel, CheckRunInvariants(versionless.ratings), tally);
+        Outcome base = Observe(machine.machine, machine.name);
         std::vector<std::string> problems = CheckRunInvariants(base.ratings);
         if (machine.os != 0 && base.ratings.os != machine.os)
             problems.push_back("the machine is not the family it names: os rating " +
@@ -336,8 +378,9 @@ void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *ta
                 std::string label = Describe(machine.name, faults);
                 CheckRatings ratings = Run(machine.machine, faults, label);
                 problems = CheckRunInvariants(ratings);
-                CheckAgainstBaseline((SimOp)op, call, ratings, base, &problems);
+                CheckAgainstBaseline((SimOp)op, call, ratings, base, versionless, &problems);
                 Report(label, problems, tally);
+                tally->struck[op] += FaultStruck((SimOp)op);
                 tally->points.insert({op, call});
                 ++tally->singles;
             }
@@ -368,12 +411,17 @@ TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
 
     printf("fault sweep: %d operations; %zu fault points (an operation failing at one call "
            "number, or at every call); %llu cases on %zu machines (%zu built, %zu scenario files): "
-           "%zu without a failure, %llu with one, %llu with two; %llu failed\n",
+           "%llu without a failure (each machine as it is and without a version), %llu with "
+           "one, %llu with two; %llu failed\n",
            (int)SIM_OP_COUNT, tally.points.size(), (unsigned long long)tally.cases,
-           built.size() + files.size(), built.size(), files.size(), built.size() + files.size(),
+           built.size() + files.size(), built.size(), files.size(),
+           (unsigned long long)(tally.cases - tally.singles - tally.pairs),
            (unsigned long long)tally.singles, (unsigned long long)tally.pairs,
            (unsigned long long)tally.failures);
     EXPECT_EQ(tally.failures, 0u);
+    // An operation no machine calls would pass every case above untested.
+    for (int op = 0; op < SIM_OP_COUNT; ++op)
+        EXPECT_GT(tally.struck[op], 0u) << SimOpName((SimOp)op) << " never failed on any machine";
 }
 
 }  // namespace
