@@ -14,27 +14,78 @@ PACKAGES=(
     bison flex libhivex-bin
     mtools xorriso zip
 )
+# 32-bit Wine, for the i686 program's tests on this machine, where its kernel runs 32-bit
+# programs (see runs_i386 below); it comes from Debian's i386 architecture.
+I386_PACKAGES=(wine32:i386)
 
-missing=()
-for package in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
-echo "Installing missing packages: ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
     as_root=()
 elif command -v sudo >/dev/null; then
     as_root=(sudo)
 else
-    echo "tools/setup.sh: these packages are missing and installing them needs root: ${missing[*]}" >&2
-    exit 1
+    as_root=(false)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update
-"${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null
+
+install() {
+    echo "Installing missing packages: $*"
+    if [ "${as_root[*]}" = false ]; then
+        echo "tools/setup.sh: these packages are missing and installing them needs root: $*" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update
+    "${as_root[@]}" apt-get install -y "$@" </dev/null
+}
+
+# Whether this machine's kernel runs 32-bit x86 programs: a static i386 program that returns
+# 32 is built and run (a kernel without 32-bit support refuses to load it). A few hundred
+# milliseconds; QORVALIN_HOST_I686=no says no without trying, to see the tests skip.
+runs_i386() {
+    [ "${QORVALIN_HOST_I686:-}" != no ] || return 1
+    command -v gcc >/dev/null || return 1
+    local folder status
+    folder=$(mktemp -d)
+    printf 'int main(void) { return sizeof(void *) * 8; }\n' >"$folder/probe.c"
+    status=0
+    if gcc -m32 -static -o "$folder/probe" "$folder/probe.c" 2>/dev/null; then
+        "$folder/probe" 2>/dev/null || status=$?
+    fi
+    rm -rf "$folder"
+    [ "$status" -eq 32 ]
+}
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    installed "$package" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
+
+# gcc-multilib is in place now. The i386 architecture is added only where its programs run:
+# elsewhere wine32's maintainer scripts would fail. 32-bit Wine is optional: where it cannot be
+# installed, everything works as before and the i686 program's tests under Wine are skipped.
+missing=()
+for package in "${I386_PACKAGES[@]}"; do
+    installed "$package" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ] && [ "${as_root[*]}" = false ]; then
+    echo "tools/setup.sh: ${missing[*]} would need root; the i686 program's tests under Wine" \
+         "on this machine will be skipped" >&2
+elif [ ${#missing[@]} -gt 0 ] && runs_i386; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "This machine runs 32-bit programs: adding Debian's i386 architecture for 32-bit Wine"
+        "${as_root[@]}" dpkg --add-architecture i386
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    # An index that fails to download (a mirror in the middle of a sync) need not stop the
+    # install: the install says whether what it needs was there.
+    "${as_root[@]}" apt-get update || true
+    if ! "${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null; then
+        echo "tools/setup.sh: ${missing[*]} could not be installed; the i686 program's tests" \
+             "under Wine on this machine will be skipped" >&2
+    fi
+fi
