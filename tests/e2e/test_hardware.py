@@ -1,5 +1,6 @@
-"""End-to-end tests of the hardware probes under Wine: the guarded port access that Wine denies
-to a 64-bit program, and the host controllers that never open there."""
+"""End-to-end tests of the hardware probes under Wine: the guarded port access that wine64
+denies, that 32-bit Wine emulates in the 9x modes (and denies with its emulation off), and the
+host controllers that never open there."""
 
 import re
 import sys
@@ -10,10 +11,11 @@ from wine import DEFAULT, check, check_equal
 MSG = wine.catalogue()
 PRIVILEGED_INSTRUCTION = "c0000096"
 
-# name: (Wine's Version, NT "CurrentVersion", 9x "VersionNumber", port faults, hardware
-#        paragraph). Off the NT platform the chipset probe writes the first configuration
-# address, Wine faults it, and the probe touches no port again; on NT it touches none. No
-# \\.\HCD device opens: "not supported" hardware, except on 9x 4.0 and NT 4 (undetermined).
+# name: (Wine's Version, NT "CurrentVersion", 9x "VersionNumber", port faults when the ports are
+#        denied, hardware paragraph). Off the NT platform the chipset probe writes the first
+# configuration address; where that faults, the probe touches no port again. On NT it touches
+# none. No \\.\HCD device opens: "not supported" hardware, except on 9x 4.0 and NT 4
+# (undetermined); with every read all ones no chipset is found either, the same ratings.
 CASES = {
     "win95": ("win95", DEFAULT, "4.00.950", 1, 1089),
     "win98": ("win98", DEFAULT, "4.10.2222", 1, 1088),
@@ -27,46 +29,98 @@ CASES = {
 }
 
 
-def port_faults(log):
-    """The privileged-instruction exceptions Wine dispatched, with the registers that tell
-    which port and value the faulting instruction had."""
-    faults = []
+def port_exceptions(log):
+    """The privileged-instruction exceptions Wine dispatched: the registers that tell which
+    port and value the instruction had, and the module whose handler (vectored or a stack
+    frame's) let the program go on: the program's guard, or Wine's emulation in krnl386.exe16;
+    from the traces of Wine's seh and loaddll channels."""
+    modules = []
+    found = []
     with open(log, encoding="latin-1") as f:
         lines = f.read().splitlines()
-    for i, line in enumerate(lines):
-        if "dispatch_exception code=" + PRIVILEGED_INSTRUCTION in line:
-            registers = " ".join(lines[i + 1:i + 6])
-            found = dict(re.findall(r"\b(r[a-z0-9]+)=([0-9a-fA-F]+)", registers))
-            faults.append({name: int(value, 16) for name, value in found.items()})
-    return faults
+    for line in lines:
+        loaded = re.search(r':trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): ', line)
+        if loaded:
+            modules.append((int(loaded.group(2), 16),
+                            loaded.group(1).rpartition("\\")[2].lower()))
+        elif "dispatch_exception code=" in line:
+            found.append({"code": PRIVILEGED_INSTRUCTION in line, "registers": {},
+                          "handled_by": None})
+        elif found and "trace:seh:dispatch_exception " in line:
+            found[-1]["registers"].update(
+                (name[1:], int(value, 16))
+                for name, value in re.findall(r"\b([re][a-z0-9]{2})=([0-9a-fA-F]+)", line))
+        elif found and "_handlers handler at" in line:
+            # A vectored handler says "go on" with -1, a frame's handler with 0.
+            handler = re.search(r"call_(vectored|stack)_handlers handler at ([0-9A-Fa-f]+) "
+                                r"returned (ffffffff|0)$", line)
+            if handler and (handler.group(1) == "vectored") == (handler.group(3) != "0"):
+                address = int(handler.group(2), 16)
+                below = [(base, name) for base, name in modules if base <= address]
+                found[-1]["handled_by"] = max(below)[1] if below else None
+    return [e for e in found if e["code"]]
+
+
+def port_counts(report):
+    """The simulator's port line as numbers: writes, reads, faults."""
+    return tuple(int(v) for v in re.match(r"writes=(\d+) reads=(\d+) faults=(\d+)$",
+                                          report["ports"]).groups())
+
+
+def check_run(run, name, dll_overrides=""):
+    """One run in the case's mode: the window, and the port accesses Wine saw, against the
+    simulator for the machine Wine presents with these DLL overrides. Returns that machine's
+    port access and the faults the program's guard caught."""
+    version, nt, win9x, _, hardware_paragraph = CASES[name]
+    program = run.start(wine_debug="-all,err+all,+seh,+loaddll", dll_overrides=dll_overrides)
+    main = run.continue_to_verdict(program)
+    panel = main.control(wine.IDC_MORE_INFO).text
+    check(panel.endswith(MSG[hardware_paragraph] + "\r\n\r\n" + MSG[1085] + "\r\n\r\n"),
+          "the hardware paragraph %d comes right before the closing one: %r"
+          % (hardware_paragraph, panel))
+    check_equal(len(main.control(wine.IDC_DETAILS_LIST).items), 4,
+                "Details lines (no chipset or controller findings under Wine)")
+    nt_value, win9x_value = wine.registry_values(run.state, nt, win9x)
+    record = wine.version_record(run.state)
+    ports = wine.port_access(run.state, record, dll_overrides)
+    report = wine.simulate(run.state, wine.wine_scenario(record, nt_value, win9x_value, ports))
+    for what, ident, key in (("Details", wine.IDC_DETAILS_LIST, "detail"),
+                             ("More Information", wine.IDC_MORE_INFO, "panel"),
+                             ("headline", wine.IDC_HEADLINE, "headline")):
+        control = main.control(ident)
+        shown = control.raw_items if key == "detail" else control.raw_text
+        check_equal(shown, report[key], "%s against the simulator (ports %s)" % (what, ports))
+    check_equal(run.close(program, main), 0, "exit code after Close")
+    writes, reads, faults = port_counts(report)
+    seen = port_exceptions(program.log)
+    caught = [e for e in seen if e["handled_by"] == wine.EXE_NAME.lower()]
+    emulated = [e for e in seen if e["handled_by"] == "krnl386.exe16"]
+    check_equal(len(caught) + len(emulated), len(seen),
+                "privileged-instruction faults that the program's guard or Wine's emulation "
+                "handled: %r" % [e["handled_by"] for e in seen])
+    check_equal(len(caught), faults, "faults caught by the program, against the simulator")
+    check_equal(len(emulated), writes + reads if ports == "allowed" else 0,
+                "port instructions Wine emulated, against the simulator's %s" % report["ports"])
+    if caught:
+        # The first configuration address, device 0 function 0, written to 0xCF8.
+        registers = caught[0]["registers"]
+        check_equal((registers.get("dx", 0) & 0xFFFF, registers.get("ax", 0) & 0xFFFFFFFF),
+                    (0xCF8, 0x80000000), "port and value of the faulting write")
+    return ports, len(caught)
 
 
 def hardware_case(name):
-    version, nt, win9x, expected_faults, hardware_paragraph = CASES[name]
+    version, nt, win9x, denied_faults, _ = CASES[name]
 
     def case(run):
         run.set_versions(version, nt, win9x)
-        program = run.start(wine_debug="-all,err+all,+seh")
-        main = run.continue_to_verdict(program)
-        panel = main.control(wine.IDC_MORE_INFO).text
-        check(panel.endswith(MSG[hardware_paragraph] + "\r\n\r\n" + MSG[1085] + "\r\n\r\n"),
-              "the hardware paragraph %d comes right before the closing one: %r"
-              % (hardware_paragraph, panel))
-        check_equal(len(main.control(wine.IDC_DETAILS_LIST).items), 4,
-                    "Details lines (no chipset or controller findings under Wine)")
-        check_equal(run.close(program, main), 0, "exit code after Close")
-        faults = port_faults(program.log)
-        check_equal(len(faults), expected_faults, "privileged-instruction faults")
-        if faults:
-            # The first configuration address, device 0 function 0, written to 0xCF8.
-            check_equal((faults[0].get("rdx", 0) & 0xFFFF, faults[0].get("rax", 0) & 0xFFFFFFFF),
-                        (0xCF8, 0x80000000), "port and value of the faulting write")
-        nt_value, win9x_value = wine.registry_values(run.state, nt, win9x)
-        report = wine.simulate(run.state, wine.wine_scenario(wine.version_record(run.state),
-                                                              nt_value, win9x_value))
-        check_equal(report["ports"],
-                    "writes=%d reads=0 faults=%d" % (expected_faults, expected_faults),
-                    "the simulator's port count for the same machine")
+        ports, caught = check_run(run, name)
+        if ports == "allowed":
+            # Where Wine emulates the ports, the guard is seen with the emulation off: the
+            # program as under a Windows 9x compatibility mode of NT.
+            ports, caught = check_run(run, name, wine.PORT_EMULATION_OFF)
+            check_equal(ports, "denied", "the ports with Wine's emulation off")
+        check_equal(caught, denied_faults, "faults caught with the ports denied")
 
     return case
 

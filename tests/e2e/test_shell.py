@@ -18,8 +18,8 @@ SCREEN = (1024, 768)
 SPLASH_TEXT = ("This program determines if your system supports Universal Serial Bus (USB) "
                "devices.\r\n\r\nPress Continue to perform the tests or Close to exit the program.")
 
-# How long a key that should do nothing is given to show an effect.
-NO_EFFECT_WAIT = 1.0
+# How far the About box is dragged to show that the input before the drag was handled.
+NUDGE = 12
 
 
 def splash_and_hidden_main(run, program):
@@ -49,9 +49,35 @@ def expanded(run, program, full):
                      lambda m: m.rect.height == full.rect.height)
 
 
-def check_still_running(run, program, what):
-    time.sleep(NO_EFFECT_WAIT)
+def check_tab_after(run, program, window, cls, title, focused, what):
+    """The input just given to the window did nothing: a Tab after it, which the window
+    handles only once it has handled that input, takes the focus to the control `focused`,
+    with the program still running and the window still there. Returns the window."""
+    run.key(window, "Tab")
+
+    def moved(windows):
+        w = wine.visible_one(windows, cls, title)
+        return w if w is not None and w.focused_id() == focused else None
+
+    after = run.wait_settled(moved, "the focus on control %d after %s and a Tab"
+                             % (focused, what), program)
     check(program.poll() is None, "%s: the program is still running" % what)
+    return after
+
+
+def check_drag_after(run, program, about, what):
+    """The input just given to the About box did nothing: a drag of its title bar after it,
+    which moves the box only once it has handled that input, still finds the box there, with
+    the program running. Returns the moved box."""
+    run.drag_title(about, 0, NUDGE)
+
+    def moved(windows):
+        w = wine.visible_one(windows, DIALOG_CLASS, ABOUT_TITLE)
+        return w if w is not None and w.rect.top == about.rect.top + NUDGE else None
+
+    after = run.wait_settled(moved, "the About box moved after %s" % what, program)
+    check(program.poll() is None, "%s: the program is still running" % what)
+    return after
 
 
 def check_expanded(main, compact, full, how):
@@ -106,10 +132,13 @@ def case_splash_close_exits_unseen(run):
 def case_splash_escape_closebox_ignored_enter_continues(run):
     program = run.start()
     splash, _ = splash_and_hidden_main(run, program)
+    check_equal(splash.focused_id(), IDC_CONTINUE, "focused control on the splash")
     run.key(splash, "Escape")
-    check_still_running(run, program, "Escape on the splash")
+    splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CLOSE,
+                             "Escape on the splash")
     run.click_close_box(splash)
-    check_still_running(run, program, "the splash's close box")
+    splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CONTINUE,
+                             "the splash's close box")
     windows = run.snapshot()
     check(wine.visible_one(windows, DIALOG_CLASS, TITLE) is not None,
           "the splash stays after Escape and its close box")
@@ -162,12 +191,14 @@ def case_details_by_click(run):
     run.click(compact.control(IDC_DETAILS))
     main = expanded(run, program, full)
     check_expanded(main, compact, full, "click")
-    # Only Close and About are left to cycle through.
+    # Only Close and About are left to cycle through: each Tab moves the focus on, and where
+    # it goes is read from the window.
     order = []
     for _ in range(3):
+        before = main.focused_id()
         run.key(main, "Tab")
-        expected = IDC_ABOUT if not order or order[-1] == IDC_CLOSE else IDC_CLOSE
-        main = focus_settled_on(run, program, expected, "the focus after Tab")
+        main = run.main_when(program, "the focus to move on from control %s" % before,
+                             lambda m: m.focused_id() != before)
         order.append(main.focused_id())
     check_equal(order, [IDC_ABOUT, IDC_CLOSE, IDC_ABOUT], "Tab order in the expanded window")
 
@@ -215,11 +246,11 @@ def case_about_is_modal_and_closes_with_ok_or_enter(run):
         texts = [c.text for c in about.controls if c.cls == "Static"]
         check("Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts)
         run.key(about, "Escape")
-        check_still_running(run, program, "Escape in the About box")
+        about = check_drag_after(run, program, about, "Escape in the About box")
         run.click_close_box(about)
-        check_still_running(run, program, "the About box's close box")
-        check(wine.visible_one(run.snapshot(), DIALOG_CLASS, ABOUT_TITLE) is not None,
-              "the About box stays after Escape and its close box")
+        about = check_drag_after(run, program, about, "the About box's close box")
+        check(not wine.one(run.snapshot(), MAIN_CLASS).enabled,
+              "the main window is still disabled under the About box")
         if how == "OK":
             run.click(about.control(IDOK))
         else:
@@ -235,11 +266,11 @@ def case_about_is_modal_and_closes_with_ok_or_enter(run):
 def case_escape_in_main_window_does_nothing_alt_f4_ends(run):
     program = run.start()
     main, _ = continue_to_compact(run, program)
+    check_equal(main.focused_id(), IDC_CLOSE, "focused control in the compact window")
     run.key(main, "Escape")
-    check_still_running(run, program, "Escape in the main window")
-    after = wine.one(run.snapshot(), MAIN_CLASS)
-    check(after is not None and after.visible, "the main window stays after Escape")
-    check_equal(after.focused_id(), IDC_CLOSE, "focus after Escape")
+    # From Close, where Escape left the focus, a Tab goes on to About.
+    after = check_tab_after(run, program, main, MAIN_CLASS, None, IDC_ABOUT,
+                            "Escape in the main window")
     run.key(after, "alt+F4")
     check_equal(run.wait_exit(program), 0, "exit code after Alt+F4")
 

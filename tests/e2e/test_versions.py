@@ -9,9 +9,10 @@ from wine import DEFAULT, check, check_equal
 MSG = wine.catalogue()
 NT = "the prefix's NT CurrentVersion"
 
-# Under Wine a 64-bit program is denied the configuration ports and no \\.\HCD device opens:
-# the chipset is undetermined, and the host controllers give "not supported" except on 9x 4.0
-# and below and on NT 4, where nothing opening cannot be told from an older driver model.
+# Under Wine no configuration port answers (wine64 denies them, 32-bit Wine's emulation reads
+# all ones) and no \\.\HCD device opens: the chipset is undetermined, and the host controllers
+# give "not supported" except on 9x 4.0 and below and on NT 4, where nothing opening cannot be
+# told from an older driver model.
 HARDWARE_NO = 1088
 HARDWARE_UNKNOWN = 1089
 
@@ -57,8 +58,9 @@ def paragraphs(*numbers):
 def check_against_simulator(run, main, nt, win9x):
     """The window shows what the simulator reports for the machine Wine presents."""
     nt, win9x = wine.registry_values(run.state, nt, win9x)
-    report = wine.simulate(run.state, wine.wine_scenario(wine.version_record(run.state), nt,
-                                                          win9x))
+    record = wine.version_record(run.state)
+    report = wine.simulate(run.state, wine.wine_scenario(record, nt, win9x,
+                                                          wine.port_access(run.state, record)))
     check_equal(main.control(wine.IDC_DETAILS_LIST).raw_items, report["detail"],
                 "Details list against the simulator")
     check_equal(main.control(wine.IDC_MORE_INFO).raw_text, report["panel"],

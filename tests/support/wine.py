@@ -1,4 +1,5 @@
-"""Drives the real x86_64 Qorvalin.exe under Wine on a virtual X display, like a user."""
+"""Drives the real Qorvalin.exe under Wine on a virtual X display, like a user: the x86_64 build
+under wine64, or the i686 build under 32-bit Wine where this machine runs 32-bit programs."""
 
 import contextlib
 import fcntl
@@ -70,29 +71,71 @@ def check_equal(actual, expected, what):
 # Tools and state
 
 
+# Debian's 32-bit Wine (package wine32:i386), which runs the i686 program in a win32 prefix.
+WINE32 = "/usr/lib/wine/wine"
+WINESERVER32 = "/usr/lib/wine/wineserver32"
+# The environment variable, and its value, that make this machine count as one that runs no
+# 32-bit programs, so that the i686 tests' skipping can be seen anywhere.
+NO_I686 = ("QORVALIN_HOST_I686", "no")
+
+
 def find_wine64():
     return shutil.which("wine64") or (
         "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else None)
 
 
-def find_wineserver():
-    for candidate in ("/usr/lib/wine/wineserver64", shutil.which("wineserver")):
+def find_wine(arch):
+    """The Wine loader that runs programs of the architecture: wine64, or 32-bit Wine."""
+    if arch == "i686":
+        return WINE32 if os.access(WINE32, os.X_OK) else None
+    return find_wine64()
+
+
+def find_wineserver(arch="x86_64"):
+    own = (WINESERVER32,) if arch == "i686" else ()
+    for candidate in own + ("/usr/lib/wine/wineserver64", shutil.which("wineserver")):
         if candidate and os.access(candidate, os.X_OK):
             return candidate
     return None
 
 
-def missing_prerequisites(exe, winspy):
-    """What this machine lacks for the tests, as readable reasons; empty when all is there."""
+def i686_unavailable():
+    """Why this machine cannot run the i686 program under 32-bit Wine, or None when it can: the
+    32-bit loader is started, which only a kernel that runs 32-bit programs does."""
+    name, value = NO_I686
+    if os.environ.get(name) == value:
+        return "%s=%s: this machine counts as one that runs no 32-bit programs" % NO_I686
+    loader = find_wine("i686")
+    if loader is None:
+        return ("32-bit Wine %s is not installed (package wine32:i386, which tools/setup.sh "
+                "installs where this machine runs 32-bit programs)" % WINE32)
+    try:
+        result = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    except OSError as e:
+        return "this machine does not run 32-bit programs: %s: %s" % (loader, e.strerror)
+    if result.returncode != 0:
+        return "32-bit Wine does not start here: %s --version ended with %d: %s" % (
+            loader, result.returncode, result.stdout.decode("latin-1").strip())
+    return None
+
+
+def missing_prerequisites(exe, winspy, arch="x86_64"):
+    """What this machine lacks for the tests of the build for arch, as readable reasons; empty
+    when all is there."""
     reasons = []
     if not exe or not os.path.isfile(exe):
         reasons.append("the program %s has not been built (tools/test.sh builds it)" % exe)
     if not winspy or not os.path.isfile(winspy):
-        reasons.append("the window reader %s has not been built (target qorvalin_winspy)"
-                       % winspy)
-    if not find_wine64():
+        reasons.append("the window reader %s has not been built (target qorvalin_winspy%s)"
+                       % (winspy, "_i686" if arch == "i686" else ""))
+    if arch == "i686":
+        unavailable = i686_unavailable()
+        if unavailable:
+            reasons.append(unavailable)
+    elif not find_wine64():
         reasons.append("wine64 is not installed")
-    if not find_wineserver():
+    if not find_wineserver(arch):
         reasons.append("wineserver is not installed")
     for tool, package in (("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick")):
         if not shutil.which(tool):
@@ -100,14 +143,22 @@ def missing_prerequisites(exe, winspy):
     return reasons
 
 
+# Each build the tests run: the variable naming its program, and the Wine prefix's architecture.
+ARCHES = {"x86_64": ("QORVALIN_WIN64_EXE", "win64"), "i686": ("QORVALIN_WIN32_EXE", "win32")}
+
+
 def environment_paths():
     work = os.environ.get("QORVALIN_E2E_DIR")
     if not work:
         raise Skipped("QORVALIN_E2E_DIR is not set: run the end-to-end tests through ctest")
+    arch = os.environ.get("QORVALIN_E2E_ARCH", "x86_64")
+    if arch not in ARCHES:
+        raise Failure("QORVALIN_E2E_ARCH is %r, not one of %s" % (arch, ", ".join(ARCHES)))
     return {
         "work": work,
+        "arch": arch,
         "state": os.path.join(work, "state.json"),
-        "exe": os.environ.get("QORVALIN_WIN64_EXE", ""),
+        "exe": os.environ.get(ARCHES[arch][0], ""),
         "winspy": os.environ.get("QORVALIN_WINSPY", ""),
         "sim": os.environ.get("QORVALIN_SIM", ""),
     }
@@ -115,7 +166,7 @@ def environment_paths():
 
 def load_state():
     paths = environment_paths()
-    reasons = missing_prerequisites(paths["exe"], paths["winspy"])
+    reasons = missing_prerequisites(paths["exe"], paths["winspy"], paths["arch"])
     if reasons:
         raise Skipped("; ".join(reasons))
     if not os.path.isfile(paths["state"]):
@@ -137,12 +188,19 @@ def wine_environment(state):
                                                    state.get("dll_overrides")])),
         "WINESERVER": state["wineserver"],
     })
+    if state.get("winearch"):
+        env["WINEARCH"] = state["winearch"]
     return env
+
+
+def wine_loader(state):
+    """The Wine loader of the session (the test guest's state names its 32-bit one wine64)."""
+    return state.get("wine") or state["wine64"]
 
 
 def wine_command(state):
     """The command that starts Wine; a session may run it under a wrapper."""
-    return state.get("wine_command") or [state["wine64"]]
+    return state.get("wine_command") or [wine_loader(state)]
 
 
 def x_environment(state):
@@ -172,8 +230,9 @@ def run_wine(state, args, timeout=60, check_status=True):
     with open(log_path(state, "wine-stderr.log"), "ab") as log:
         log.write(errors)
     if check_status and result.returncode != 0:
-        raise Failure("wine64 %s ended with %d: %s%s" % (" ".join(args), result.returncode,
-                                                         output, errors.decode("latin-1")))
+        raise Failure("%s %s ended with %d: %s%s" % (
+            os.path.basename(wine_loader(state)), " ".join(args), result.returncode, output,
+            errors.decode("latin-1")))
     return output
 
 
@@ -249,7 +308,7 @@ def write_value(state, key, name, value):
 
 def session_start():
     paths = environment_paths()
-    reasons = missing_prerequisites(paths["exe"], paths["winspy"])
+    reasons = missing_prerequisites(paths["exe"], paths["winspy"], paths["arch"])
     if reasons:
         print("SKIP: " + "; ".join(reasons))
         return SKIP
@@ -262,8 +321,9 @@ def session_start():
         "display": display,
         "xvfb_pid": xvfb_pid,
         "prefix": os.path.join(paths["work"], "prefix"),
-        "wine64": find_wine64(),
-        "wineserver": find_wineserver(),
+        "wine": find_wine(paths["arch"]),
+        "wineserver": find_wineserver(paths["arch"]),
+        "winearch": ARCHES[paths["arch"]][1],
     })
     with open(paths["state"], "w") as f:
         json.dump(state, f)
@@ -322,10 +382,10 @@ READER_END = b"end\r\n"
 # While an answer is awaited, how often the harness looks whether the reader still lives: a
 # Wine service that inherited its output would keep the end of that output from showing.
 READER_LOOK = 0.25
-# The waits look at the windows this often (a look costs the reader a few milliseconds), and
-# take them as settled once they stayed the same this long.
+# The waits look at the windows this often (a look costs the reader a few milliseconds).
 LOOK_INTERVAL = 0.05
-SETTLE_TIME = 0.2
+# How long the X input focus may take to reach a window, and to be reported for it.
+FOCUS_TIMEOUT = 10
 
 
 class ReaderEnded(Exception):
@@ -598,10 +658,28 @@ def catalogue():
     return texts
 
 
-def wine_scenario(record, nt_current, win9x_number):
-    """The scenario of the machine that Wine presents to a 64-bit program: the given version
-    record and registry values, port access denied, no host controller driver."""
-    scenario = {"ports": "denied", "registry": {}}
+# What 32-bit Wine loads for a program in a Windows 9x mode, and what emulates the program's in
+# and out instructions there; with it disabled they fault, as under wine64 in every mode.
+PORT_EMULATION_OFF = "krnl386.exe16=d"
+
+
+def port_access(state, record, dll_overrides=""):
+    """The port access Wine gives the program (a scenario's "ports") on the machine whose
+    version record is given: 32-bit Wine emulates in and out in the 9x modes, with no device
+    behind them, so that every read gives all ones and nothing faults; wine64 faults every one,
+    and so does 32-bit Wine with its emulation disabled in the session's or the given DLL
+    overrides."""
+    overrides = ";".join([state.get("dll_overrides") or "", dll_overrides])
+    emulated = (state.get("arch") == "i686" and record is not None and record["platform"] == 1
+                and PORT_EMULATION_OFF not in overrides.split(";"))
+    return "allowed" if emulated else "denied"
+
+
+def wine_scenario(record, nt_current, win9x_number, ports="denied"):
+    """The scenario of the machine that Wine presents to the program: the given version record
+    and registry values and port access (port_access says which), no PCI function answering
+    and no host controller driver."""
+    scenario = {"ports": ports, "registry": {}}
     if record is not None:
         scenario["version"] = dict(record)
     for member, value in (("nt", nt_current), ("9x", win9x_number)):
@@ -782,11 +860,13 @@ class Run:
 
     # The program
 
-    def start(self, wine_debug="-all,err+all"):
-        """Starts the program; Wine logs its errors, and whatever else wine_debug names, into
-        the file program.log names."""
+    def start(self, wine_debug="-all,err+all", dll_overrides=""):
+        """Starts the program, with these DLL overrides besides the session's; Wine logs its
+        errors, and whatever else wine_debug names, into the file program.log names."""
         env = wine_environment(self.state)
         env["WINEDEBUG"] = wine_debug
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] += ";" + dll_overrides
         path = log_path(self.state, "%s-%d.log" % (self.name, len(self.programs) + 1))
         with open(path, "wb") as out:
             program = subprocess.Popen(wine_command(self.state) + [self.state["exe"]], env=env,
@@ -823,14 +903,34 @@ class Run:
         self.last_snapshot = out
         return [w for w in parse_snapshot(out) if w.cls != "IME"]
 
-    def wait_for(self, predicate, what, program=None, timeout=30):
-        """Polls the windows until predicate(windows) gives a true value, and returns it."""
+    def sync(self):
+        """Waits until every window of the program has answered a message, which its thread
+        does from its message loop once it has done with the message it was handling (5 s at
+        most a window), and returns the reader's answer: windows, answered, foreground."""
+        fields = dict(f.split("=", 1) for f in
+                      ask_reader(self.state, "sync " + EXE_NAME, timeout=60).split()[1:])
+        return {"windows": int(fields["windows"]), "answered": int(fields["answered"]),
+                "foreground": int(fields["foreground"], 0)}
+
+    def wait_for(self, predicate, what, program=None, timeout=30, synced=False):
+        """Polls the windows until predicate(windows) gives a true value, and returns it;
+        synced: each look only once the program's windows answered (sync), and none when one
+        did not answer in time."""
         deadline = time.time() + timeout
         while True:
             if program is not None and program.poll() is not None:
                 raise Failure("the program ended (exit %d) while waiting for %s"
                               % (program.returncode, what))
-            windows = self.snapshot()
+            if synced:
+                answers = self.sync()
+                hung = answers["windows"] - answers["answered"]
+            windows = self.snapshot() if not synced or not hung else None
+            if windows is None:
+                if time.time() > deadline:
+                    raise Failure("timed out after %d s waiting for %s: %d windows of the "
+                                  "program do not answer" % (timeout, what, hung))
+                time.sleep(LOOK_INTERVAL)
+                continue
             found = predicate(windows)
             if found:
                 return found
@@ -840,25 +940,22 @@ class Run:
             time.sleep(LOOK_INTERVAL)
 
     def wait_settled(self, predicate, what, program=None, timeout=30):
-        """Like wait_for, once the windows have stayed the same for SETTLE_TIME: sizes,
-        visibility and focus arrive through the message loop, so a first match may be
-        half-way."""
-        since = [None, None]
+        """Like wait_for, once two looks, each after the program's windows answered from their
+        message loop (sync), found the windows the same: sizes, visibility and focus arrive
+        through the message loop, so a first match may be half-way, and a message being
+        handled at the first look has been handled by the second."""
+        last = [None]
 
         def stable(windows):
             found = predicate(windows)
-            if not found:
-                since[:] = [None, None]
-                return None
-            key = [(w.hwnd, repr(w.rect), w.visible, w.enabled, w.focus, w.active,
-                    [(c.hwnd, c.enabled, c.visible, repr(c.rect), c.raw_text, c.raw_items)
-                     for c in w.controls]) for w in windows]
-            if key != since[0]:
-                since[:] = [key, time.time()]
-                return None
-            return found if time.time() - since[1] >= SETTLE_TIME else None
+            key = found and [(w.hwnd, repr(w.rect), w.visible, w.enabled, w.focus, w.active,
+                              [(c.hwnd, c.enabled, c.visible, repr(c.rect), c.raw_text,
+                                c.raw_items) for c in w.controls]) for w in windows]
+            settled = key and key == last[0]
+            last[0] = key
+            return found if settled else None
 
-        return self.wait_for(stable, what, program, timeout)
+        return self.wait_for(stable, what, program, timeout, synced=True)
 
     def main_when(self, program, what, condition, timeout=30):
         """The main window once it is visible, condition(window) holds and it has settled."""
@@ -935,9 +1032,18 @@ class Run:
 
     def focus(self, window):
         """Gives the window the X input focus, as a window manager does for the window in
-        front; with none, Wine would ignore the keyboard."""
+        front (with none, Wine would ignore the keyboard), and waits until Wine has the window
+        in front, where it sends the keys, and the program answers from its message loop."""
         self.xdotool("windowfocus", "--sync", window.xwin)
-        time.sleep(0.1)
+        deadline = time.time() + FOCUS_TIMEOUT
+        while True:
+            answers = self.sync()
+            if answers["foreground"] == window.hwnd and answers["answered"] == answers["windows"]:
+                return
+            if time.time() > deadline:
+                raise Failure("%r is not in front with its program answering %d s after it got "
+                              "the X input focus: %r" % (window, FOCUS_TIMEOUT, answers))
+            time.sleep(LOOK_INTERVAL)
 
     def key(self, window, keys):
         self.focus(window)

@@ -1,6 +1,7 @@
 /* winspy: a test-only helper that prints what another process's windows show, one line each. */
 #include "windump.h"
 
+#include <tlhelp32.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,6 +14,12 @@
  *
  * With --serve it stays and answers requests from standard input, one a line, until its end:
  *   windows [EXE-NAME]   the lines "winspy [EXE-NAME]" prints
+ *   sync EXE-NAME        "synced\twindows=N\tanswered=N\tforeground=HWND": sends each top-level
+ *                        window of the processes whose image is EXE-NAME a WM_NULL and waits
+ *                        (up to 5 s a window) for its thread to answer it, which a thread
+ *                        does only from its message loop, once it has done with the message
+ *                        it was handling; with the number of windows, the number that
+ *                        answered and the window that has the keyboard focus of the desktop
  *   version              the line "winspy --version" prints
  *   get KEY NAME         "value\ttype=T\tdata=HEX": the value's type and bytes, as a program
  *                        reading it with the wide functions gets them; or "value\tabsent=1"
@@ -133,6 +140,53 @@ static void AnswerRegistry(const char *request, char **fields, int count)
     RegCloseKey(key);
 }
 
+#define MAX_SYNCED 64
+
+typedef struct {
+    DWORD pids[MAX_SYNCED];
+    int processes;
+    int windows;
+    int answered;
+} Sync;
+
+static BOOL CALLBACK SyncTopLevel(HWND window, LPARAM param)
+{
+    Sync *sync = (Sync *)param;
+    DWORD pid = 0;
+    DWORD_PTR result;
+    int i;
+    GetWindowThreadProcessId(window, &pid);
+    for (i = 0; i < sync->processes && sync->pids[i] != pid; i++)
+        ;
+    if (i == sync->processes)
+        return TRUE;
+    sync->windows++;
+    if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 5000, &result))
+        sync->answered++;
+    return TRUE;
+}
+
+static void AnswerSync(const char *exe)
+{
+    Sync sync;
+    PROCESSENTRY32 entry;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    memset(&sync, 0, sizeof(sync));
+    entry.dwSize = sizeof(entry);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        if (Process32First(snapshot, &entry)) {
+            do {
+                if (lstrcmpiA(entry.szExeFile, exe) == 0 && sync.processes < MAX_SYNCED)
+                    sync.pids[sync.processes++] = entry.th32ProcessID;
+            } while (Process32Next(snapshot, &entry));
+        }
+        CloseHandle(snapshot);
+    }
+    EnumWindows(SyncTopLevel, (LPARAM)&sync);
+    fprintf(stdout, "synced\twindows=%d\tanswered=%d\tforeground=%#lx\n", sync.windows,
+            sync.answered, (unsigned long)(ULONG_PTR)GetForegroundWindow());
+}
+
 static void Answer(const char *request)
 {
     static char copy[REQUEST_ROOM];
@@ -152,6 +206,8 @@ static void Answer(const char *request)
         WindumpWindows(stdout, NULL, 0);
     else if (strncmp(request, "windows ", 8) == 0 && request[8] != 0)
         WindumpWindows(stdout, request + 8, 0);
+    else if (strncmp(request, "sync ", 5) == 0 && request[5] != 0)
+        AnswerSync(request + 5);
     else
         AnswerError("unknown request", request);
 }
