@@ -212,11 +212,36 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def read_log(path):
-    if not os.path.exists(path):
-        return []
+def read_lines(path):
     with open(path, "rb") as f:
         return f.read().decode("latin-1").splitlines()
+
+
+def cfgmgr_loads(program_log):
+    """Each configuration manager that Wine's loader loaded into the program, in order, as
+    "native PATH" or "builtin PATH", from its loaddll trace; that it traced the program's own
+    libraries shows the trace was on."""
+    loaded = []
+    for line in read_lines(program_log):
+        if ":trace:loaddll:" in line and " Loaded " in line:
+            path, _, kind = line.partition(' Loaded L"')[2].rpartition('" at ')
+            # The trace doubles each backslash.
+            loaded.append((path.replace("\\\\", "\\"), kind.rpartition(": ")[2]))
+    check([p for p, _ in loaded if p.lower().endswith("\\user32.dll")],
+          "Wine's loader traced the program's libraries into %s" % program_log)
+    return ["%s %s" % (kind, path) for path, kind in loaded
+            if path.lower().rpartition("\\")[2] == "cfgmgr32.dll"]
+
+
+def call_log(path, loads, stand_in):
+    """The test library's call log, which exists exactly when the library was loaded."""
+    if not loads or loads != ["native " + stand_in] * len(loads):
+        check_equal(os.path.exists(path), False,
+                    "a call log of the test library, which Wine never loaded (%r)" % loads)
+        return []
+    check(os.path.exists(path), "the test library's call log %s: Wine loaded it %d times"
+          % (path, len(loads)))
+    return read_lines(path)
 
 
 def log_fields(line):
@@ -237,7 +262,7 @@ def run_machine(run, version, hcds, cfgmgr, test_cfgmgr=True):
     scenario = {
         "version": record,
         "registry": {"9x": registry_text, "nt": state.get("nt_current_version")},
-        "ports": "denied",
+        "ports": wine.port_access(state, record),
         "hcd": hcds,
         "cfgmgr": cfgmgr,
     }
@@ -249,6 +274,8 @@ def run_machine(run, version, hcds, cfgmgr, test_cfgmgr=True):
     exe = os.path.join(run.folder, wine.EXE_NAME)
     shutil.copyfile(state["exe"], exe)
     env = wine.wine_environment(state)
+    # The loader's trace tells which configuration manager the program loaded, if any.
+    env["WINEDEBUG"] = "-all,err+all,+loaddll"
     # The texts of these machines are code page 1252, as in the simulator.
     env["LC_ALL"] = "C"
     tree = os.path.join(run.folder, "tree.txt")
@@ -263,9 +290,11 @@ def run_machine(run, version, hcds, cfgmgr, test_cfgmgr=True):
 
     run.set_versions(version, win9x_number=registry_text)
     configure_driver(run, hcds)
-    with open(wine.log_path(state, run.name + ".log"), "ab") as out:
-        program = subprocess.Popen([state["wine64"], exe], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=out)
+    program_log = wine.log_path(state, run.name + ".log")
+    with open(program_log, "wb") as out:
+        program = subprocess.Popen(wine.wine_command(state) + [exe], env=env,
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+    program.log = program_log
     run.programs.append(program)
     splash = run.splash(program)
     # xdotool's synchronous move waits for motion, and the last case left the pointer right
@@ -280,9 +309,15 @@ def run_machine(run, version, hcds, cfgmgr, test_cfgmgr=True):
         "frames": icon_frames(run, main),
     }
     counts = driver_counts(run)
-    calls = read_log(log)
+    check_equal(run.close(program, main), 0, "exit code after Close")
+    loads = cfgmgr_loads(program_log)
+    if not test_cfgmgr:
+        check(not [load for load in loads if not load.startswith("builtin ")],
+              "only Wine's own configuration manager loaded: %r" % loads)
+    calls = call_log(log, loads, windows_path(os.path.join(run.folder, "CfgMgr32.dll")))
     check(not [c for c in calls if c.startswith("error")],
           "the test library read its tree: %r" % calls)
+    run.cfgmgr_loads = loads
     return shown, expected, counts, calls
 
 
@@ -420,6 +455,12 @@ def check_unnamed(run, windows, driver_key, requests, cfgmgr=None, test_cfgmgr=T
     check_same_as_simulator(shown, expected)
     check_equal(counts, (1, requests), "driver opens and requests")
     check_equal(calls, [], "calls of the test configuration manager")
+    if test_cfgmgr:
+        check_equal(run.cfgmgr_loads, [], "configuration managers loaded, with no name to look up")
+    else:
+        # With a name to look up the program loads Wine's own, which locates no root.
+        check_equal([load.split(" ")[0] for load in run.cfgmgr_loads], ["builtin"],
+                    "configuration managers loaded")
     check_lines_in_order(shown["detail"], [HC_UNIDENTIFIED, ""])
     check_hardware_paragraph(shown)
     return shown, expected
