@@ -1,7 +1,8 @@
 #!/bin/bash
 # tools/bench.sh: Qorvalin's benchmarks in one run (start-up under Wine against a baseline
-# dialog and a design floor, the check run in the simulator, peak memory, file sizes), printed
-# as Markdown.
+# dialog and a design floor, for the x86_64 build under wine64 and, where this machine runs
+# 32-bit programs, the i686 build under 32-bit Wine; the check run in the simulator, peak
+# memory, file sizes), printed as Markdown.
 set -u
 
 usage() {
@@ -10,7 +11,8 @@ usage: tools/bench.sh [options]
   --build-dir DIR   where the builds go (default: build/bench in the source tree)
   --runs N          alternating runs of each program under Wine (default 10, at least 10)
   --sim-runs N      runs of each scenario in the simulator (default 2000)
-  --prefix DIR      the Wine prefix (default: DIR/wine-prefix; made when missing)
+  --prefix DIR      the wine64 prefix (default: DIR/wine-prefix; made when missing); the
+                    32-bit one is DIR-i686 beside it
   --display N       the X display, started when it is not open (default: a free one)
   --windows NAME    the Windows version Wine reports (win95 ... win10; default: the prefix's)
   --managed         leave Wine's windows to a window manager (Wine's default; see the docs)
@@ -86,6 +88,7 @@ if COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null); then
 fi
 if have /usr/lib/wine/wine64; then
     echo "- Wine: $(/usr/lib/wine/wine64 --version 2>/dev/null)"
+    have /usr/lib/wine/wine && echo "- 32-bit Wine: $(/usr/lib/wine/wine --version 2>/dev/null)"
 elif have wine64; then
     echo "- Wine: $(wine64 --version 2>/dev/null)"
 fi
@@ -124,6 +127,24 @@ build "the i686 program" cmake -S "$ROOT" -B "$WIN32" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" &&
     build "the i686 program" ninja -C "$WIN32" && HAVE_WIN32=yes
 
+# wine_bench ARCH EXE TOOLS WINSPY PREFIX WORK: the start-up measurements of one build.
+wine_bench() {
+    local args=(--arch "$1" --exe "$2" --baseline "$3/minimal.exe"
+        --design "$3/design/Qorvalin.exe" --watch "$3/watch.exe" --winspy "$4" --prefix "$5"
+        --work "$6" --runs "$RUNS")
+    [ -n "$DISPLAY_NUMBER" ] && args+=(--display "$DISPLAY_NUMBER")
+    [ -n "$WINDOWS" ] && args+=(--windows "$WINDOWS")
+    [ -n "$MANAGED" ] && args+=("$MANAGED")
+    python3 -B "$ROOT/tools/bench/wine_bench.py" "${args[@]}" 2>>"$BUILD/wine-runs.log"
+    local status=$?
+    # 77: this machine lacks Wine, a display or a tool; the script said which.
+    if [ $status -ne 0 ] && [ $status -ne 77 ]; then
+        echo
+        echo "(the Wine measurements failed; runs logged in $BUILD/wine-runs.log)"
+        FAILED=yes
+    fi
+}
+
 echo "## Start-up under Wine"
 echo
 if [ -z "$WINE" ]; then
@@ -131,21 +152,22 @@ if [ -z "$WINE" ]; then
 elif [ -z "$HAVE_WIN64" ]; then
     echo "Skipped: the x86_64 program could not be built here (see $LOG)."
 else
-    WINE_ARGS=(--exe "$WIN64/Qorvalin.exe" --baseline "$TOOLS/minimal.exe"
-        --design "$TOOLS/design/Qorvalin.exe"
-        --watch "$TOOLS/watch.exe" --winspy "$WINSPY" --work "$BUILD/wine"
-        --prefix "$PREFIX" --runs "$RUNS")
-    [ -n "$DISPLAY_NUMBER" ] && WINE_ARGS+=(--display "$DISPLAY_NUMBER")
-    [ -n "$WINDOWS" ] && WINE_ARGS+=(--windows "$WINDOWS")
-    [ -n "$MANAGED" ] && WINE_ARGS+=("$MANAGED")
-    python3 -B "$ROOT/tools/bench/wine_bench.py" "${WINE_ARGS[@]}" 2>>"$BUILD/wine-runs.log"
-    status=$?
-    # 77: this machine lacks Wine, a display or a tool; the script said which.
-    if [ $status -ne 0 ] && [ $status -ne 77 ]; then
-        echo
-        echo "(the Wine measurements failed; runs logged in $BUILD/wine-runs.log)"
-        FAILED=yes
-    fi
+    wine_bench x86_64 "$WIN64/Qorvalin.exe" "$TOOLS" "$WINSPY" "$PREFIX" "$BUILD/wine"
+fi
+echo
+
+echo "## Start-up of the i686 program under 32-bit Wine"
+echo
+NO_I686=$(python3 -B -c 'import sys, wine; sys.stdout.write(wine.i686_unavailable() or "")')
+if [ -z "$WINE" ]; then
+    echo "Skipped: --no-wine."
+elif [ -n "$NO_I686" ]; then
+    echo "Skipped: $NO_I686."
+elif [ -z "$HAVE_WIN32" ]; then
+    echo "Skipped: the i686 program could not be built here (see $LOG)."
+else
+    wine_bench i686 "$WIN32/Qorvalin.exe" "$NATIVE/tools/bench/i686" \
+        "$NATIVE/tests/support/i686/winspy.exe" "$PREFIX-i686" "$BUILD/wine-i686"
 fi
 echo
 

@@ -1,10 +1,12 @@
-"""Times the x86_64 Qorvalin.exe under Wine against two baselines, run after run in the same
-prefix, and reads the peak memory of all three: a one-dialog program, and the design floor,
+"""Times Qorvalin.exe under Wine (the x86_64 build under wine64, or with --arch i686 the i686
+build under 32-bit Wine) against two baselines of the same architecture, run after run in the
+same prefix, and reads the peak memory of all three: a one-dialog program, and the design floor,
 which makes the program's own windows from its own templates in its order and runs no check.
 
 What is timed, for every run, on the real-time clock that the harness and the window watcher
 inside Wine both read:
-- start: just before the harness starts `wine64 PROGRAM.exe`, as the end-to-end tests do;
+- start: just before the harness starts `wine64 PROGRAM.exe` (or 32-bit Wine's loader), as the
+  end-to-end tests do;
 - Qorvalin: (splash visible - start) + (main window visible - splash hidden). The splash hides
   when the program handles Continue, so the harness's own reaction (reading the windows, moving
   the pointer, clicking) between the two is left out; the second term is the check run, the
@@ -12,7 +14,7 @@ inside Wine both read:
 - baseline: its dialog visible - start;
 - design floor: timed as Qorvalin, whose windows it has.
 "Visible" is the first look of the watcher (every millisecond) at which IsWindowVisible holds.
-Peak memory is VmHWM of the process that runs the program (wine64 executes the program in the
+Peak memory is VmHWM of the process that runs the program (Wine executes the program in the
 process the harness started), read once its window has been visible for a moment.
 
 The display has no window manager, so unless --managed is given Wine is told not to leave its
@@ -53,7 +55,7 @@ class Failure(Exception):
 def missing(args):
     if wine is None:
         return ["the Wine harness is not on PYTHONPATH (tests/support/wine.py)"]
-    reasons = wine.missing_prerequisites(args.exe, args.winspy)
+    reasons = wine.missing_prerequisites(args.exe, args.winspy, args.arch)
     for path, what in ((args.baseline, "the baseline program"),
                        (args.design, "the design floor program"), (args.watch, "the watcher")):
         if not os.path.isfile(path):
@@ -86,7 +88,9 @@ class Session:
         elif not display_answers(display):
             self.xvfb = start_xvfb_on(display)
         self.state = {"work": args.work, "display": display, "prefix": args.prefix,
-                      "wine64": wine.find_wine64(), "wineserver": wine.find_wineserver(),
+                      "wine": wine.find_wine(args.arch),
+                      "wineserver": wine.find_wineserver(args.arch),
+                      "winearch": wine.ARCHES[args.arch][1],
                       "exe": args.exe, "winspy": args.winspy}
         if not os.path.isfile(os.path.join(args.prefix, "system.reg")):
             started = time.time()
@@ -107,7 +111,7 @@ class Session:
 
     def start_watcher(self):
         self.watcher = subprocess.Popen(
-            [self.state["wine64"], self.args.watch,
+            [wine.wine_loader(self.state), self.args.watch,
              "baseline:%s:%s" % (wine.DIALOG_CLASS, BASELINE_TITLE),
              "splash:%s:%s" % (wine.DIALOG_CLASS, wine.TITLE),
              "main:%s" % wine.MAIN_CLASS],
@@ -276,11 +280,12 @@ def summary(runs, args):
     floor_ratios = [a["total"] / f["total"] for _, f, a in runs]
     med = lambda rows, key: statistics.median(r[key] for r in rows)
     lines = [
-        "Qorvalin.exe (x86_64) against the baseline dialog and the design floor under Wine, %d "
+        "Qorvalin.exe (%s) against the baseline dialog and the design floor under Wine, %d "
         "alternating runs of each after one unmeasured warm-up run of each; Windows version "
-        "seen by the programs: %s; windows %s." % (len(runs), args.windows or "the prefix's default (win7)",
-                             "managed (Wine's default)" if args.managed else
-                             "not managed (X11 Driver \"Managed\"=\"N\")"),
+        "seen by the programs: %s; windows %s."
+        % (args.arch, len(runs), args.windows or "the prefix's default (win7)",
+           "managed (Wine's default)" if args.managed else
+           "not managed (X11 Driver \"Managed\"=\"N\")"),
         "",
         "| measure | median | lowest | highest |",
         "|---|---|---|---|",
@@ -335,7 +340,11 @@ def summary(runs, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--exe", required=True, help="the x86_64 Qorvalin.exe")
+    parser.add_argument("--arch", choices=sorted(wine.ARCHES) if wine else None,
+                        default="x86_64",
+                        help="the programs' architecture: x86_64 under wine64 (the default), "
+                             "i686 under 32-bit Wine")
+    parser.add_argument("--exe", required=True, help="the Qorvalin.exe of that architecture")
     parser.add_argument("--baseline", required=True, help="the baseline dialog program")
     parser.add_argument("--design", required=True,
                         help="the design floor: the program's windows and no check run, built "
