@@ -64,6 +64,10 @@ for package in "${PACKAGES[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
 
+# A failed install of 32-bit Wine (a mirror in the middle of a sync, say) is tried again after
+# 12 hours, not at the start of every command.
+FAILED_MARK=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/qorvalin/wine32-install-failed
+
 # gcc-multilib is in place now. The i386 architecture is added only where its programs run:
 # elsewhere wine32's maintainer scripts would fail. 32-bit Wine is optional: where it cannot be
 # installed, everything works as before and the i686 program's tests under Wine are skipped.
@@ -74,6 +78,9 @@ done
 if [ ${#missing[@]} -gt 0 ] && [ "${as_root[*]}" = false ]; then
     echo "tools/setup.sh: ${missing[*]} would need root; the i686 program's tests under Wine" \
          "on this machine will be skipped" >&2
+elif [ ${#missing[@]} -gt 0 ] && [ -n "$(find "$FAILED_MARK" -mmin -720 2>/dev/null)" ]; then
+    echo "tools/setup.sh: ${missing[*]} could not be installed within the last 12 hours (see" \
+         "$FAILED_MARK); the i686 program's tests under Wine will be skipped" >&2
 elif [ ${#missing[@]} -gt 0 ] && runs_i386; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         echo "This machine runs 32-bit programs: adding Debian's i386 architecture for 32-bit Wine"
@@ -84,8 +91,11 @@ elif [ ${#missing[@]} -gt 0 ] && runs_i386; then
     # An index that fails to download (a mirror in the middle of a sync) need not stop the
     # install: the install says whether what it needs was there.
     "${as_root[@]}" apt-get update || true
-    if ! "${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null; then
+    if "${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null; then
+        rm -f "$FAILED_MARK"
+    else
         echo "tools/setup.sh: ${missing[*]} could not be installed; the i686 program's tests" \
              "under Wine on this machine will be skipped" >&2
+        mkdir -p "$(dirname "$FAILED_MARK")" && date >"$FAILED_MARK" || true
     fi
 fi
