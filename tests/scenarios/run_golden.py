@@ -9,11 +9,12 @@ where the tree lives.
 
   run_golden.py --sim PATH CASE.json...   check cases
   run_golden.py --sim PATH --usage        check the command line's own refusals
+  run_golden.py --updater TOOL            check tools/update_golden.py with stand-in simulators
   run_golden.py --skip REASON             report the cases as skipped (exit status 77)
 
 This only ever compares: golden files are written by tools/update_golden.py alone. A run with
-QORVALIN_UPDATE_GOLDEN set fails, so that a variable left over from an old habit cannot turn
-checks into passes.
+QORVALIN_UPDATE_GOLDEN set fails, so that a variable left set in the shell cannot turn checks
+into passes.
 """
 import argparse
 import difflib
