@@ -71,7 +71,7 @@ def check_run(run, name, dll_overrides=""):
     """One run in the case's mode: the window, and the port accesses Wine saw, against the
     simulator for the machine Wine presents with these DLL overrides. Returns that machine's
     port access and the faults the program's guard caught."""
-    version, nt, win9x, _, hardware_paragraph = CASES[name]
+    _, nt, win9x, _, hardware_paragraph = CASES[name]
     program = run.start(wine_debug="-all,err+all,+seh,+loaddll", dll_overrides=dll_overrides)
     main = run.continue_to_verdict(program)
     panel = main.control(wine.IDC_MORE_INFO).text
