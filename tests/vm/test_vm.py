@@ -111,9 +111,10 @@ def main(board):
         return 1
     with open(os.path.join(out, "timings.json")) as f:
         timings = json.load(f)
-    print("boot and %d runs on %s: %.0f s (the guest's kernel to its job %.1f s, Wine and X "
-          "started in %.1f s)" % (len(plan), board, time.time() - started, timings["boot"],
-                                  timings["session"]))
+    print("boot and %d runs on %s: %.0f s (the guest's kernel to its job %.1f s, X, Wine and "
+          "the window reader started in %.1f s, of which Wine's first start %.1f s)"
+          % (len(plan), board, time.time() - started, timings["boot"], timings["session"],
+             timings.get("wine", 0)))
     with open(os.path.join(out, "pci.json")) as f:
         pci = json.load(f)
     failed = 0

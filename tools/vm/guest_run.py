@@ -4,6 +4,7 @@ each run's report written to a file."""
 import glob
 import json
 import os
+import subprocess
 import sys
 import time
 import traceback
@@ -26,6 +27,14 @@ MODES = {
 PORTS = ("granted", "emulated", "denied")
 DENIED_OVERRIDE = "krnl386.exe16=d"
 FAULT_TRACE = "trace:seh:dispatch_exception code=c0000096"
+
+# Under emulation Wine's first start in a boot (wineboot's services, the desktop) takes 20 s and
+# more, several times that when the host is busy; it is waited for as long as the guest keeps
+# working, and taken as hung once the guest's CPU has been idle for HANG_SECONDS.
+HANG_SECONDS = 60
+BUSY_SHARE = 0.2
+# Any later Wine start (a window reader for a new command) is a process start: seconds.
+READER_START_SECONDS = 180
 
 
 def registry_texts(state, windows):
@@ -95,7 +104,76 @@ def case_run(state, item):
         wine.reset_versions(state)
 
 
-def start_session(io):
+def busy_ticks():
+    """The guest CPU's time so far, in clock ticks: (working, in all)."""
+    with open("/proc/stat") as f:
+        ticks = [int(n) for n in f.readline().split()[1:]]
+    return sum(ticks) - ticks[3] - ticks[4], sum(ticks)
+
+
+def processes():
+    """What runs in the guest, one line a process: its id, state, CPU seconds and command."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    lines = []
+    for pid in sorted(int(p) for p in os.listdir("/proc") if p.isdigit()):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                fields = f.read().rpartition(")")[2].split()
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode("latin-1").strip()
+        except OSError:
+            continue
+        if command:
+            lines.append("%6d %s %7.1f s  %s" % (pid, fields[0],
+                                                 (int(fields[11]) + int(fields[12])) / ticks,
+                                                 command[:160]))
+    return "\n".join(lines)
+
+
+def wait_working(child, what, log):
+    """Waits for the child to end while the guest works; a child that the guest has stopped
+    working for is killed, and the failure names what ran and what Wine said."""
+    started = time.time()
+    working, total = busy_ticks()
+    idle_since = started
+    while child.poll() is None:
+        time.sleep(1)
+        now_working, now_total = busy_ticks()
+        if now_working - working > BUSY_SHARE * (now_total - total):
+            idle_since = time.time()
+        working, total = now_working, now_total
+        if time.time() - idle_since > HANG_SECONDS:
+            running = processes()
+            child.kill()
+            child.wait()
+            with open(log, encoding="latin-1") as f:
+                said = f.read()[-2000:]
+            raise wine.Failure("%s hung: the guest's CPU idle for %d s, %.0f s after it began. "
+                               "Its processes:\n%s\nWine's last messages:\n%s"
+                               % (what, HANG_SECONDS, time.time() - started, running, said))
+    if child.returncode != 0:
+        raise wine.Failure("%s ended with status %d" % (what, child.returncode))
+    return time.time() - started
+
+
+def start_wine(state):
+    """Wine's first start in the boot, by a one-off look of the window reader at the windows: it
+    brings up wineboot's services and the desktop that every later start finds running."""
+    log = wine.log_path(state, "wine-start.log")
+    with open(log, "wb") as out:
+        child = subprocess.Popen(wine.wine_command(state) + [state["winspy"], wine.EXE_NAME],
+                                 env=wine.wine_environment(state), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=out)
+    return wait_working(child, "Wine's first start in the guest", log)
+
+
+def start_reader(state):
+    """The session's window reader for Wine's current command, started by a look at the windows
+    that may take a process start, so that the requests after it need none."""
+    wine.ask_reader(state, "windows " + wine.EXE_NAME, timeout=READER_START_SECONDS)
+
+
+def start_session(io, timings):
     work = "/tmp/work"
     os.makedirs(work, exist_ok=True)
     os.environ["QORVALIN_HCDRIVER"] = os.path.join(io, "helpers", "hcdtest.sys")
@@ -105,6 +183,9 @@ def start_session(io):
              "prefix": PREFIX, "wineserver": WINESERVER, "wine64": WINE}
     state["xvfb_pid"], state["display"] = wine.start_xvfb()
     wine.start_server(state)
+    timings["wine"] = round(start_wine(state), 1)
+    print("Wine started in %.1f s" % timings["wine"], flush=True)
+    start_reader(state)
     wine.write_value(state, wine.X11_KEY, "Managed", "N")
     state["nt_current_version"] = wine.query_value(state, wine.NT_KEY, "CurrentVersion")
     state["win9x_version_number"] = wine.query_value(state, wine.WIN9X_KEY, "VersionNumber")
@@ -119,23 +200,38 @@ def main(io, plan_path, out):
         json.dump(pci_functions(), f)
     with open("/proc/uptime") as f:
         timings = {"boot": float(f.read().split()[0])}
+    print("the guest's kernel to its job: %.1f s" % timings["boot"], flush=True)
     started = time.time()
-    state = start_session(io)
+    try:
+        state = start_session(io, timings)
+    except Exception:
+        state = None
+        session_error = "the guest's Wine session did not start:\n" + traceback.format_exc()
+        print(session_error, flush=True)
     timings["session"] = round(time.time() - started, 1)
     with open(os.path.join(out, "timings.json"), "w") as f:
         json.dump(timings, f)
+    if state is None:
+        # Every run's result says why none ran.
+        for item in plan:
+            with open(os.path.join(out, item["name"] + ".json"), "w") as f:
+                json.dump({"error": session_error, "seconds": 0}, f, indent=1)
+        return 0
+    print("session ready after %.1f s" % timings["session"], flush=True)
     wrapper = os.path.join(io, "ports")
     for item in plan:
         use_ports(state, item.get("ports", "granted"), wrapper)
         started = time.time()
         try:
+            start_reader(state)
             result = (case_run if "case" in item else report_run)(state, item)
         except Exception:
             result = {"error": traceback.format_exc()}
         result["seconds"] = round(time.time() - started, 1)
         with open(os.path.join(out, item["name"] + ".json"), "w") as f:
             json.dump(result, f, indent=1)
-        print("%s: %s" % (item["name"], "error" if "error" in result else "done"), flush=True)
+        print("%s: %s after %.1f s" % (item["name"], "error" if "error" in result else "done",
+                                        result["seconds"]), flush=True)
     wine.server(state, "-k")
     return 0
 
