@@ -37,7 +37,9 @@ install() {
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update
+    # One index that fails to download (the i386 one of a mirror in the middle of a sync, say)
+    # need not stop the install: the install says whether what it needs was there.
+    "${as_root[@]}" apt-get update || true
     "${as_root[@]}" apt-get install -y "$@" </dev/null
 }
 
@@ -88,8 +90,6 @@ elif [ ${#missing[@]} -gt 0 ] && runs_i386; then
     fi
     echo "Installing missing packages: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    # An index that fails to download (a mirror in the middle of a sync) need not stop the
-    # install: the install says whether what it needs was there.
     "${as_root[@]}" apt-get update || true
     if "${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null; then
         rm -f "$FAILED_MARK"
