@@ -20,15 +20,13 @@ BOARD_LINES = {"pc": [1058, 1060], "piix3-usb-uhci": [1058, 1059],
                "piix4-usb-uhci": [1058, 1060, 1061], "q35": []}
 CASES = "tests/vm/guest_cases.py"
 
-# Per board, the runs of its one boot: (windows, ports) reports and named cases.
+# Per board, the runs of its one boot: (windows, ports) reports and named cases. The shell's
+# checks, which touch no port, run on the i686 program under 32-bit Wine on the host
+# (e2e.i686.shell.*). The host controller path stays here: on Windows 98 behind a port fault
+# that the program caught, and Windows 2000's two controllers, a case of the guest's own.
 PLANS = {
     "pc": [("win98", "granted"), ("win95", "granted"), ("winme", "granted"),
-           ("nt40", "granted"), ("win2k", "granted")] +
-          ["shell." + name for name in ("splash_first", "splash_close_exits_unseen",
-                                        "details_by_click",
-                                        "about_is_modal_and_closes_with_ok_or_enter",
-                                        "escape_in_main_window_does_nothing_alt_f4_ends",
-                                        "close_button_ends_with_zero")],
+           ("nt40", "granted"), ("win2k", "granted")],
     "piix3-usb-uhci": [("win98", "granted"), ("win98", "emulated"), ("win98", "denied")],
     "piix4-usb-uhci": [("win98", "granted"), ("hcpath.win98_one_controller", "denied"),
                        ("hcpath.win2k_two_controllers", "denied")],
