@@ -59,7 +59,7 @@
 #define ABOUT_MS 10000
 #define CLICKABLE_MS 5000
 #define EXIT_MS 20000
-#define ESCAPE_MS 1500
+#define KEY_ANSWER_MS 10000
 #define SETTLE_MS 500
 
 static FILE *Out;
@@ -415,6 +415,8 @@ typedef struct Program {
     HWND main, splash, about;
     /* The splash as first seen, whose end is the sign that the user's Continue went home. */
     HWND firstSplash;
+    /* The splash's focus before a key that moves it. */
+    HWND focusBefore;
 } Program;
 
 static BOOL CALLBACK NoteWindow(HWND window, LPARAM context)
@@ -471,6 +473,21 @@ static void Settle(Program *program)
     WaitForInputIdle(program->process.hProcess, 2000);
     Sleep(SETTLE_MS);
     Look(program);
+}
+
+static HWND SplashFocus(const Program *program)
+{
+    GUITHREADINFO gui;
+    memset(&gui, 0, sizeof(gui));
+    gui.cbSize = sizeof(gui);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(program->firstSplash, NULL), &gui))
+        return NULL;
+    return gui.hwndFocus;
+}
+
+static BOOL FocusMovedOrSplashGone(const Program *program)
+{
+    return program->splash != program->firstSplash || SplashFocus(program) != program->focusBefore;
 }
 
 static void Snapshot(Program *program, const char *stage)
@@ -646,6 +663,25 @@ static void Click(Program *program, HWND dialog, int id, const char *name)
     SendButton(MOUSEEVENTF_LEFTUP);
 }
 
+/* Escape on the splash, which must do nothing. That it has been handled shows in the program's
+   answer to the keys after it: Tab moves the focus to Close only once the Escape before it has
+   been dealt with, and a second Tab puts it back on Continue for Enter. */
+static void PressEscapeOnSplash(Program *program)
+{
+    int tab;
+    PressKey(program->firstSplash, VK_ESCAPE, "escape");
+    for (tab = 0; tab < 2; tab++) {
+        program->focusBefore = SplashFocus(program);
+        if (!PressKey(program->firstSplash, VK_TAB, "tab") ||
+            !WaitFor(program, FocusMovedOrSplashGone, KEY_ANSWER_MS))
+            Note("tab on the splash was not answered within %d s", KEY_ANSWER_MS / 1000);
+        if (tab == 0)
+            Snapshot(program, "escape");
+        if (program->splash != program->firstSplash || Ended(program))
+            return;
+    }
+}
+
 /* Enter on the splash, as a user continues; then the mouse on Continue; then its command. */
 static void ContinueFromSplash(Program *program)
 {
@@ -741,11 +777,8 @@ static void Run(const char *exe, const struct Show *show)
         Note("no splash within %d s", SPLASH_MS / 1000);
     program.firstSplash = program.splash;
     Snapshot(&program, "splash");
-    if (normal && program.firstSplash && !Ended(&program)) {
-        PressKey(program.firstSplash, VK_ESCAPE, "escape");
-        Sleep(ESCAPE_MS);
-        Snapshot(&program, "escape");
-    }
+    if (normal && program.firstSplash && !Ended(&program))
+        PressEscapeOnSplash(&program);
     if (program.firstSplash && !Ended(&program))
         ContinueFromSplash(&program);
     if (!WaitFor(&program, VerdictShown, VERDICT_MS))
