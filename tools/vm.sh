@@ -12,10 +12,11 @@
 #       tools/bench/wine_bench.py in the guest, ports granted, with the i686 baseline, design
 #       floor and watcher in DIR (tools/bench/CMakeLists.txt builds them); prints its summary.
 #
-# The guest is built once (about 5 minutes) into ${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm
-# (QORVALIN_VM_CACHE overrides). QORVALIN_VM_WINSPY, QORVALIN_VM_CFGMGR, QORVALIN_VM_HCDRIVER
-# and QORVALIN_VM_SIM hand in the i686 test programs and the simulator; without the first the
-# window reader is built in build/native.
+# The guest is built once (3 to 7 minutes; 10 to 13 where this host runs no 32-bit programs)
+# into ${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm (QORVALIN_VM_CACHE overrides).
+# QORVALIN_VM_WINSPY, QORVALIN_VM_CFGMGR, QORVALIN_VM_HCDRIVER and QORVALIN_VM_SIM hand in the
+# i686 test programs and the simulator; without the first the window reader is built in
+# build/native.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
