@@ -69,6 +69,7 @@ int SimAddNode(SimMachine *machine, int parent, const char *driver, const char *
 static bool Fails(SimOp op)
 {
     uint32_t call = ++Sim.calls[op];
+    Sim.callOrder.push_back(op);
     for (const SimFault &fault : Sim.faults) {
         if (fault.op == op && (fault.call == 0 || fault.call == call)) {
             ++Sim.failures[op];

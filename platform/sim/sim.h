@@ -111,6 +111,7 @@ struct SimMachine {
 
     // What was asked.
     uint32_t calls[SIM_OP_COUNT] = {};
+    std::vector<SimOp> callOrder;  // every call, in the order made
     uint32_t failures[SIM_OP_COUNT] = {};
     uint32_t portWrites = 0;
     uint32_t portReads = 0;

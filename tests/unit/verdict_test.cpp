@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -235,7 +237,7 @@ TEST_F(VerdictTest, AMissingFirstFrameLeavesTheIconEmpty)
 // Whole check runs on empty NT machines: NT 4.0 does not support USB and cannot tell about its
 // hardware; Windows 2000 does, but with no host controller driver loaded the hardware does not,
 // and the verdict is red with the hardware paragraph before the closing one.
-TEST_F(VerdictTest, CheckRunSetsTabStopsAndShowsTheRulesVerdictOfBothRatings)
+TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndShowsTheRulesVerdictOfBothRatings)
 {
     const struct {
         uint32_t major;
@@ -256,6 +258,12 @@ TEST_F(VerdictTest, CheckRunSetsTabStopsAndShowsTheRulesVerdictOfBothRatings)
         MakeNtMachine(c.major);
         CheckRatings ratings = PerformChecks(TheWindow);
         EXPECT_EQ(Sim.tabStops, (std::vector<int>{10, 20, 30, 40}));
+        // The list gets its tab stops before its first line, or that line is drawn without them.
+        auto order = Sim.callOrder;
+        auto tabs = std::find(order.begin(), order.end(), SIM_SET_TAB_STOPS);
+        ASSERT_NE(tabs, order.end());
+        EXPECT_EQ(std::find(order.begin(), tabs, SIM_ADD_ITEM), tabs);
+        EXPECT_NE(std::find(tabs, order.end(), SIM_ADD_ITEM), order.end());
         EXPECT_EQ(ratings.os, c.os);
         EXPECT_EQ(ratings.hardware, c.hardware);
         EXPECT_EQ(ratings.combined, c.os | c.hardware);
