@@ -15,7 +15,7 @@ PACKAGES=(
     mtools xorriso zip
 )
 # 32-bit Wine, for the i686 program's tests on this machine, where its kernel runs 32-bit
-# programs (see runs_i386 below); it comes from Debian's i386 architecture.
+# programs (tools/vm/host32.sh says whether); it comes from Debian's i386 architecture.
 I386_PACKAGES=(wine32:i386)
 
 installed() {
@@ -43,23 +43,6 @@ install() {
     "${as_root[@]}" apt-get install -y "$@" </dev/null
 }
 
-# Whether this machine's kernel runs 32-bit x86 programs: a static i386 program that returns
-# 32 is built and run (a kernel without 32-bit support refuses to load it). A few hundred
-# milliseconds; QORVALIN_HOST_I686=no says no without trying, to see the tests skip.
-runs_i386() {
-    [ "${QORVALIN_HOST_I686:-}" != no ] || return 1
-    command -v gcc >/dev/null || return 1
-    local folder status
-    folder=$(mktemp -d)
-    printf 'int main(void) { return sizeof(void *) * 8; }\n' >"$folder/probe.c"
-    status=0
-    if gcc -m32 -static -o "$folder/probe" "$folder/probe.c" 2>/dev/null; then
-        "$folder/probe" 2>/dev/null || status=$?
-    fi
-    rm -rf "$folder"
-    [ "$status" -eq 32 ]
-}
-
 missing=()
 for package in "${PACKAGES[@]}"; do
     installed "$package" || missing+=("$package")
@@ -83,7 +66,7 @@ if [ ${#missing[@]} -gt 0 ] && [ "${as_root[*]}" = false ]; then
 elif [ ${#missing[@]} -gt 0 ] && [ -n "$(find "$FAILED_MARK" -mmin -720 2>/dev/null)" ]; then
     echo "tools/setup.sh: ${missing[*]} could not be installed within the last 12 hours (see" \
          "$FAILED_MARK); the i686 program's tests under Wine will be skipped" >&2
-elif [ ${#missing[@]} -gt 0 ] && runs_i386; then
+elif [ ${#missing[@]} -gt 0 ] && bash "$(dirname "${BASH_SOURCE[0]}")/vm/host32.sh"; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         echo "This machine runs 32-bit programs: adding Debian's i386 architecture for 32-bit Wine"
         "${as_root[@]}" dpkg --add-architecture i386
