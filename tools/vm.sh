@@ -87,7 +87,7 @@ cc -O2 -static -o "$io/ports" "$ROOT/tools/vm/ports.c"
 mkdir -p "$io/src/report" "$io/src/tools/vm"
 cp -r "$ROOT/tests" "$io/src/"
 cp "$ROOT/report/catalogue.txt" "$ROOT/report/controls.h" "$io/src/report/"
-cp "$ROOT/tools/vm/guest_run.py" "$io/src/tools/vm/"
+cp "$ROOT/tools/vm/guest_run.py" "$ROOT/tools/vm/session.py" "$io/src/tools/vm/"
 if [ "$command" = bench ]; then
     # The benchmark starts "wine64" as on the host: here that is 32-bit Wine with the ports.
     mkdir -p "$io/src/tools/bench"
@@ -121,7 +121,7 @@ JOB
 fi
 
 started=$(date +%s)
-if ! bash "$ROOT/tools/vm/qemu.sh" "$guest" "$board" "$io" "$seconds_allowed"; then
+if ! PYTHONPATH=$ROOT/tests/support python3 -B "$ROOT/tools/vm/boot.py" "$guest" "$board" "$io" "$seconds_allowed"; then
     echo "vm.sh: the guest's run failed; its log:" >&2
     tail -n 40 "$io/job.log" "$io/bench.md" "$io/bench-runs.log" >&2 2>/dev/null || true
     exit 1

@@ -1082,10 +1082,15 @@ class Run:
 
 
 def load_script(path):
-    """The test script at path as a module, so that one folder's tests can run another's."""
+    """The test script at path as a module, so that one folder's tests can run another's; its
+    imports find its neighbours, as when it runs."""
     found = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
     module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(path)))
+    try:
+        found.loader.exec_module(module)
+    finally:
+        sys.path.pop(0)
     return module
 
 

@@ -5,11 +5,11 @@ driver recorded into the simulator's report lines and into a scenario of the gue
 import hashlib
 import json
 import os
-import shlex
 import socket
 import subprocess
 import time
 
+import qemu
 import wine
 
 # The boards: QEMU's i440FX PC, alone or with USB host controllers, each with a device on it
@@ -37,13 +37,8 @@ class NoDesktop(wine.Failure):
 def qemu_command(livecd, board, folder):
     """The guest's QEMU, its second CD drive empty: the release CD goes in once the desktop is
     up, so that the machine's state at that moment is the same for every release."""
-    # Software emulation unless the host really has hardware virtualisation.
-    with open("/proc/cpuinfo") as f:
-        words = f.read().split()
-    hardware = ("vmx" in words or "svm" in words) and os.access("/dev/kvm", os.W_OK)
-    accel = ["-accel", "kvm", "-cpu", "host"] if hardware else ["-accel", "tcg", "-cpu", "max"]
-    return (["qemu-system-i386", "-M", "pc"] + accel + ["-m", "1024", "-vga", "std",
-            "-display", "none", "-no-reboot", "-nic", "none",
+    return (["qemu-system-i386", "-M", "pc"] + qemu.accelerator("max") +
+            ["-m", "1024", "-vga", "std", "-display", "none", "-no-reboot", "-nic", "none",
             "-drive", "file=%s,media=cdrom,if=ide,index=2,readonly=on" % livecd,
             "-drive", "media=cdrom,if=ide,index=3",
             "-boot", "d",
@@ -73,52 +68,14 @@ def saved_state(livecd, board):
         board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
 
 
-def connect(path, deadline):
-    while True:
-        try:
-            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            s.connect(path)
-            return s
-        except OSError:
-            s.close()
-            if time.time() > deadline:
-                raise wine.Failure("QEMU never opened %s" % path)
-            time.sleep(0.2)
-
-
-def monitor(folder, command, seconds=30):
-    """QEMU's answer to a monitor command."""
-    prompt = b"(qemu) "
-    with connect(os.path.join(folder, "monitor.sock"), time.time() + seconds) as s:
-        s.settimeout(seconds)
-        said = b""
-        for request in (None, command):
-            if request is not None:
-                s.sendall((request + "\n").encode())
-            said = b""
-            while not said.endswith(prompt):
-                chunk = s.recv(65536)
-                if not chunk:
-                    raise wine.Failure("QEMU's monitor closed after %r" % command)
-                said += chunk
-    return said[:-len(prompt)].decode("latin-1")
+def monitor(folder, command):
+    return qemu.monitor(os.path.join(folder, "monitor.sock"), command)
 
 
 def save_state(folder, path):
-    """Stops the guest and writes its state to path."""
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    monitor(folder, "stop")
-    monitor(folder, 'migrate "exec:cat > %s"' % shlex.quote(path + ".new"))
-    deadline = time.time() + 300
-    while True:
-        status = monitor(folder, "info migrate")
-        if "Migration status: completed" in status:
-            break
-        if "Migration status: failed" in status or time.time() > deadline:
-            raise wine.Failure("QEMU did not save the guest's state: %s" % status)
-        time.sleep(0.2)
-    os.replace(path + ".new", path)
-    # A few hundred megabytes each: keep one per board, of the live CD and QEMU used last.
+    """Stops the guest and writes its state to path, keeping one state a board (a few hundred
+    megabytes each): of the live CD and QEMU used last."""
+    qemu.save_state(os.path.join(folder, "monitor.sock"), path)
     folder, name = os.path.split(path)
     board = name.rsplit("-", 1)[0]
     for other in os.listdir(folder):
@@ -148,30 +105,23 @@ def start_qemu(livecd, board, folder, state=None):
             os.remove(os.path.join(folder, name))
     command = qemu_command(livecd, board, folder)
     if state is not None:
-        command += ["-incoming", "exec:cat %s" % shlex.quote(state)]
+        command += qemu.incoming(state)
     with open(os.path.join(folder, "qemu.log"), "a") as log:
-        qemu = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=subprocess.STDOUT)
-    port = connect(os.path.join(folder, "com2.sock"), time.time() + 30)
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
+                                   stderr=subprocess.STDOUT)
+    port = qemu.connect(os.path.join(folder, "com2.sock"), time.time() + 30)
     port.settimeout(1)
-    if state is not None:
-        # The guest was stopped to be saved, and wakes stopped.
-        deadline = time.time() + 120
-        while "VM status: paused\r\n" not in monitor(folder, "info status"):
-            if qemu.poll() is not None or time.time() > deadline:
-                stop_qemu(qemu, port)
-                os.remove(state)
-                raise NoDesktop("QEMU did not load the saved state %s (log in %s)"
-                                % (state, folder))
-            time.sleep(0.2)
-        monitor(folder, "cont")
-    return qemu, port
+    if state is not None and not qemu.resume(os.path.join(folder, "monitor.sock"), process):
+        stop_qemu(process, port)
+        os.remove(state)
+        raise NoDesktop("QEMU did not load the saved state %s (log in %s)" % (state, folder))
+    return process, port
 
 
-def stop_qemu(qemu, port):
+def stop_qemu(process, port):
     port.close()
-    qemu.kill()
-    qemu.wait()
+    process.kill()
+    process.wait()
 
 
 def boot(livecd, release, board, runs, folder, seconds=600, png=None):
@@ -187,12 +137,13 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
     resumed = os.path.isfile(state)
     started = time.time()
     deadline = started + seconds
-    qemu, port = start_qemu(livecd, board, folder, state if resumed else None)
+    process, port = start_qemu(livecd, board, folder, state if resumed else None)
     lines, timings, buffer = [], {}, b""
     try:
         while time.time() < deadline:
-            if qemu.poll() is not None:
-                raise wine.Failure("QEMU ended with status %d (log in %s)" % (qemu.returncode, folder))
+            if process.poll() is not None:
+                raise wine.Failure("QEMU ended with status %d (log in %s)"
+                                   % (process.returncode, folder))
             try:
                 chunk = port.recv(65536)
             except socket.timeout:
@@ -206,9 +157,9 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
                 if line == "qvdrive\thello" and not resumed:
                     # From here on every boot of this live CD on this board is the same.
                     save_state(folder, state)
-                    stop_qemu(qemu, port)
+                    stop_qemu(process, port)
                     timings["saved"] = time.time() - started
-                    qemu, port = start_qemu(livecd, board, folder, state)
+                    process, port = start_qemu(livecd, board, folder, state)
                     resumed = True
                     buffer = b""
                     break
@@ -238,7 +189,7 @@ def boot(livecd, release, board, runs, folder, seconds=600, png=None):
     finally:
         with open(os.path.join(folder, "records.txt"), "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
-        stop_qemu(qemu, port)
+        stop_qemu(process, port)
 
 
 def fields(rest):

@@ -4,18 +4,14 @@ each run's report written to a file."""
 import glob
 import json
 import os
-import subprocess
 import sys
 import time
 import traceback
 
+import session
 import wine
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-WINE = "/usr/lib/wine/wine"
-WINESERVER = "/usr/lib/wine/wineserver32"
-PREFIX = "/opt/qorvalin/prefix"
 
 # Each mode: Wine's Version, and the version text that release's own installation keeps in the
 # registry ("9x": VersionNumber, "nt": CurrentVersion).
@@ -27,14 +23,6 @@ MODES = {
 PORTS = ("granted", "emulated", "denied")
 DENIED_OVERRIDE = "krnl386.exe16=d"
 FAULT_TRACE = "trace:seh:dispatch_exception code=c0000096"
-
-# Under emulation Wine's first start in a boot (wineboot's services, the desktop) takes 10 to 20
-# s, several times that when the host is busy; it is waited for as long as the guest keeps
-# working, and taken as hung once the guest's CPU has been idle for HANG_SECONDS. The harness's
-# own waits (a reader's or the program's start, a window) are moved on the same way past their
-# limits on the host, as far as wine.WORKING_GRACE.
-HANG_SECONDS = 60
-BUSY_SHARE = 0.2
 
 
 def registry_texts(state, windows):
@@ -61,8 +49,8 @@ def pci_functions():
 def use_ports(state, ports, wrapper):
     """Granted: Wine runs under the port-access wrapper. Emulated: Wine's own emulation of
     in/out in 9x modes. Denied: that emulation off, so the fault reaches the program."""
-    state["wine64"] = WINE
-    state["wine_command"] = [wrapper, WINE] if ports == "granted" else [WINE]
+    state["wine64"] = session.WINE
+    state["wine_command"] = [wrapper, session.WINE] if ports == "granted" else [session.WINE]
     state["dll_overrides"] = DENIED_OVERRIDE if ports == "denied" else ""
 
 
@@ -104,80 +92,6 @@ def case_run(state, item):
         wine.reset_versions(state)
 
 
-def busy_ticks():
-    """The guest CPU's time so far, in clock ticks: (working, in all)."""
-    with open("/proc/stat") as f:
-        ticks = [int(n) for n in f.readline().split()[1:]]
-    return sum(ticks) - ticks[3] - ticks[4], sum(ticks)
-
-
-def processes():
-    """What runs in the guest, one line a process: its id, state, CPU seconds and command."""
-    ticks = os.sysconf("SC_CLK_TCK")
-    lines = []
-    for pid in sorted(int(p) for p in os.listdir("/proc") if p.isdigit()):
-        try:
-            with open("/proc/%d/stat" % pid) as f:
-                fields = f.read().rpartition(")")[2].split()
-            with open("/proc/%d/cmdline" % pid, "rb") as f:
-                command = f.read().replace(b"\0", b" ").decode("latin-1").strip()
-        except OSError:
-            continue
-        if command:
-            lines.append("%6d %s %7.1f s  %s" % (pid, fields[0],
-                                                 (int(fields[11]) + int(fields[12])) / ticks,
-                                                 command[:160]))
-    return "\n".join(lines)
-
-
-def working_watch():
-    """A watch that says whether the guest still works: true until its CPU has been idle (busy
-    less than BUSY_SHARE of the time since the watch last looked) for HANG_SECONDS."""
-    seen = {"ticks": busy_ticks(), "busy": time.monotonic()}
-
-    def still_working():
-        working, total = busy_ticks()
-        was_working, was_total = seen["ticks"]
-        if working - was_working > BUSY_SHARE * (total - was_total):
-            seen["busy"] = time.monotonic()
-        seen["ticks"] = (working, total)
-        return time.monotonic() - seen["busy"] < HANG_SECONDS
-
-    return still_working
-
-
-def wait_working(child, what, log):
-    """Waits for the child to end while the guest works; a child that the guest has stopped
-    working for is killed, and the failure names what ran and what Wine said."""
-    started = time.time()
-    still_working = working_watch()
-    while child.poll() is None:
-        time.sleep(1)
-        if not still_working():
-            running = processes()
-            child.kill()
-            child.wait()
-            with open(log, encoding="latin-1") as f:
-                said = f.read()[-2000:]
-            raise wine.Failure("%s hung: the guest's CPU idle for %d s, %.0f s after it began. "
-                               "Its processes:\n%s\nWine's last messages:\n%s"
-                               % (what, HANG_SECONDS, time.time() - started, running, said))
-    if child.returncode != 0:
-        raise wine.Failure("%s ended with status %d" % (what, child.returncode))
-    return time.time() - started
-
-
-def start_wine(state):
-    """Wine's first start in the boot, by a one-off look of the window reader at the windows: it
-    brings up wineboot's services and the desktop that every later start finds running."""
-    log = wine.log_path(state, "wine-start.log")
-    with open(log, "wb") as out:
-        child = subprocess.Popen(wine.wine_command(state) + [state["winspy"], wine.EXE_NAME],
-                                 env=wine.wine_environment(state), stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.DEVNULL, stderr=out)
-    return wait_working(child, "Wine's first start in the guest", log)
-
-
 def start_reader(state):
     """The session's window reader for Wine's current command, started by a look at the windows
     that may take a process start, so that the requests after it need none."""
@@ -185,18 +99,25 @@ def start_reader(state):
 
 
 def start_session(io, timings):
+    """The harness's state for the guest's Wine session, which the guest started before its job
+    (tools/vm/session.py), with the session's reader and the prefix's registry values."""
+    with open(session.SESSION) as f:
+        started = json.load(f)
+    timings.update(boot=started["boot"], wine=started.get("wine", 0))
+    if "error" in started:
+        raise wine.Failure(started["error"])
+    print("in the boot that made the guest's state: the kernel to its session %.1f s, Wine's "
+          "first start %.1f s" % (timings["boot"], timings["wine"]), flush=True)
     work = "/tmp/work"
     os.makedirs(work, exist_ok=True)
     os.environ["QORVALIN_HCDRIVER"] = os.path.join(io, "helpers", "hcdtest.sys")
     os.environ["QORVALIN_TEST_CFGMGR"] = os.path.join(io, "helpers", "CfgMgr32.dll")
     state = {"work": work, "exe": os.path.join(io, wine.EXE_NAME),
-             "winspy": os.path.join(io, "winspy.exe"), "sim": os.path.join(io, "helpers", "qorvalin-sim"),
-             "prefix": PREFIX, "wineserver": WINESERVER, "wine64": WINE,
-             "still_working": working_watch()}
-    state["xvfb_pid"], state["display"] = wine.start_xvfb()
-    wine.start_server(state)
-    timings["wine"] = round(start_wine(state), 1)
-    print("Wine started in %.1f s" % timings["wine"], flush=True)
+             "winspy": os.path.join(io, "winspy.exe"),
+             "sim": os.path.join(io, "helpers", "qorvalin-sim"),
+             "prefix": session.PREFIX, "wineserver": session.WINESERVER, "wine64": session.WINE,
+             "xvfb_pid": started["xvfb_pid"], "display": started["display"],
+             "still_working": session.working_watch()}
     start_reader(state)
     wine.write_value(state, wine.X11_KEY, "Managed", "N")
     state["nt_current_version"] = wine.query_value(state, wine.NT_KEY, "CurrentVersion")
@@ -210,9 +131,7 @@ def main(io, plan_path, out):
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "pci.json"), "w") as f:
         json.dump(pci_functions(), f)
-    with open("/proc/uptime") as f:
-        timings = {"boot": float(f.read().split()[0])}
-    print("the guest's kernel to its job: %.1f s" % timings["boot"], flush=True)
+    timings = {}
     started = time.time()
     try:
         state = start_session(io, timings)
@@ -229,7 +148,8 @@ def main(io, plan_path, out):
             with open(os.path.join(out, item["name"] + ".json"), "w") as f:
                 json.dump({"error": session_error, "seconds": 0}, f, indent=1)
         return 0
-    print("session ready after %.1f s" % timings["session"], flush=True)
+    print("the window reader and the registry's values after %.1f s" % timings["session"],
+          flush=True)
     wrapper = os.path.join(io, "ports")
     for item in plan:
         use_ports(state, item.get("ports", "granted"), wrapper)

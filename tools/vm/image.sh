@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 
-key=$(cat "$here/image.sh" "$here/init.sh" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
+key=$(cat "$here/image.sh" "$here/init.sh" "$here/session.py" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
     sha256sum | cut -c1-16)
 
 # The cache lives outside the clone so that every clone and CI run on the machine shares it.
@@ -78,6 +78,8 @@ mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --quiet \
     "${wine[@]}" \
     --customize-hook='echo "/dev/vda / ext4 rw 0 1" >"$1/etc/fstab"' \
     --customize-hook="install -m 755 '$here/init.sh' \"\$1/sbin/qorvalin-init\"" \
+    --customize-hook="install -D -m 644 '$here/session.py' \"\$1/usr/local/lib/qorvalin/session.py\"" \
+    --customize-hook='mkdir -p "$1/io" "$1/var/lib/xkb"' \
     --customize-hook='cp "$1"/boot/vmlinuz-* '"'$work/vmlinuz'"' && cp "$1"/boot/initrd.img-* '"'$work/initrd.img'"'' \
     bookworm "$work/rootfs" \
     "deb http://deb.debian.org/debian bookworm main" \
@@ -93,7 +95,7 @@ if [ "$first_boot" = yes ]; then
     io=$work/io
     mkdir -p "$io"
     cp "$here/firstboot.sh" "$io/job.sh"
-    if ! "$here/qemu.sh" "$work" pc "$io" 900 --writable; then
+    if ! PYTHONPATH=$repo/tests/support python3 -B "$here/boot.py" "$work" pc "$io" 900 --writable; then
         echo "image.sh: the guest's first boot failed; its log:" >&2
         tail -n 40 "$io/job.log" >&2 || true
         exit 1

@@ -1,5 +1,5 @@
 #!/bin/sh
-# PID 1 of the test guest: mounts the kernel's file systems and the shared folder, runs the job handed in there, powers off.
+# PID 1 of the test guest: mounts the kernel's file systems, starts the Wine session, mounts the shared folder, runs the job handed in there, powers off.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 mount -t proc proc /proc
 mount -t sysfs sys /sys
@@ -13,6 +13,16 @@ hostname qorvalin-vm
 ip link set lo up
 modprobe -q 9pnet_virtio
 modprobe -q 9p
+# A boot whose root stays read-only (every boot but a writable first one) can be saved and
+# started again from its state with the disk image as it is: what it writes goes to memory.
+if grep -qw ro /proc/cmdline; then
+    modprobe -q overlay
+    mkdir -p /run/prefix/upper /run/prefix/work
+    mount -t overlay overlay -o lowerdir=/opt/qorvalin/prefix,upperdir=/run/prefix/upper,workdir=/run/prefix/work /opt/qorvalin/prefix
+    mount -t tmpfs tmpfs /root
+    mount -t tmpfs tmpfs /var/lib/xkb
+    python3 -B /usr/local/lib/qorvalin/session.py
+fi
 mkdir -p /io
 if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 io /io && [ -f /io/job.sh ]; then
     echo "qorvalin-vm: job started" >/dev/console

@@ -1,0 +1,150 @@
+"""Runs in the test guest before its job: the display, a persistent wineserver and Wine's first
+start, which every boot on a board repeats alike; the host saves the guest's state once this
+says it is ready, and later boots start there. Then it waits for the host's word to go on."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+WINE = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver32"
+PREFIX = "/opt/qorvalin/prefix"
+SESSION = "/run/qorvalin-session.json"
+READY = "qorvalin-vm: session ready"
+GO_PORT = "/dev/ttyS1"
+
+# Under emulation Wine's first start in a boot (wineboot's services, the desktop) takes 10 to 20
+# s, several times that when the host is busy; it is waited for as long as the guest keeps
+# working, and taken as hung once the guest's CPU has been idle for HANG_SECONDS.
+HANG_SECONDS = 60
+BUSY_SHARE = 0.2
+
+
+def busy_ticks():
+    """The guest CPU's time so far, in clock ticks: (working, in all)."""
+    with open("/proc/stat") as f:
+        ticks = [int(n) for n in f.readline().split()[1:]]
+    return sum(ticks) - ticks[3] - ticks[4], sum(ticks)
+
+
+def processes():
+    """What runs in the guest, one line a process: its id, state, CPU seconds and command."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    lines = []
+    for pid in sorted(int(p) for p in os.listdir("/proc") if p.isdigit()):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                fields = f.read().rpartition(")")[2].split()
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode("latin-1").strip()
+        except OSError:
+            continue
+        if command:
+            lines.append("%6d %s %7.1f s  %s" % (pid, fields[0],
+                                                 (int(fields[11]) + int(fields[12])) / ticks,
+                                                 command[:160]))
+    return "\n".join(lines)
+
+
+def working_watch():
+    """A watch that says whether the guest still works: true until its CPU has been idle (busy
+    less than BUSY_SHARE of the time since the watch last looked) for HANG_SECONDS."""
+    seen = {"ticks": busy_ticks(), "busy": time.monotonic()}
+
+    def still_working():
+        working, total = busy_ticks()
+        was_working, was_total = seen["ticks"]
+        if working - was_working > BUSY_SHARE * (total - was_total):
+            seen["busy"] = time.monotonic()
+        seen["ticks"] = (working, total)
+        return time.monotonic() - seen["busy"] < HANG_SECONDS
+
+    return still_working
+
+
+class Hung(Exception):
+    """A step that the guest stopped working for."""
+
+
+def wait_working(child, what, log):
+    """Waits for the child to end while the guest works; a child that the guest has stopped
+    working for is killed, and the failure names what ran and what Wine said."""
+    started = time.time()
+    still_working = working_watch()
+    while child.poll() is None:
+        time.sleep(1)
+        if not still_working():
+            running = processes()
+            child.kill()
+            child.wait()
+            with open(log, encoding="latin-1") as f:
+                said = f.read()[-2000:]
+            raise Hung("%s hung: the guest's CPU idle for %d s, %.0f s after it began. Its "
+                       "processes:\n%s\nWine's last messages:\n%s"
+                       % (what, HANG_SECONDS, time.time() - started, running, said))
+    if child.returncode != 0:
+        raise Hung("%s ended with status %d" % (what, child.returncode))
+    return time.time() - started
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as f:
+        number = f.readline().strip()
+    if not number.isdigit():
+        raise Hung("Xvfb did not report a display number")
+    return xvfb.pid, int(number)
+
+
+def environment(display):
+    """Wine's environment as the harness gives it: no Mono or Gecko installer dialogs."""
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", DISPLAY=":%d" % display,
+               WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=WINESERVER)
+    return env
+
+
+def start(log):
+    """The session: its display, its server (one for the rest of the boot: a server that Wine
+    starts on its own ends a few seconds after its last program, and a program started while it
+    ends finds no desktop), and Wine's first start, by a program that makes a window."""
+    session = {}
+    session["xvfb_pid"], session["display"] = start_xvfb()
+    env = environment(session["display"])
+    for option in ("-w", "-p"):
+        subprocess.run([WINESERVER, option], env=env, stdin=subprocess.DEVNULL, check=True,
+                       timeout=60)
+    with open(log, "wb") as out:
+        child = subprocess.Popen([WINE, "rundll32.exe", "user32.dll,MessageBeep"], env=env,
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+    session["wine"] = round(wait_working(child, "Wine's first start in the guest", log), 1)
+    return session
+
+
+def main():
+    with open("/proc/uptime") as f:
+        booted = float(f.read().split()[0])
+    try:
+        session = start("/run/qorvalin-wine-start.log")
+    except (Hung, OSError, subprocess.SubprocessError) as e:
+        session = {"error": str(e)}
+    session["boot"] = booted
+    with open(SESSION, "w") as f:
+        json.dump(session, f)
+    with open("/dev/console", "w") as console:
+        console.write(READY + "\n")
+    # The host's word: the state is saved, or this boot started from it.
+    with open(GO_PORT, "rb", buffering=0) as port:
+        while b"go" not in port.readline():
+            pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
