@@ -72,13 +72,16 @@ def incoming(path):
     return ["-incoming", "exec:cat %s" % shlex.quote(path)]
 
 
-def resume(socket_path, qemu, seconds=120):
+def resume(socket_path, process, seconds=120):
     """Waits until QEMU has loaded the state it was started from, and lets the guest run on;
-    False when it did not load it."""
+    False when it did not load it (QEMU refuses a damaged state and ends)."""
     deadline = time.time() + seconds
-    while "VM status: paused\r\n" not in monitor(socket_path, "info status"):
-        if qemu.poll() is not None or time.time() > deadline:
-            return False
+    while time.time() < deadline and process.poll() is None:
+        try:
+            if "VM status: paused\r\n" in monitor(socket_path, "info status", 5):
+                monitor(socket_path, "cont")
+                return True
+        except wine.Failure:
+            pass  # its monitor not open yet, or QEMU ended while loading
         time.sleep(0.2)
-    monitor(socket_path, "cont")
-    return True
+    return False

@@ -13,6 +13,7 @@ import sys
 import time
 
 import qemu
+import wine
 
 BOARDS = {
     "pc": ["-M", "pc"],
@@ -20,8 +21,10 @@ BOARDS = {
     "piix4-usb-uhci": ["-M", "pc", "-device", "piix4-usb-uhci"],
     "q35": ["-M", "q35"],
 }
-# What the guest's session prints on its console once it waits for the host's word.
+# What the guest's session prints on its console: it waits for the host's word, or it failed
+# and the guest's job goes on to report why.
 READY = b"qorvalin-vm: session ready"
+FAILED = b"qorvalin-vm: session failed"
 
 
 def command(guest, board, io, writable):
@@ -68,16 +71,57 @@ def stop(process):
     process.wait()
 
 
-def session_ready(io, process, deadline):
-    """Waits for the guest's session to say it is ready; False when QEMU ends or time is up."""
+def session_started(io, process, deadline):
+    """Waits for the guest's session to say how it started: READY, FAILED, or None when QEMU
+    ended or time is up first."""
     console = os.path.join(io, "console.log")
     while time.time() < deadline and process.poll() is None:
         if os.path.exists(console):
             with open(console, "rb") as f:
-                if READY in f.read():
-                    return True
+                said = f.read()
+            for word in (READY, FAILED):
+                if word in said:
+                    return word
         time.sleep(0.2)
-    return False
+    return None
+
+
+class BootFailed(Exception):
+    """The boot cannot go on; the message says why."""
+
+
+def start_session(guest, board, io, deadline):
+    """QEMU with the guest in its Wine session, waiting for the host's word: started from the
+    board's saved state, which a boot without one makes. Returns QEMU and whether the guest waits
+    for the word (not when its session failed: its job then goes on to report why)."""
+    monitor = os.path.join(io, "monitor.sock")
+    state = state_path(guest, board)
+    if os.path.isfile(state):
+        process = start(guest, board, io, False, state)
+        if qemu.resume(monitor, process):
+            return process, True
+        # A state QEMU cannot load is of no use to later boots either.
+        stop(process)
+        os.remove(state)
+    process = start(guest, board, io, False)
+    started = session_started(io, process, deadline)
+    if started is None:
+        stop(process)
+        raise BootFailed("the guest's session did not start in time")
+    if started == FAILED:
+        return process, False
+    qemu.save_state(monitor, state)
+    stop(process)
+    # Those of other QEMUs or options are of no further use.
+    folder = os.path.dirname(state)
+    for other in os.listdir(folder):
+        if other != os.path.basename(state) and other.rsplit("-", 1)[0] == board:
+            os.remove(os.path.join(folder, other))
+    process = start(guest, board, io, False, state)
+    if not qemu.resume(monitor, process):
+        stop(process)
+        raise BootFailed("QEMU did not load the state it had just saved")
+    return process, True
 
 
 def fail(message, io):
@@ -91,34 +135,15 @@ def main(guest, board, io, seconds, writable=None):
         return 2
     writable = writable == "--writable"
     deadline = time.time() + int(seconds)
-    monitor = os.path.join(io, "monitor.sock")
     process = None
     try:
-        if not writable:
-            state = state_path(guest, board)
-            process = start(guest, board, io, False, state if os.path.isfile(state) else None)
-            if os.path.isfile(state) and not qemu.resume(monitor, process):
-                # A state QEMU cannot load is of no use to later boots either.
-                stop(process)
-                os.remove(state)
-                process = start(guest, board, io, False)
-            if not os.path.isfile(state):
-                if not session_ready(io, process, deadline):
-                    return fail("the guest's session did not start within %s s" % seconds, io)
-                qemu.save_state(monitor, state)
-                stop(process)
-                # Those of other QEMUs or options are of no further use.
-                for other in os.listdir(os.path.dirname(state)):
-                    if other != os.path.basename(state) and other.rsplit("-", 1)[0] == board:
-                        os.remove(os.path.join(os.path.dirname(state), other))
-                process = start(guest, board, io, False, state)
-                if not qemu.resume(monitor, process):
-                    return fail("QEMU did not load the state it had just saved", io)
-            port = qemu.connect(os.path.join(io, "go.sock"), deadline)
-            with port:
-                port.sendall(b"go\n")
-        else:
+        if writable:
             process = start(guest, board, io, True)
+        else:
+            process, waits = start_session(guest, board, io, deadline)
+            if waits:
+                with qemu.connect(os.path.join(io, "go.sock"), deadline) as port:
+                    port.sendall(b"go\n")
         try:
             process.wait(timeout=max(1, deadline - time.time()))
         except subprocess.TimeoutExpired:
@@ -130,6 +155,8 @@ def main(guest, board, io, seconds, writable=None):
                 return int(f.read())
         except (OSError, ValueError):
             return fail("the guest powered off without finishing its job", io)
+    except (BootFailed, wine.Failure) as e:
+        return fail(str(e), io)
     finally:
         if process is not None and process.poll() is None:
             stop(process)

@@ -1,5 +1,5 @@
-"""Runs inside the test guest: one Wine session on a virtual display, then every run of a plan,
-each run's report written to a file."""
+"""Runs inside the test guest, in the Wine session that the guest started before its job
+(tools/vm/session.py): every run of a plan, each run's report written to a file."""
 
 import glob
 import json

@@ -13,6 +13,7 @@ WINESERVER = "/usr/lib/wine/wineserver32"
 PREFIX = "/opt/qorvalin/prefix"
 SESSION = "/run/qorvalin-session.json"
 READY = "qorvalin-vm: session ready"
+FAILED = "qorvalin-vm: session failed"
 GO_PORT = "/dev/ttyS1"
 
 # Under emulation Wine's first start in a boot (wineboot's services, the desktop) takes 10 to 20
@@ -138,12 +139,18 @@ def main():
     with open(SESSION, "w") as f:
         json.dump(session, f)
     with open("/dev/console", "w") as console:
-        console.write(READY + "\n")
+        console.write((FAILED if "error" in session else READY) + "\n")
+    if "error" in session:
+        # Nothing worth saving: the job goes on at once and reports the error.
+        return 1
     # The host's word: the state is saved, or this boot started from it.
     with open(GO_PORT, "rb", buffering=0) as port:
-        while b"go" not in port.readline():
-            pass
-    return 0
+        while True:
+            line = port.readline()
+            if b"go" in line:
+                return 0
+            if not line:
+                time.sleep(0.2)
 
 
 if __name__ == "__main__":
