@@ -1,9 +1,12 @@
 """QEMU from the host's side, for the test guests: the accelerator to use, the monitor, and a
 guest's state saved to a file, from which later boots start."""
 
+import hashlib
+import json
 import os
 import shlex
 import socket
+import subprocess
 import time
 
 import wine
@@ -51,8 +54,19 @@ def monitor(socket_path, command, seconds=30):
     return said[:-len(prompt)].decode("latin-1")
 
 
+def state_path(folder, board, command, *inputs):
+    """Where the state of a guest on the board is kept in folder: named by the board and a hash
+    of what else makes it (inputs), the version of QEMU and its command (command[0] the QEMU)."""
+    version = subprocess.run([command[0], "--version"], stdout=subprocess.PIPE,
+                             check=True).stdout.decode("latin-1")
+    made = json.dumps(list(inputs) + [version, command])
+    return os.path.join(folder, "%s-%s" % (
+        board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
+
+
 def save_state(socket_path, path):
-    """Stops the guest and writes its state to path."""
+    """Stops the guest and writes its state to path, the one state of its board in its folder (a
+    few hundred megabytes each): those of other QEMUs or options are of no further use."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     monitor(socket_path, "stop")
     monitor(socket_path, 'migrate "exec:cat > %s"' % shlex.quote(path + ".new"))
@@ -65,6 +79,11 @@ def save_state(socket_path, path):
             raise wine.Failure("QEMU did not save the guest's state: %s" % status)
         time.sleep(0.2)
     os.replace(path + ".new", path)
+    folder, name = os.path.split(path)
+    board = name.rsplit("-", 1)[0]
+    for other in os.listdir(folder):
+        if other != name and other.rsplit("-", 1)[0] == board:
+            os.remove(os.path.join(folder, other))
 
 
 def incoming(path):

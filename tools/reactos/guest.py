@@ -61,11 +61,8 @@ def saved_state(livecd, board):
     with open(livecd, "rb") as f:
         for block in iter(lambda: f.read(1 << 20), b""):
             digest.update(block)
-    version = subprocess.run(["qemu-system-i386", "--version"], stdout=subprocess.PIPE,
-                             check=True).stdout.decode("latin-1")
-    made = json.dumps([digest.hexdigest(), version, qemu_command("", board, "")])
-    return os.path.join(cache, "qorvalin", "reactos", "states", "%s-%s" % (
-        board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
+    return qemu.state_path(os.path.join(cache, "qorvalin", "reactos", "states"), board,
+                           qemu_command("", board, ""), digest.hexdigest())
 
 
 def monitor(folder, command):
@@ -73,14 +70,7 @@ def monitor(folder, command):
 
 
 def save_state(folder, path):
-    """Stops the guest and writes its state to path, keeping one state a board (a few hundred
-    megabytes each): of the live CD and QEMU used last."""
     qemu.save_state(os.path.join(folder, "monitor.sock"), path)
-    folder, name = os.path.split(path)
-    board = name.rsplit("-", 1)[0]
-    for other in os.listdir(folder):
-        if other != name and other.rsplit("-", 1)[0] == board:
-            os.remove(os.path.join(folder, other))
 
 
 def screenshot(folder, png):

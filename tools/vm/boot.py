@@ -5,8 +5,6 @@ status is the job's. The disk is a throw-away overlay unless --writable (the ima
 A boot's start, to the guest's Wine session, is the same every time on a board: the first boot
 saves the guest's state there, in GUEST_DIR/states, and later boots start from it."""
 
-import hashlib
-import json
 import os
 import subprocess
 import sys
@@ -45,15 +43,6 @@ def command(guest, board, io, writable):
              "-serial", "file:%s" % os.path.join(io, "console.log"),
              "-serial", "unix:%s,server=on,wait=off" % os.path.join(io, "go.sock"),
              "-monitor", "unix:%s,server=on,wait=off" % os.path.join(io, "monitor.sock")])
-
-
-def state_path(guest, board):
-    """Where the guest's state on the board is kept, for this QEMU and these options."""
-    version = subprocess.run(["qemu-system-x86_64", "--version"], stdout=subprocess.PIPE,
-                             check=True).stdout.decode("latin-1")
-    made = json.dumps([version, command(guest, board, "", False)])
-    return os.path.join(guest, "states", "%s-%s" % (
-        board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
 
 
 def start(guest, board, io, writable, state=None):
@@ -95,7 +84,7 @@ def start_session(guest, board, io, deadline):
     board's saved state, which a boot without one makes. Returns QEMU and whether the guest waits
     for the word (not when its session failed: its job then goes on to report why)."""
     monitor = os.path.join(io, "monitor.sock")
-    state = state_path(guest, board)
+    state = qemu.state_path(os.path.join(guest, "states"), board, command(guest, board, "", False))
     if os.path.isfile(state):
         process = start(guest, board, io, False, state)
         if qemu.resume(monitor, process):
@@ -112,11 +101,6 @@ def start_session(guest, board, io, deadline):
         return process, False
     qemu.save_state(monitor, state)
     stop(process)
-    # Those of other QEMUs or options are of no further use.
-    folder = os.path.dirname(state)
-    for other in os.listdir(folder):
-        if other != os.path.basename(state) and other.rsplit("-", 1)[0] == board:
-            os.remove(os.path.join(folder, other))
     process = start(guest, board, io, False, state)
     if not qemu.resume(monitor, process):
         stop(process)

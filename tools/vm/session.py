@@ -1,6 +1,8 @@
 """Runs in the test guest before its job: the display, a persistent wineserver and Wine's first
 start, which every boot on a board repeats alike; the host saves the guest's state once this
-says it is ready, and later boots start there. Then it waits for the host's word to go on."""
+says it is ready, and later boots start there. Then it waits for the host's word to go on.
+It runs from the guest's image, before the shared folder with the harness is mounted, so the
+few lines it needs of the harness's (Xvfb's start, Wine's environment) stand here as well."""
 
 import json
 import os
