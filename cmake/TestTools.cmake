@@ -50,5 +50,26 @@ function(qorvalin_test_program target arch output source)
         DEPENDS ${source} ${arg_SOURCES} ${resources} ${arg_DEPENDS}
         COMMENT "Building the test program ${name} (${arch})")
     add_custom_target(${target} ALL DEPENDS ${output})
+    qorvalin_harness_file(${target} ${output})
     set(${target}_BUILT TRUE PARENT_SCOPE)
+endfunction()
+
+# qorvalin_harness_file(NAME PATH): the Python harness finds PATH as NAME (harness/build.py);
+# tests/CMakeLists.txt writes every such name into the build's harness.json.
+function(qorvalin_harness_file name path)
+    set_property(GLOBAL APPEND PROPERTY QORVALIN_HARNESS_FILES "\"${name}\": \"${path}\"")
+endfunction()
+
+# qorvalin_pytest(NAME FILE... [ARGS arg...] [PROPERTIES property value...]): the test NAME runs
+# the pytest files FILE (or FILE::case) with the arguments ARGS; it is skipped, with pytest's
+# reasons in its output, when every case was.
+function(qorvalin_pytest name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "ARGS;PROPERTIES")
+    add_test(NAME ${name}
+             COMMAND ${Python3_EXECUTABLE} -m pytest -c ${CMAKE_SOURCE_DIR}/pytest.ini
+                     --rootdir ${CMAKE_SOURCE_DIR} ${arg_UNPARSED_ARGUMENTS} ${arg_ARGS}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;QORVALIN_BUILD=${CMAKE_BINARY_DIR}"
+        SKIP_RETURN_CODE 77 ${arg_PROPERTIES})
 endfunction()

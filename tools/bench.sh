@@ -59,7 +59,7 @@ BUILD=$(cd "$BUILD" && pwd)
 PREFIX=${PREFIX:-$BUILD/wine-prefix}
 LOG=$BUILD/build.log
 : >"$LOG"
-export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT/tests/support
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT
 
 # Builds quietly into the log; says what failed.
 build() {

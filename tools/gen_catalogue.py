@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Turns report/catalogue.txt into the message number header, the resource script's string
-table and the table that the native builds look texts up in."""
+table and the table that the native builds look texts up in, and, with the control numbers of
+report/controls.h, into the JSON file through which the Python harness names both."""
+import json
+import re
 import sys
 
 from c_literal import c_literal
@@ -40,9 +43,28 @@ def read_catalogue(path):
     return entries
 
 
+def read_controls(path):
+    """The dialog controls' numbers by symbol: every line of the header that is not a comment,
+    a guard or blank must define one."""
+    controls = {}
+    with open(path, encoding='ascii') as f:
+        for lineno, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith(('//', '#ifndef', '#endif', '#define QORVALIN_')):
+                continue
+            found = re.fullmatch(r'#define (IDC_\w+) (\d+)', line)
+            if not found:
+                raise ValueError('%s:%d: not a control number: %r' % (path, lineno, line))
+            controls[found.group(1)] = int(found.group(2))
+    return controls
+
+
 def main():
-    source, header, rc, table = sys.argv[1:5]
+    source, controls, header, rc, table, names = sys.argv[1:7]
     entries = read_catalogue(source)
+    with open(names, 'w', newline='\n') as f:
+        json.dump({'messages': {symbol: [number, text] for number, symbol, text in entries},
+                   'controls': read_controls(controls)}, f, indent=1, sort_keys=True)
     with open(header, 'w', newline='\n') as f:
         f.write('// Message numbers of the catalogue (generated from report/catalogue.txt).\n')
         f.write('#ifndef QORVALIN_MESSAGES_H\n#define QORVALIN_MESSAGES_H\n')

@@ -66,6 +66,6 @@ else
     }
 fi
 
-PYTHONPATH=$ROOT/tests/support:$ROOT/tools/reactos exec python3 "$ROOT/tools/reactos/report.py" \
+PYTHONPATH=$ROOT:$ROOT/tools/reactos exec python3 "$ROOT/tools/reactos/report.py" \
     --board "$board" --show "$show" --livecd "$livecd" --release "$cd_image" \
     --sim "$native/qorvalin-sim" --work "$ROOT/build/reactos/$board" "${extra[@]}"

@@ -8,8 +8,8 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$ROOT/build
-export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT/tests/support
-HARNESS=$ROOT/tests/support/wine.py
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT
+HARNESS=$ROOT/harness/wine.py
 
 bash "$ROOT/tools/setup.sh"
 

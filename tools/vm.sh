@@ -96,7 +96,7 @@ if [ "$command" = bench ]; then
     cp "$ROOT/tools/bench/wine_bench.py" "$io/src/tools/bench/"
     cp -r "$tools" "$io/bench"
     cat >"$io/job.sh" <<JOB
-export LANG=C.UTF-8 PYTHONPATH=/io/src/tests/support
+export LANG=C.UTF-8 PYTHONPATH=/io/src
 /io/ports /usr/bin/python3 -B /io/src/tools/bench/wine_bench.py --arch i686 --exe /io/Qorvalin.exe \\
     --baseline /io/bench/minimal.exe --design /io/bench/design/Qorvalin.exe \\
     --watch /io/bench/watch.exe --winspy /io/winspy.exe --work /tmp/bench \\
@@ -113,7 +113,7 @@ else
     fi
     count=$(python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))))' "$io/plan.json")
     cat >"$io/job.sh" <<'JOB'
-export LANG=C.UTF-8 PYTHONPATH=/io/src/tests/support
+export LANG=C.UTF-8 PYTHONPATH=/io/src
 python3 -B /io/src/tools/vm/guest_run.py /io /io/plan.json /io/results
 JOB
     # A limit for a guest that hangs as a whole: a busy host makes a boot and its Wine session
@@ -122,7 +122,7 @@ JOB
 fi
 
 started=$(date +%s)
-if ! PYTHONPATH=$ROOT/tests/support python3 -B "$ROOT/tools/vm/boot.py" "$guest" "$board" "$io" "$seconds_allowed"; then
+if ! PYTHONPATH=$ROOT python3 -B "$ROOT/tools/vm/boot.py" "$guest" "$board" "$io" "$seconds_allowed"; then
     echo "vm.sh: the guest's run failed; its log:" >&2
     tail -n 40 "$io/job.log" "$io/bench.md" "$io/bench-runs.log" >&2 2>/dev/null || true
     exit 1

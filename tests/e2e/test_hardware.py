@@ -5,8 +5,8 @@ host controllers that never open there."""
 import re
 import sys
 
-import wine
-from wine import DEFAULT, check, check_equal
+from harness import wine
+from harness.wine import DEFAULT, check, check_equal
 
 MSG = wine.catalogue()
 PRIVILEGED_INSTRUCTION = "c0000096"

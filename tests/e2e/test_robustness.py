@@ -3,8 +3,8 @@ always shows one verdict with well-formed findings and ends with exit code 0."""
 
 import sys
 
-import wine
-from wine import DEFAULT, check, check_equal
+from harness import wine
+from harness.wine import DEFAULT, check, check_equal
 
 MSG = wine.catalogue()
 ROOM = 128  # the program's registry buffer

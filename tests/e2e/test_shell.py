@@ -3,9 +3,9 @@
 import sys
 import time
 
-import wine
-from wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE, IDOK
-from wine import (IDC_CLOSE, IDC_ABOUT, IDC_DETAILS, IDC_MORE_INFO, IDC_DETAILS_LIST,
+from harness import wine
+from harness.wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE, IDOK
+from harness.wine import (IDC_CLOSE, IDC_ABOUT, IDC_DETAILS, IDC_MORE_INFO, IDC_DETAILS_LIST,
                   IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE, IDC_SPLASH_TEXT,
                   IDC_DETAILS_LABEL)
 

@@ -5,8 +5,8 @@ import os
 import sys
 import time
 
-import wine
-from wine import DEFAULT, IDC_ABOUT, IDOK, check, check_equal
+from harness import wine
+from harness.wine import DEFAULT, IDC_ABOUT, IDOK, check, check_equal
 
 MSG = wine.catalogue()
 

@@ -3,8 +3,8 @@ report, read back from the window and compared with the simulator for the same m
 
 import sys
 
-import wine
-from wine import DEFAULT, check, check_equal
+from harness import wine
+from harness.wine import DEFAULT, check, check_equal
 
 MSG = wine.catalogue()
 NT = "the prefix's NT CurrentVersion"

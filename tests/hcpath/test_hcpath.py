@@ -9,9 +9,9 @@ import subprocess
 import sys
 import time
 
-import wine
-from wine import check, check_equal, Failure
-from wine import IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE
+from harness import wine
+from harness.wine import check, check_equal, Failure
+from harness.wine import IDC_MORE_INFO, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE
 
 SERVICE = "hcdtest"
 SERVICE_KEY = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services" + "\\" + SERVICE

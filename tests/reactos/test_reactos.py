@@ -9,7 +9,7 @@ import subprocess
 import sys
 
 import guest
-import wine
+from harness import wine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MSG = wine.catalogue()

@@ -15,8 +15,8 @@ qorvalin_test_program(qorvalin_winspy_i686 i686 ${QORVALIN_WINSPY_I686}
                       ${CMAKE_CURRENT_LIST_DIR}/winspy.c ${QORVALIN_WINDUMP})
 
 # Every Python test imports the harness (wine.py) and its neighbours from this folder.
-set(QORVALIN_PYTHON_ENVIRONMENT PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=${CMAKE_CURRENT_LIST_DIR})
-set(QORVALIN_WINE_HARNESS ${CMAKE_CURRENT_LIST_DIR}/wine.py)
+set(QORVALIN_PYTHON_ENVIRONMENT PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=${CMAKE_SOURCE_DIR})
+set(QORVALIN_WINE_HARNESS ${CMAKE_SOURCE_DIR}/harness/wine.py)
 
 # The tests under Wine run each build of the program: the x86_64 one under wine64, and the i686
 # one, the product for Windows 95 to 2000, under 32-bit Wine, where this machine runs 32-bit

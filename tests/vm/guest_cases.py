@@ -4,7 +4,7 @@ The shell's cases run on the i686 program under 32-bit Wine on the host (e2e.i68
 
 import os
 
-import wine
+from harness import wine
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 test_hcpath = wine.load_script(os.path.join(TESTS, "hcpath", "test_hcpath.py"))

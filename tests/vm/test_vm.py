@@ -8,7 +8,7 @@ import subprocess
 import sys
 import time
 
-import wine
+from harness import wine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MODES = wine.load_script(os.path.join(ROOT, "tools", "vm", "guest_run.py")).MODES

@@ -32,7 +32,7 @@ import threading
 import time
 
 try:
-    import wine
+    from harness import wine
 except ImportError:
     wine = None
 
@@ -54,7 +54,7 @@ class Failure(Exception):
 
 def missing(args):
     if wine is None:
-        return ["the Wine harness is not on PYTHONPATH (tests/support/wine.py)"]
+        return ["the Wine harness is not on PYTHONPATH (harness/wine.py)"]
     reasons = wine.missing_prerequisites(args.exe, args.winspy, args.arch)
     for path, what in ((args.baseline, "the baseline program"),
                        (args.design, "the design floor program"), (args.watch, "the watcher")):

@@ -9,8 +9,8 @@ import socket
 import subprocess
 import time
 
-import qemu
-import wine
+from harness import qemu
+from harness import wine
 
 # The boards: QEMU's i440FX PC, alone or with USB host controllers, each with a device on it
 # (ReactOS's USB stack makes no \\.\HCDn link for a controller with nothing attached).

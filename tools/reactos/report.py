@@ -7,7 +7,7 @@ import sys
 import time
 
 import guest
-import wine
+from harness import wine
 
 
 def main():

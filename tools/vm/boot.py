@@ -10,8 +10,8 @@ import subprocess
 import sys
 import time
 
-import qemu
-import wine
+from harness import qemu
+from harness import wine
 
 BOARDS = {
     "pc": ["-M", "pc"],

@@ -9,7 +9,7 @@ import time
 import traceback
 
 import session
-import wine
+from harness import wine
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 

@@ -95,7 +95,7 @@ if [ "$first_boot" = yes ]; then
     io=$work/io
     mkdir -p "$io"
     cp "$here/firstboot.sh" "$io/job.sh"
-    if ! PYTHONPATH=$repo/tests/support python3 -B "$here/boot.py" "$work" pc "$io" 900 --writable; then
+    if ! PYTHONPATH=$repo python3 -B "$here/boot.py" "$work" pc "$io" 900 --writable; then
         echo "image.sh: the guest's first boot failed; its log:" >&2
         tail -n 40 "$io/job.log" >&2 || true
         exit 1

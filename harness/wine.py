@@ -17,6 +17,8 @@ import tempfile
 import time
 import traceback
 
+import harness
+
 SKIP = 77
 EXE_NAME = "Qorvalin.exe"
 MAIN_CLASS = "Qorvalin"
@@ -28,7 +30,7 @@ ABOUT_TITLE = "About Orvenda Qorvalin"
 
 def read_controls():
     """The dialog controls' identifiers, from the header the program is built with."""
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                         "report", "controls.h")
     with open(path) as f:
         found = re.findall(r"#define (IDC_\w+) (\d+)", f.read())
@@ -49,22 +51,10 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 DEFAULT = object()
 
 
-class Failure(Exception):
-    pass
-
-
-class Skipped(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def check_equal(actual, expected, what):
-    if actual != expected:
-        raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+Failure = harness.Failure
+Skipped = harness.Unavailable
+check = harness.check
+check_equal = harness.check_equal
 
 
 # ---------------------------------------------------------------------------------------------
@@ -661,7 +651,7 @@ def version_record(state):
 
 def catalogue():
     """The message texts by number, from the catalogue's source."""
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "report",
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "report",
                         "catalogue.txt")
     texts = {}
     with open(path, encoding="latin-1") as f:

@@ -9,7 +9,7 @@ import socket
 import subprocess
 import time
 
-import wine
+from harness import wine
 
 
 def accelerator(cpu):
