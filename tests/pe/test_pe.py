@@ -1,16 +1,18 @@
-#!/usr/bin/env python3
 """Checks that an i686 build can load and run on Windows 95 and on a 486: what it imports,
 its header versions, no TLS directory, and no instruction newer than the i486; and that
 Windows XP SP2 and later still call the port guard's frame-based handler: no SafeSEH table
-(it would not list the handler) and no NO_SEH flag."""
-import argparse
-import os
+(it would not list the handler) and no NO_SEH flag. Builds made to fail each check must fail
+it, with the problem named."""
 import re
 import struct
 import subprocess
-import sys
+from pathlib import Path
 
-SKIPPED = 77
+import pytest
+
+from harness import build
+
+HERE = Path(__file__).parent
 ALLOWED_DLLS = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'ADVAPI32.DLL'}
 
 # Mnemonics and registers that a 486 does not have (Pentium and later).
@@ -127,36 +129,35 @@ def instruction_problems(disassembly):
     return problems
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('exe')
-    parser.add_argument('--objdump', default='i686-w64-mingw32-objdump')
-    parser.add_argument('--kernel32', required=True)
-    parser.add_argument('--allowlist', required=True)
-    parser.add_argument('--expect-problem', help='pass only if the check fails with this text')
-    args = parser.parse_args()
-    if not os.path.exists(args.exe):
-        print('%s: not built, skipped' % args.exe)
-        return SKIPPED
-
-    dump = objdump(args.objdump, '-p', args.exe)
+def image_problems(exe):
+    """Every problem of the image, and the number of its imports."""
+    tool = build.path("objdump_i686")
+    dump = objdump(tool, '-p', exe)
     problems = header_problems(dump)
-    problems += import_problems(dump, read_list(args.kernel32), read_list(args.allowlist))
-    problems += instruction_problems(objdump(args.objdump, '-d', args.exe))
-    with open(args.exe, 'rb') as f:
-        problems += seh_problems(f.read())
-    count = sum(1 for _ in imports(dump))
-
-    if args.expect_problem is not None:
-        hits = [p for p in problems if args.expect_problem in p]
-        print('%s: %d problem(s), expected one about %r: %s' %
-              (args.exe, len(problems), args.expect_problem, 'found' if hits else 'missing'))
-        return 0 if hits else 1
-    for problem in problems:
-        print('%s: %s' % (args.exe, problem))
-    print('%s: %d imports checked, %d problem(s)' % (args.exe, count, len(problems)))
-    return 1 if problems or count == 0 else 0
+    problems += import_problems(dump, read_list(HERE / 'win95-kernel32.txt'),
+                                read_list(HERE / 'win95-allowlist.txt'))
+    problems += instruction_problems(objdump(tool, '-d', exe))
+    problems += seh_problems(Path(exe).read_bytes())
+    return problems, sum(1 for _ in imports(dump))
 
 
-if __name__ == '__main__':
-    sys.exit(main())
+# The image each check reads (by its name in the build), and the problem it must find: the
+# product must have none, each bad build the one it was made with.
+CHECKS = {
+    "product loads on Windows 95": ("win32_exe", None),
+    "rejects a missing KERNEL32 import": ("pe_bad_imports", "IsDebuggerPresent"),
+    "rejects Pentium Pro instructions": ("pe_bad_cpu", "cmov"),
+    "rejects the C runtime DLL": ("pe_bad_crt", "MSVCRT"),
+    "rejects a SafeSEH table": ("pe_bad_seh", "SafeSEH"),
+    "rejects NO_SEH": ("pe_bad_seh", "NO_SEH"),
+}
+
+
+@pytest.mark.parametrize("check", CHECKS)
+def test_image(check):
+    image, expected = CHECKS[check]
+    problems, count = image_problems(build.path(image))
+    if expected is None:
+        assert (problems, count > 0) == ([], True), "%d imports" % count
+    else:
+        assert [p for p in problems if expected in p], problems
