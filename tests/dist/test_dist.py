@@ -1,23 +1,21 @@
-#!/usr/bin/env python3
 """Makes the release files twice with tools/dist.sh, the second time a few seconds later, from
 another folder, with a relative output folder and another umask, and reads them back: the same
 bytes both times; the program and README.TXT in the zip, on the floppy and in both trees of the
 CD; the floppy's format and the volume labels; the CD's 8.3 names; README.TXT plain ASCII with
-CR LF and the program's version; SHA256SUMS.
-
-usage: test_dist.py DIST.SH QORVALIN.EXE WORK_DIR"""
+CR LF and the program's version; SHA256SUMS."""
 import os
 import re
 import shutil
 import struct
 import subprocess
-import sys
 import time
-import unittest
 import zipfile
 
-SKIPPED = 77
-DIST_SH = EXE = WORK = None
+import pytest
+
+from harness import Unavailable, build
+
+DIST_SH = build.ROOT / 'tools' / 'dist.sh'
 
 CONTENTS = ['QORVALIN.EXE', 'README.TXT']
 FLOPPY_SIZE = 1474560
@@ -109,114 +107,84 @@ def without_version(files):
     return {name.split(';')[0]: data for name, data in files.items()}
 
 
-class ReleaseFiles(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.exe = read(EXE)
-        cls.version = product_version(cls.exe)
-        cls.name = 'qorvalin-' + cls.version
-        cls.runs = [os.path.join(WORK, 'run1'), os.path.join(WORK, 'run2')]
-        for run in cls.runs:
-            shutil.rmtree(run, ignore_errors=True)
-        root = os.path.dirname(os.path.dirname(os.path.abspath(DIST_SH)))
-        cls.dist(root, [cls.runs[0], EXE], umask=0o022)
-        # Past the FAT's two-second clock, from elsewhere, with relative paths: none of it may
-        # show in the files.
-        time.sleep(2.5)
-        cls.dist(WORK, ['run2', os.path.relpath(EXE, WORK)], umask=0o077)
-
-    @staticmethod
-    def dist(cwd, args, umask):
-        done = subprocess.run(['bash', DIST_SH] + args, cwd=cwd, capture_output=True, text=True,
-                              preexec_fn=lambda: os.umask(umask))
-        if done.returncode != 0:
-            raise AssertionError('dist.sh %s failed:\n%s%s' % (args, done.stdout, done.stderr))
-
-    def path(self, suffix):
-        return os.path.join(self.runs[0], self.name + suffix)
-
-    def test_two_runs_write_the_same_files_and_sums(self):
-        images = [self.name + suffix for suffix in ('.img', '.iso', '.zip')]
-        expected = sorted(images + ['SHA256SUMS'])
-        contents = []
-        for run in self.runs:
-            self.assertEqual(sorted(os.listdir(run)), expected)
-            contents.append({name: read(os.path.join(run, name)) for name in expected})
-            checked = subprocess.run(['sha256sum', '--strict', '-c', 'SHA256SUMS'], cwd=run,
-                                     capture_output=True, text=True)
-            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
-            self.assertEqual(sorted(line.split(':')[0] for line in checked.stdout.splitlines()),
-                             images)
-        for name in expected:
-            with self.subTest(name):
-                self.assertTrue(contents[0][name] == contents[1][name], name + ' differs')
-
-    def test_every_image_holds_the_program_and_readme(self):
-        floppy, _ = read_floppy(self.path('.img'))
-        cd = read_cd(self.path('.iso'))
-        archive = read_zip(self.path('.zip'))
-        readme = archive.get('README.TXT', b'')
-        readers = [
-            ('zip', archive),
-            ('floppy', floppy),
-            ('CD, ISO 9660', without_version(cd.get(1, ('', {}))[1])),
-            ('CD, Joliet', without_version(cd.get(2, ('', {}))[1])),
-        ]
-        for label, files in readers:
-            with self.subTest(label):
-                self.assertEqual(sorted(files), CONTENTS)
-                self.assertTrue(files['QORVALIN.EXE'] == self.exe, 'not the built program')
-                self.assertTrue(files['README.TXT'] == readme, 'another README.TXT')
-
-        text = readme.decode('ascii')
-        lines = text.split('\r\n')
-        self.assertEqual(lines[-1], '', 'the last line has no CR LF')
-        self.assertFalse([line for line in lines if '\r' in line or '\n' in line],
-                         'a line ends in a lone CR or LF')
-        self.assertIn('Version ' + self.version, lines)
-        self.assertFalse([line for line in lines if len(line) > 79 or '@' in line])
-        for start in ('A:\\QORVALIN.EXE', 'D:\\QORVALIN.EXE'):
-            self.assertIn(start, text)
-
-    def test_volumes(self):
-        _, floppy = read_floppy(self.path('.img'))
-        self.assertEqual(
-            (floppy['size'], floppy['sector'], floppy['sectors'], floppy['media'],
-             floppy['signature'], floppy['type']),
-            (FLOPPY_SIZE, 512, 2880, 0xF0, 0x29, b'FAT12   '))
-        cd = read_cd(self.path('.iso'))
-        self.assertEqual(sorted(cd), [1, 2], 'the CD needs a primary and a Joliet descriptor')
-        labels = [
-            ('floppy boot sector', floppy['boot label'], b'QORVALIN   '),
-            ('floppy root folder', floppy['root labels'], [b'QORVALIN   ']),
-            ('CD primary', cd[1][0], 'QORVALIN'),
-            ('CD Joliet', cd[2][0], 'QORVALIN'),
-        ]
-        for place, label, expected in labels:
-            with self.subTest(place):
-                self.assertEqual(label, expected)
-        for name in cd[1][1]:
-            self.assertRegex(name, LEVEL1_NAME)
+def dist(cwd, args, umask):
+    done = subprocess.run(['bash', str(DIST_SH)] + args, cwd=cwd, capture_output=True, text=True,
+                          preexec_fn=lambda: os.umask(umask))
+    assert done.returncode == 0, 'dist.sh %s failed:\n%s%s' % (args, done.stdout, done.stderr)
 
 
-def main():
-    global DIST_SH, EXE, WORK
-    if len(sys.argv) != 4:
-        print(__doc__)
-        return 2
-    DIST_SH, EXE, WORK = (os.path.abspath(arg) for arg in sys.argv[1:])
-    if not os.path.isfile(EXE):
-        print('skipped: no i686 program at %s (build build/win32 first)' % EXE)
-        return SKIPPED
+@pytest.fixture(scope='module')
+def release(tmp_path_factory):
+    """The program, its version, the release files' common name and the two runs' folders."""
+    exe = str(build.path('win32_exe'))
     missing = [tool for tool in ('mformat', 'mcopy', 'mdir', 'xorriso', 'zip', 'sha256sum')
                if shutil.which(tool) is None]
     if missing:
-        print('skipped: %s missing (tools/setup.sh installs them)' % ', '.join(missing))
-        return SKIPPED
-    os.makedirs(WORK, exist_ok=True)
-    result = unittest.main(argv=[sys.argv[0], '-v'], exit=False).result
-    return 0 if result.wasSuccessful() else 1
+        raise Unavailable('%s missing (tools/setup.sh installs them)' % ', '.join(missing))
+    work = tmp_path_factory.mktemp('dist')
+    runs = [str(work / 'run1'), str(work / 'run2')]
+    dist(build.ROOT, [runs[0], exe], umask=0o022)
+    # Past the FAT's two-second clock, from elsewhere, with relative paths: none of it may show
+    # in the files.
+    time.sleep(2.5)
+    dist(work, ['run2', os.path.relpath(exe, work)], umask=0o077)
+    data = read(exe)
+    version = product_version(data)
+    return {'exe': data, 'version': version, 'name': 'qorvalin-' + version, 'runs': runs}
 
 
-if __name__ == '__main__':
-    sys.exit(main())
+def path(release, suffix):
+    return os.path.join(release['runs'][0], release['name'] + suffix)
+
+
+def test_two_runs_write_the_same_files_and_sums(release):
+    images = [release['name'] + suffix for suffix in ('.img', '.iso', '.zip')]
+    expected = sorted(images + ['SHA256SUMS'])
+    contents = []
+    for run in release['runs']:
+        assert sorted(os.listdir(run)) == expected
+        contents.append({name: read(os.path.join(run, name)) for name in expected})
+        checked = subprocess.run(['sha256sum', '--strict', '-c', 'SHA256SUMS'], cwd=run,
+                                 capture_output=True, text=True)
+        assert checked.returncode == 0, checked.stdout + checked.stderr
+        assert sorted(line.split(':')[0] for line in checked.stdout.splitlines()) == images
+    assert [name for name in expected if contents[0][name] != contents[1][name]] == []
+
+
+def test_every_image_holds_the_program_and_readme(release):
+    floppy, _ = read_floppy(path(release, '.img'))
+    cd = read_cd(path(release, '.iso'))
+    archive = read_zip(path(release, '.zip'))
+    readme = archive.get('README.TXT', b'')
+    readers = {
+        'zip': archive,
+        'floppy': floppy,
+        'CD, ISO 9660': without_version(cd.get(1, ('', {}))[1]),
+        'CD, Joliet': without_version(cd.get(2, ('', {}))[1]),
+    }
+    for label, files in readers.items():
+        assert sorted(files) == CONTENTS, label
+        assert files['QORVALIN.EXE'] == release['exe'], label + ': not the built program'
+        assert files['README.TXT'] == readme, label + ': another README.TXT'
+
+    text = readme.decode('ascii')
+    lines = text.split('\r\n')
+    assert lines[-1] == '', 'the last line has no CR LF'
+    assert [line for line in lines if '\r' in line or '\n' in line] == [], \
+        'a line ends in a lone CR or LF'
+    assert 'Version ' + release['version'] in lines
+    assert [line for line in lines if len(line) > 79 or '@' in line] == []
+    for start in ('A:\\QORVALIN.EXE', 'D:\\QORVALIN.EXE'):
+        assert start in text
+
+
+def test_volumes(release):
+    _, floppy = read_floppy(path(release, '.img'))
+    assert (floppy['size'], floppy['sector'], floppy['sectors'], floppy['media'],
+            floppy['signature'], floppy['type']) == \
+        (FLOPPY_SIZE, 512, 2880, 0xF0, 0x29, b'FAT12   ')
+    cd = read_cd(path(release, '.iso'))
+    assert sorted(cd) == [1, 2], 'the CD needs a primary and a Joliet descriptor'
+    assert (floppy['boot label'], floppy['root labels'], cd[1][0], cd[2][0]) == \
+        (b'QORVALIN   ', [b'QORVALIN   '], 'QORVALIN', 'QORVALIN')
+    assert [name for name in cd[1][1] if not LEVEL1_NAME.match(name)] == []
