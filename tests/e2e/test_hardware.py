@@ -3,12 +3,15 @@ denies, that 32-bit Wine emulates in the 9x modes (and denies with its emulation
 host controllers that never open there."""
 
 import re
-import sys
 
-from harness import wine
-from harness.wine import DEFAULT, check, check_equal
+import pytest
 
-MSG = wine.catalogue()
+from harness import catalogue as c
+from harness import check, check_equal, sim
+from harness.catalogue import IDC_DETAILS_LIST, IDC_MORE_INFO, text
+from harness.window import EXE_NAME
+from harness.wine import DEFAULT
+
 PRIVILEGED_INSTRUCTION = "c0000096"
 
 # name: (Wine's Version, NT "CurrentVersion", 9x "VersionNumber", port faults when the ports are
@@ -16,16 +19,17 @@ PRIVILEGED_INSTRUCTION = "c0000096"
 # configuration address; where that faults, the probe touches no port again. On NT it touches
 # none. No \\.\HCD device opens: "not supported" hardware, except on 9x 4.0 and NT 4
 # (undetermined); with every read all ones no chipset is found either, the same ratings.
+NO, UNKNOWN = c.MSG_INFO_HARDWARE_NOT_SUPPORTED, c.MSG_INFO_HARDWARE_UNKNOWN
 CASES = {
-    "win95": ("win95", DEFAULT, "4.00.950", 1, 1089),
-    "win98": ("win98", DEFAULT, "4.10.2222", 1, 1088),
-    "winme": ("winme", DEFAULT, "4.90.3000", 1, 1088),
-    "derived_4_0_1300": (None, None, "4.0.1300", 1, 1089),
-    "nt40": ("nt40", DEFAULT, None, 0, 1089),
-    "win2k": ("win2k", DEFAULT, None, 0, 1088),
-    "winxp": ("winxp", DEFAULT, None, 0, 1088),
-    "win7": ("win7", DEFAULT, None, 0, 1088),
-    "win10": ("win10", DEFAULT, None, 0, 1088),
+    "win95": ("win95", DEFAULT, "4.00.950", 1, UNKNOWN),
+    "win98": ("win98", DEFAULT, "4.10.2222", 1, NO),
+    "winme": ("winme", DEFAULT, "4.90.3000", 1, NO),
+    "derived_4_0_1300": (None, None, "4.0.1300", 1, UNKNOWN),
+    "nt40": ("nt40", DEFAULT, None, 0, UNKNOWN),
+    "win2k": ("win2k", DEFAULT, None, 0, NO),
+    "winxp": ("winxp", DEFAULT, None, 0, NO),
+    "win7": ("win7", DEFAULT, None, 0, NO),
+    "win10": ("win10", DEFAULT, None, 0, NO),
 }
 
 
@@ -74,26 +78,21 @@ def check_run(run, name, dll_overrides=""):
     _, nt, win9x, _, hardware_paragraph = CASES[name]
     program = run.start(wine_debug="-all,err+all,+seh,+loaddll", dll_overrides=dll_overrides)
     main = run.continue_to_verdict(program)
-    panel = main.control(wine.IDC_MORE_INFO).text
-    check(panel.endswith(MSG[hardware_paragraph] + "\r\n\r\n" + MSG[1085] + "\r\n\r\n"),
+    panel = main.control(IDC_MORE_INFO).text
+    check(panel.endswith(text(hardware_paragraph) + "\r\n\r\n"
+                         + text(c.MSG_INFO_PHYSICAL_PORT) + "\r\n\r\n"),
           "the hardware paragraph %d comes right before the closing one: %r"
           % (hardware_paragraph, panel))
-    check_equal(len(main.control(wine.IDC_DETAILS_LIST).items), 4,
+    check_equal(len(main.control(IDC_DETAILS_LIST).items), 4,
                 "Details lines (no chipset or controller findings under Wine)")
-    nt_value, win9x_value = wine.registry_values(run.state, nt, win9x)
-    record = wine.version_record(run.state)
-    ports = wine.port_access(run.state, record, dll_overrides)
-    report = wine.simulate(run.state, wine.wine_scenario(record, nt_value, win9x_value, ports))
-    for what, ident, key in (("Details", wine.IDC_DETAILS_LIST, "detail"),
-                             ("More Information", wine.IDC_MORE_INFO, "panel"),
-                             ("headline", wine.IDC_HEADLINE, "headline")):
-        control = main.control(ident)
-        shown = control.raw_items if key == "detail" else control.raw_text
-        check_equal(shown, report[key], "%s against the simulator (ports %s)" % (what, ports))
+    machine = sim.wine_scenario(run.session, nt, win9x, dll_overrides)
+    ports = machine["ports"]
+    report = sim.simulate(run.session, machine)
+    sim.check_window(main, report)
     check_equal(run.close(program, main), 0, "exit code after Close")
     writes, reads, faults = port_counts(report)
     seen = port_exceptions(program.log)
-    caught = [e for e in seen if e["handled_by"] == wine.EXE_NAME.lower()]
+    caught = [e for e in seen if e["handled_by"] == EXE_NAME.lower()]
     emulated = [e for e in seen if e["handled_by"] == "krnl386.exe16"]
     check_equal(len(caught) + len(emulated), len(seen),
                 "privileged-instruction faults that the program's guard or Wine's emulation "
@@ -109,23 +108,14 @@ def check_run(run, name, dll_overrides=""):
     return ports, len(caught)
 
 
-def hardware_case(name):
+@pytest.mark.parametrize("name", CASES)
+def test_hardware(run, name):
     version, nt, win9x, denied_faults, _ = CASES[name]
-
-    def case(run):
-        run.set_versions(version, nt, win9x)
-        ports, caught = check_run(run, name)
-        if ports == "allowed":
-            # Where Wine emulates the ports, the guard is seen with the emulation off: the
-            # program as under a Windows 9x compatibility mode of NT.
-            ports, caught = check_run(run, name, wine.PORT_EMULATION_OFF)
-            check_equal(ports, "denied", "the ports with Wine's emulation off")
-        check_equal(caught, denied_faults, "faults caught with the ports denied")
-
-    return case
-
-
-CASE_FUNCTIONS = {name: hardware_case(name) for name in CASES}
-
-if __name__ == "__main__":
-    sys.exit(wine.run_cases(CASE_FUNCTIONS))
+    run.session.set_versions(version, nt, win9x)
+    ports, caught = check_run(run, name)
+    if ports == "allowed":
+        # Where Wine emulates the ports, the guard is seen with the emulation off: the program
+        # as under a Windows 9x compatibility mode of NT.
+        ports, caught = check_run(run, name, sim.PORT_EMULATION_OFF)
+        check_equal(ports, "denied", "the ports with Wine's emulation off")
+    check_equal(caught, denied_faults, "faults caught with the ports denied")

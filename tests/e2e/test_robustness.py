@@ -1,12 +1,13 @@
 """End-to-end tests of odd registry version values in every Windows mode of Wine: the program
 always shows one verdict with well-formed findings and ends with exit code 0."""
 
-import sys
+import pytest
 
-from harness import wine
-from harness.wine import DEFAULT, check, check_equal
+from harness import catalogue as c
+from harness import check, check_equal, sim
+from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
+from harness.wine import DEFAULT, raw_bytes
 
-MSG = wine.catalogue()
 ROOM = 128  # the program's registry buffer
 
 # name: (Wine's Version, NT "CurrentVersion", 9x "VersionNumber"). Texts are REG_SZ, bytes
@@ -29,49 +30,40 @@ def registry_text(value):
     """What the program shows of the value (None: absent): its bytes up to the first NUL when
     they fit the buffer; the first ROOM - 1 when they fill it exactly, with no room for a
     terminator; nothing when there are more, as the registry then hands over none."""
-    data = b"" if value is None else wine.raw_bytes(value)
+    data = b"" if value is None else raw_bytes(value)
     if len(data) > ROOM:
         return ""
     return data[:ROOM - 1].split(b"\0")[0].decode("latin-1")
 
 
-def odd_case(name):
+@pytest.mark.parametrize("name", CASES)
+def test_odd_values(run, name):
     version, nt, win9x = CASES[name]
-
-    def case(run):
-        run.set_versions(version, nt, win9x)
-        record = wine.version_record(run.state)
-        program = run.start()
-        main = run.continue_to_verdict(program)
-        headline = main.control(wine.IDC_HEADLINE).text
-        check(headline in (MSG[1040], MSG[1041], MSG[1042]), "one verdict: %r" % headline)
-        panel = main.control(wine.IDC_MORE_INFO).text
-        closing = MSG[1085] + "\r\n\r\n"
-        check(panel.endswith(closing) and panel.count(MSG[1085]) == 1,
-              "the closing paragraph comes once, last: %r" % panel)
-        lines = main.control(wine.IDC_DETAILS_LIST).items
-        check_equal(len(lines), 4, "Details lines: %r" % lines)
-        check(lines[0] in [MSG[n] for n in range(1050, 1056)], "a release line: %r" % lines[0])
-        prefix = "\tRegistry version "
-        check(lines[1].startswith(prefix), "the registry line: %r" % lines[1])
-        shown = lines[1][len(prefix):]
-        nt_value, win9x_value = wine.registry_values(run.state, nt, win9x)
-        value = nt_value if record and record["platform"] == 2 else win9x_value
-        check_equal(shown, registry_text(value), "the registry text shown for %r" % (value,))
-        check(lines[2].startswith("\tKernel version "), "the kernel line: %r" % lines[2])
-        check_equal(lines[3], "", "the blank line")
-        check_equal(run.close(program, main), 0, "exit code after Close")
-        report = wine.simulate(run.state, wine.wine_scenario(
-            record, nt_value, win9x_value, wine.port_access(run.state, record)))
-        check_equal(main.control(wine.IDC_DETAILS_LIST).raw_items, report["detail"],
-                    "Details list against the simulator")
-        check_equal(main.control(wine.IDC_MORE_INFO).raw_text, report["panel"],
-                    "More Information against the simulator")
-
-    return case
-
-
-CASE_FUNCTIONS = {name: odd_case(name) for name in CASES}
-
-if __name__ == "__main__":
-    sys.exit(wine.run_cases(CASE_FUNCTIONS))
+    run.session.set_versions(version, nt, win9x)
+    machine = sim.wine_scenario(run.session, nt, win9x)
+    program = run.start()
+    main = run.continue_to_verdict(program)
+    headline = main.control(IDC_HEADLINE).text
+    check(headline in [text(n) for n in (c.MSG_HEADLINE_SUPPORTED, c.MSG_HEADLINE_CHANGES,
+                                         c.MSG_HEADLINE_NOT_SUPPORTED)],
+          "one verdict: %r" % headline)
+    panel = main.control(IDC_MORE_INFO).text
+    closing = text(c.MSG_INFO_PHYSICAL_PORT)
+    check(panel.endswith(closing + "\r\n\r\n") and panel.count(closing) == 1,
+          "the closing paragraph comes once, last: %r" % panel)
+    lines = main.control(IDC_DETAILS_LIST).items
+    check_equal(len(lines), 4, "Details lines: %r" % lines)
+    check(lines[0] in [text(n) for n in range(c.MSG_OS_UNKNOWN, c.MSG_OS_98 + 1)],
+          "a release line: %r" % lines[0])
+    prefix = text(c.MSG_REGISTRY_VERSION) % ""
+    check(lines[1].startswith(prefix), "the registry line: %r" % lines[1])
+    nt_value, win9x_value = run.session.registry_values(nt, win9x)
+    record = machine.get("version")
+    value = nt_value if record and record["platform"] == 2 else win9x_value
+    check_equal(lines[1][len(prefix):], registry_text(value),
+                "the registry text shown for %r" % (value,))
+    check(lines[2].startswith(text(c.MSG_KERNEL_VERSION).partition("%")[0]),
+          "the kernel line: %r" % lines[2])
+    check_equal(lines[3], "", "the blank line")
+    check_equal(run.close(program, main), 0, "exit code after Close")
+    sim.check_window(main, sim.simulate(run.session, machine), ("detail", "panel"))

@@ -1,13 +1,15 @@
 """End-to-end tests of the shell: splash, compact and expanded window, About box, ending."""
 
-import sys
 import time
 
-from harness import wine
-from harness.wine import check, check_equal, MAIN_CLASS, DIALOG_CLASS, TITLE, ABOUT_TITLE, IDOK
-from harness.wine import (IDC_CLOSE, IDC_ABOUT, IDC_DETAILS, IDC_MORE_INFO, IDC_DETAILS_LIST,
-                  IDC_HEADLINE, IDC_STATUS_ICON, IDC_CONTINUE, IDC_SPLASH_TEXT,
-                  IDC_DETAILS_LABEL)
+import pytest
+
+from harness import check, check_equal
+from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS,
+                               IDC_DETAILS_LABEL, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO,
+                               IDC_SPLASH_TEXT, IDC_STATUS_ICON)
+from harness.window import (ABOUT_TITLE, DIALOG_CLASS, IDOK, MAIN_CLASS, TITLE, find, one,
+                            visible_one)
 
 BS_TYPE_MASK = 0x0F
 BS_DEFPUSHBUTTON = 0x01
@@ -27,7 +29,7 @@ def splash_and_hidden_main(run, program):
     still hidden."""
     splash = run.splash(program)
     windows = run.snapshot()
-    main = wine.one(windows, MAIN_CLASS)
+    main = one(windows, MAIN_CLASS)
     check(main is not None, "the main window exists while the splash is shown")
     check(not main.visible, "the main window is hidden while the splash is shown")
     return splash, main
@@ -40,13 +42,9 @@ def continue_to_compact(run, program):
     return main, hidden
 
 
-def focus_settled_on(run, program, ident, what):
-    return run.main_when(program, what, lambda m: m.focused_id() == ident)
-
-
 def expanded(run, program, full):
     return run.main_when(program, "the expanded window",
-                     lambda m: m.rect.height == full.rect.height)
+                         lambda m: m.rect.height == full.rect.height)
 
 
 def check_tab_after(run, program, window, cls, title, focused, what):
@@ -56,7 +54,7 @@ def check_tab_after(run, program, window, cls, title, focused, what):
     run.key(window, "Tab")
 
     def moved(windows):
-        w = wine.visible_one(windows, cls, title)
+        w = visible_one(windows, cls, title)
         return w if w is not None and w.focused_id() == focused else None
 
     after = run.wait_settled(moved, "the focus on control %d after %s and a Tab"
@@ -72,7 +70,7 @@ def check_drag_after(run, program, about, what):
     run.drag_title(about, 0, NUDGE)
 
     def moved(windows):
-        w = wine.visible_one(windows, DIALOG_CLASS, ABOUT_TITLE)
+        w = visible_one(windows, DIALOG_CLASS, ABOUT_TITLE)
         return w if w is not None and w.rect.top == about.rect.top + NUDGE else None
 
     after = run.wait_settled(moved, "the About box moved after %s" % what, program)
@@ -96,7 +94,7 @@ def check_expanded(main, compact, full, how):
           "the Details: label lies inside the expanded window (%s)" % how)
 
 
-def case_splash_first(run):
+def test_splash_first(run):
     program = run.start()
     splash, main = splash_and_hidden_main(run, program)
     check_equal(splash.title, TITLE, "splash title")
@@ -113,11 +111,11 @@ def case_splash_first(run):
              c.style & SS_TYPE_MASK == SS_BITMAP]
     check_equal(len(logos), 1, "bitmap controls on the splash")
     check(cont.rect.left < close.rect.left, "Continue stands left of Close")
-    dialogs = wine.find(run.snapshot(), DIALOG_CLASS)
+    dialogs = find(run.snapshot(), DIALOG_CLASS)
     check_equal([d.title for d in dialogs], [TITLE], "dialogs open at start")
 
 
-def case_splash_close_exits_unseen(run):
+def test_splash_close_exits_unseen(run):
     program = run.start()
     splash, _ = splash_and_hidden_main(run, program)
     run.click(splash.control(IDC_CLOSE))
@@ -129,7 +127,7 @@ def case_splash_close_exits_unseen(run):
     check_equal(seen, [], "main windows seen visible after Close on the splash")
 
 
-def case_splash_escape_closebox_ignored_enter_continues(run):
+def test_splash_escape_closebox_ignored_enter_continues(run):
     program = run.start()
     splash, _ = splash_and_hidden_main(run, program)
     check_equal(splash.focused_id(), IDC_CONTINUE, "focused control on the splash")
@@ -140,28 +138,28 @@ def case_splash_escape_closebox_ignored_enter_continues(run):
     splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CONTINUE,
                              "the splash's close box")
     windows = run.snapshot()
-    check(wine.visible_one(windows, DIALOG_CLASS, TITLE) is not None,
+    check(visible_one(windows, DIALOG_CLASS, TITLE) is not None,
           "the splash stays after Escape and its close box")
-    check(not wine.one(windows, MAIN_CLASS).visible, "the main window is still hidden")
+    check(not one(windows, MAIN_CLASS).visible, "the main window is still hidden")
     run.key(splash, "Return")
     main = run.main_window(program)
     check_equal(main.focused_id(), IDC_CLOSE, "focused control after Enter on the splash")
 
 
-def case_continue_shows_compact_window(run):
+def test_continue_shows_compact_window(run):
     program = run.start()
     splash, full = splash_and_hidden_main(run, program)
     run.click(splash.control(IDC_CONTINUE))
     # The first sight of the window already has every finding: the checks run while it is
     # hidden.
-    first = run.wait_for(lambda ws: wine.visible_one(ws, MAIN_CLASS), "the main window",
+    first = run.wait_for(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
                          program)
     check(first.control(IDC_HEADLINE).text, "a headline at the first sight of the window")
     check(first.control(IDC_DETAILS_LIST).items, "findings at the first sight of the window")
     check(first.control(IDC_MORE_INFO).text, "advice at the first sight of the window")
     main = run.main_window(program)
     check_equal(main.title, TITLE, "main window title")
-    check(wine.one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone")
+    check(one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone")
     check_equal(main.rect.width, full.rect.width, "compact width (the template width)")
     check_equal((main.rect.left, main.rect.top), (full.rect.left, full.rect.top),
                 "compact top-left (where the full window was centred)")
@@ -185,12 +183,30 @@ def case_continue_shows_compact_window(run):
           "the Details list is cut off in the compact window")
 
 
-def case_details_by_click(run):
+@pytest.mark.parametrize("how", ["click", "space", "click after a move"])
+def test_details_expands_in_place(run, how):
     program = run.start()
     compact, full = continue_to_compact(run, program)
-    run.click(compact.control(IDC_DETAILS))
+    if how == "space":
+        for ident, what in ((IDC_ABOUT, "About after one Tab"),
+                            (IDC_DETAILS, "Details >> after two Tabs")):
+            run.key(compact, "Tab")
+            run.main_when(program, "the focus on " + what, lambda m: m.focused_id() == ident)
+        run.key(compact, "space")
+    else:
+        if how == "click after a move":
+            dx, dy = -150, 90
+            run.drag_title(compact, dx, dy)
+            moved = run.main_when(program, "the moved window",
+                                  lambda m: m.rect.top != compact.rect.top)
+            check_equal((moved.rect.left, moved.rect.top),
+                        (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag")
+            check_equal((moved.rect.width, moved.rect.height),
+                        (compact.rect.width, compact.rect.height), "size after the drag")
+            compact = moved
+        run.click(compact.control(IDC_DETAILS))
     main = expanded(run, program, full)
-    check_expanded(main, compact, full, "click")
+    check_expanded(main, compact, full, how)
     # Only Close and About are left to cycle through: each Tab moves the focus on, and where
     # it goes is read from the window.
     order = []
@@ -203,41 +219,14 @@ def case_details_by_click(run):
     check_equal(order, [IDC_ABOUT, IDC_CLOSE, IDC_ABOUT], "Tab order in the expanded window")
 
 
-def case_details_by_space(run):
-    program = run.start()
-    compact, full = continue_to_compact(run, program)
-    run.key(compact, "Tab")
-    focus_settled_on(run, program, IDC_ABOUT, "the focus on About after one Tab")
-    run.key(compact, "Tab")
-    focus_settled_on(run, program, IDC_DETAILS, "the focus on Details >> after two Tabs")
-    run.key(compact, "space")
-    main = expanded(run, program, full)
-    check_expanded(main, compact, full, "Space")
-
-
-def case_moved_window_expands_from_moved_corner(run):
-    program = run.start()
-    compact, full = continue_to_compact(run, program)
-    dx, dy = -150, 90
-    run.drag_title(compact, dx, dy)
-    moved = run.main_when(program, "the moved window", lambda m: m.rect.top != compact.rect.top)
-    check_equal((moved.rect.left, moved.rect.top),
-                (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag")
-    check_equal((moved.rect.width, moved.rect.height), (compact.rect.width, compact.rect.height),
-                "size after the drag")
-    run.click(moved.control(IDC_DETAILS))
-    main = expanded(run, program, full)
-    check_expanded(main, moved, full, "after a move")
-
-
-def case_about_is_modal_and_closes_with_ok_or_enter(run):
+def test_about_is_modal_and_closes_with_ok_or_enter(run):
     program = run.start()
     main, _ = continue_to_compact(run, program)
     for how in ("OK", "Return"):
         run.click(main.control(IDC_ABOUT))
         about = run.about(program)
         windows = run.snapshot()
-        owner = wine.one(windows, MAIN_CLASS)
+        owner = one(windows, MAIN_CLASS)
         check_equal(about.owner, owner.hwnd, "About box owner")
         check(not owner.enabled, "the main window is disabled while About is open")
         check_equal(about.control(IDOK).text, "OK", "About OK button")
@@ -249,21 +238,21 @@ def case_about_is_modal_and_closes_with_ok_or_enter(run):
         about = check_drag_after(run, program, about, "Escape in the About box")
         run.click_close_box(about)
         about = check_drag_after(run, program, about, "the About box's close box")
-        check(not wine.one(run.snapshot(), MAIN_CLASS).enabled,
+        check(not one(run.snapshot(), MAIN_CLASS).enabled,
               "the main window is still disabled under the About box")
         if how == "OK":
             run.click(about.control(IDOK))
         else:
             run.key(about, "Return")
         main = run.wait_settled(
-            lambda ws: wine.one(ws, DIALOG_CLASS, ABOUT_TITLE) is None and
-            wine.visible_one(ws, MAIN_CLASS), "the About box to close by " + how, program)
+            lambda ws: one(ws, DIALOG_CLASS, ABOUT_TITLE) is None and
+            visible_one(ws, MAIN_CLASS), "the About box to close by " + how, program)
         check(main.enabled, "the main window is enabled again after About")
     run.click(main.control(IDC_CLOSE))
     check_equal(run.wait_exit(program), 0, "exit code after About and Close")
 
 
-def case_escape_in_main_window_does_nothing_alt_f4_ends(run):
+def test_escape_in_main_window_does_nothing_alt_f4_ends(run):
     program = run.start()
     main, _ = continue_to_compact(run, program)
     check_equal(main.focused_id(), IDC_CLOSE, "focused control in the compact window")
@@ -275,30 +264,27 @@ def case_escape_in_main_window_does_nothing_alt_f4_ends(run):
     check_equal(run.wait_exit(program), 0, "exit code after Alt+F4")
 
 
-def case_close_button_ends_with_zero(run):
-    program = run.start()
-    main, _ = continue_to_compact(run, program)
-    run.click(main.control(IDC_CLOSE))
-    check_equal(run.wait_exit(program), 0, "exit code after Close")
-
-
-def case_close_box_of_expanded_window_ends_with_zero(run):
+@pytest.mark.parametrize("how", ["Close", "the close box of the expanded window"])
+def test_close_ends_with_zero(run, how):
     program = run.start()
     compact, full = continue_to_compact(run, program)
-    run.click(compact.control(IDC_DETAILS))
-    run.click_close_box(expanded(run, program, full))
-    check_equal(run.wait_exit(program), 0, "exit code after the close box")
+    if how == "Close":
+        run.click(compact.control(IDC_CLOSE))
+    else:
+        run.click(compact.control(IDC_DETAILS))
+        run.click_close_box(expanded(run, program, full))
+    check_equal(run.wait_exit(program), 0, "exit code after " + how)
 
 
-def case_two_copies_run_side_by_side(run):
+def test_two_copies_run_side_by_side(run):
     first = run.start()
     run.splash(first)
     second = run.start()
     splashes = run.wait_settled(
         lambda ws: (lambda s: s if len(s) == 2 and all(w.visible for w in s) else None)(
-            wine.find(ws, DIALOG_CLASS, TITLE)), "two splash dialogs", second)
+            find(ws, DIALOG_CLASS, TITLE)), "two splash dialogs", second)
     check(splashes[0].pid != splashes[1].pid, "the two splashes belong to two processes")
-    mains = wine.find(run.snapshot(), MAIN_CLASS)
+    mains = find(run.snapshot(), MAIN_CLASS)
     check_equal(len(mains), 2, "main windows of two copies")
     for s in splashes:
         run.click(s.control(IDC_CLOSE))
@@ -306,8 +292,3 @@ def case_two_copies_run_side_by_side(run):
     check_equal(run.wait_exit(first), 0, "exit code of the first copy")
     check_equal(run.wait_exit(second), 0, "exit code of the second copy")
 
-
-CASES = {name[len("case_"):]: f for name, f in globals().items() if name.startswith("case_")}
-
-if __name__ == "__main__":
-    sys.exit(wine.run_cases(CASES))

@@ -1,14 +1,15 @@
 """End-to-end tests of the verdict under Wine: the headline, and the status icon on screen in
 the verdict's colours, changing as it animates (also behind the modal About box)."""
 
-import os
-import sys
 import time
 
-from harness import wine
-from harness.wine import DEFAULT, IDC_ABOUT, IDOK, check, check_equal
+import pytest
 
-MSG = wine.catalogue()
+from harness import catalogue as c
+from harness import check, check_equal
+from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
+from harness.window import ABOUT_TITLE, DIALOG_CLASS, IDOK, MAIN_CLASS, one, visible_one
+from harness.wine import DEFAULT
 
 # The light and dark shade of each set of frames.
 SHADES = {
@@ -25,7 +26,7 @@ WATCH_SECONDS = 10.0
 def icon_shades(run, main):
     """How many pixels of the status icon show each shade of each colour."""
     counts = {}
-    for row in run.pixels(main.control(wine.IDC_STATUS_ICON).rect):
+    for row in run.pixels(main.control(IDC_STATUS_ICON).rect):
         for pixel in row:
             for colour, (light, dark) in SHADES.items():
                 if pixel == light:
@@ -60,21 +61,24 @@ def check_icon_animates(run, main, colour):
     check(mostly(seen, colour, "dark"), "a mostly dark frame was seen: %r" % seen)
 
 
-def verdict_case(version, nt, win9x, headline, colour, picture):
-    def case(run):
-        run.set_versions(version, nt, win9x)
-        program = run.start()
-        main = run.continue_to_verdict(program)
-        check_equal(main.control(wine.IDC_HEADLINE).text, MSG[headline], "headline")
-        check_icon_animates(run, main, colour)
-        run.point(0, 0)
-        run.screenshot(os.path.join(run.state["work"], "screenshots", picture), main.rect)
-        check_equal(run.close(program, main), 0, "exit code after Close")
-    return case
+@pytest.mark.parametrize("version, nt, win9x, headline, colour, picture", [
+    ("nt40", DEFAULT, None, c.MSG_HEADLINE_NOT_SUPPORTED, "red", "verdict-not-supported.png"),
+    # Nothing determined anywhere: the green verdict.
+    (None, None, "4.0.1300", c.MSG_HEADLINE_SUPPORTED, "green", "verdict-supported.png"),
+], ids=["red_for_nt40", "green_for_derived_4_0_1300"])
+def test_verdict(run, version, nt, win9x, headline, colour, picture):
+    run.session.set_versions(version, nt, win9x)
+    program = run.start()
+    main = run.continue_to_verdict(program)
+    check_equal(main.control(IDC_HEADLINE).text, text(headline), "headline")
+    check_icon_animates(run, main, colour)
+    run.point(0, 0)
+    run.screenshot(run.session.work / "screenshots" / picture, main.rect)
+    check_equal(run.close(program, main), 0, "exit code after Close")
 
 
-def case_icon_animates_behind_about_box(run):
-    run.set_versions("nt40")
+def test_icon_animates_behind_about_box(run):
+    run.session.set_versions("nt40")
     program = run.start()
     main = run.continue_to_verdict(program)
     run.click(main.control(IDC_ABOUT))
@@ -83,24 +87,10 @@ def case_icon_animates_behind_about_box(run):
     run.drag_title(about, 0, main.rect.bottom + 20 - about.rect.top)
     about = run.wait_settled(
         lambda ws: (lambda a: a if a is not None and a.rect.top > main.rect.bottom else None)(
-            wine.visible_one(ws, wine.DIALOG_CLASS, wine.ABOUT_TITLE)), "the moved About box",
-        program)
-    check(not wine.one(run.snapshot(), wine.MAIN_CLASS).enabled,
+            visible_one(ws, DIALOG_CLASS, ABOUT_TITLE)), "the moved About box", program)
+    check(not one(run.snapshot(), MAIN_CLASS).enabled,
           "the main window is disabled under the About box")
     check_icon_animates(run, main, "red")
     run.click(about.control(IDOK))
     main = run.main_when(program, "the main window enabled again", lambda m: m.enabled)
     check_equal(run.close(program, main), 0, "exit code after Close")
-
-
-CASES = {
-    "red_for_nt40": verdict_case("nt40", DEFAULT, None, 1042, "red",
-                                 "verdict-not-supported.png"),
-    # Nothing determined anywhere: the green verdict.
-    "green_for_derived_4_0_1300": verdict_case(None, None, "4.0.1300", 1040, "green",
-                                               "verdict-supported.png"),
-    "icon_animates_behind_about_box": case_icon_animates_behind_about_box,
-}
-
-if __name__ == "__main__":
-    sys.exit(wine.run_cases(CASES))

@@ -1,0 +1,252 @@
+"""One test's run of the program in a Wine session, and the user's eyes and hands: Run."""
+
+import os
+import re
+import subprocess
+import time
+
+from harness import Failure
+from harness.catalogue import IDC_CLOSE, IDC_CONTINUE, IDC_HEADLINE
+from harness.window import (ABOUT_TITLE, DIALOG_CLASS, EXE_NAME, MAIN_CLASS, TITLE, one,
+                            parse_snapshot, visible_one)
+
+# The waits look at the windows this often (a look costs the reader a few milliseconds).
+LOOK_INTERVAL = 0.05
+# How long the X input focus may take to reach a window, and to be reported for it.
+FOCUS_TIMEOUT = 10
+
+
+def read_ppm(data):
+    """Rows of (r, g, b) tuples from an 8-bit binary PPM."""
+    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    if not match or match.group(3) != b"255":
+        raise Failure("unexpected picture from import")
+    width, height = int(match.group(1)), int(match.group(2))
+    body = data[match.end():]
+    return [[tuple(body[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
+            for y in range(height)]
+
+
+class Run:
+    """The programs one test starts in the session (harness.wine.Session), named for logs."""
+
+    def __init__(self, session, name):
+        self.session = session
+        self.name = name
+        self.programs = []
+        self.last_snapshot = ""
+
+    # The program
+
+    def start(self, wine_debug="-all,err+all", dll_overrides="", exe=None, env=None):
+        """Starts the program (the session's, or exe), with these DLL overrides besides the
+        session's and these variables besides Wine's; Wine logs its errors, and whatever else
+        wine_debug names, into the file program.log names."""
+        environment = self.session.environment(wine_debug, dll_overrides)
+        environment.update(env or {})
+        path = self.session.log_path("%s-%d.log" % (self.name, len(self.programs) + 1))
+        with open(path, "wb") as out:
+            program = subprocess.Popen(self.session.command + [str(exe or self.session.exe)],
+                                       env=environment, stdin=subprocess.DEVNULL, stdout=out,
+                                       stderr=out)
+        program.log = path
+        self.programs.append(program)
+        return program
+
+    def wait_exit(self, program, timeout=20):
+        deadline = time.monotonic() + timeout
+        while program.poll() is None:
+            if self.session.overdue(deadline):
+                raise Failure("the program did not end within %d s" % timeout)
+            time.sleep(LOOK_INTERVAL)
+        return program.returncode
+
+    def stop_all(self):
+        for program in self.programs:
+            if program.poll() is None:
+                program.kill()
+                program.wait()
+        deadline = time.monotonic() + 10
+        while self.snapshot():
+            if self.session.overdue(deadline):
+                raise Failure("windows of the program stay after it was stopped")
+            time.sleep(LOOK_INTERVAL)
+
+    def failure_report(self):
+        """What a failed test leaves for its reader: a picture of the screen, the windows last
+        seen and the end of Wine's log of each program."""
+        lines = ["screen at the failure: %s"
+                 % self.screenshot(self.session.log_path(self.name + ".png")),
+                 "last windows seen:\n%s" % self.last_snapshot]
+        for program in self.programs:
+            with open(program.log, encoding="latin-1") as f:
+                tail = f.read().splitlines()[-40:]
+            lines.append("Wine's log of the program, %s (its end):\n%s"
+                         % (program.log, "\n".join(tail)))
+        return "\n".join(lines)
+
+    # Eyes
+
+    def snapshot(self):
+        """Every top-level window of the program (its IME helper left out)."""
+        self.last_snapshot = self.session.reader.ask("windows " + EXE_NAME, timeout=30)
+        return [w for w in parse_snapshot(self.last_snapshot) if w.cls != "IME"]
+
+    def sync(self):
+        """Waits until every window of the program has answered a message, which its thread
+        does from its message loop once it has done with the message it was handling (5 s at
+        most a window), and returns the reader's answer: windows, answered, foreground."""
+        fields = dict(f.split("=", 1) for f in
+                      self.session.reader.ask("sync " + EXE_NAME, timeout=60).split()[1:])
+        return {"windows": int(fields["windows"]), "answered": int(fields["answered"]),
+                "foreground": int(fields["foreground"], 0)}
+
+    def wait_for(self, predicate, what, program=None, timeout=30, synced=False):
+        """Polls the windows until predicate(windows) gives a true value, and returns it;
+        synced: each look only once the program's windows answered (sync), and none when one
+        did not answer in time."""
+        deadline = time.monotonic() + timeout
+        while True:
+            if program is not None and program.poll() is not None:
+                raise Failure("the program ended (exit %d) while waiting for %s"
+                              % (program.returncode, what))
+            hung = 0
+            if synced:
+                answers = self.sync()
+                hung = answers["windows"] - answers["answered"]
+            windows = None if hung else self.snapshot()
+            found = windows is not None and predicate(windows)
+            if found:
+                return found
+            if self.session.overdue(deadline):
+                if windows is None:
+                    raise Failure("timed out after %d s waiting for %s: %d windows of the "
+                                  "program do not answer" % (timeout, what, hung))
+                raise Failure("timed out after %d s waiting for %s; windows: %r"
+                              % (timeout, what, windows))
+            time.sleep(LOOK_INTERVAL)
+
+    def wait_settled(self, predicate, what, program=None, timeout=30):
+        """Like wait_for, once two looks, each after the program's windows answered from their
+        message loop (sync), found the windows the same: sizes, visibility and focus arrive
+        through the message loop, so a first match may be half-way, and a message being
+        handled at the first look has been handled by the second."""
+        last = [None]
+
+        def stable(windows):
+            found = predicate(windows)
+            key = found and [(w.hwnd, repr(w.rect), w.visible, w.enabled, w.focus, w.active,
+                              [(c.hwnd, c.enabled, c.visible, repr(c.rect), c.raw_text,
+                                c.raw_items) for c in w.controls]) for w in windows]
+            settled = key and key == last[0]
+            last[0] = key
+            return found if settled else None
+
+        return self.wait_for(stable, what, program, timeout, synced=True)
+
+    def main_when(self, program, what, condition, timeout=30):
+        """The main window once it is visible, condition(window) holds and it has settled."""
+        def found(windows):
+            main = one(windows, MAIN_CLASS)
+            return main if main is not None and main.visible and condition(main) else None
+        return self.wait_settled(found, what, program, timeout)
+
+    def splash(self, program):
+        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, TITLE),
+                                 "the splash dialog", program)
+
+    def main_window(self, program, timeout=60):
+        return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
+                                 program, timeout)
+
+    def continue_to_verdict(self, program):
+        """Presses Continue on the splash and returns the main window once it shows a verdict."""
+        self.click(self.splash(program).control(IDC_CONTINUE))
+        return self.main_when(program, "the verdict", lambda m: m.control(IDC_HEADLINE).text, 60)
+
+    def close(self, program, main):
+        """Presses Close and returns the exit code."""
+        self.click(main.control(IDC_CLOSE))
+        return self.wait_exit(program)
+
+    def about(self, program):
+        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, ABOUT_TITLE),
+                                 "the About box", program)
+
+    def import_screen(self, rect, *output):
+        """ImageMagick's import of the screen, or of rect on it, into output."""
+        args = ["import", "-display", ":%d" % self.session.display, "-window", "root"]
+        if rect is not None:
+            args += ["-crop", "%dx%d+%d+%d" % (rect.width, rect.height, rect.left, rect.top),
+                     "+repage"]
+        return subprocess.run(args + [str(o) for o in output],
+                              env=self.session.x_environment(), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, check=True, timeout=30).stdout
+
+    def screenshot(self, path, rect=None):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        self.import_screen(rect, path)
+        return path
+
+    def pixels(self, rect):
+        """The screen inside rect as rows of (r, g, b) tuples."""
+        return read_ppm(self.import_screen(rect, "-depth", "8", "ppm:-"))
+
+    # Hands
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.session.x_environment(),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True,
+                       timeout=30)
+
+    def point(self, x, y):
+        # Not --sync: xdotool would wait for a motion that never comes when the pointer is
+        # already there.
+        self.xdotool("mousemove", x, y)
+
+    def click_at(self, x, y):
+        self.point(x, y)
+        time.sleep(0.1)
+        self.xdotool("click", "1")
+
+    def click(self, control):
+        self.click_at(*control.rect.centre)
+
+    def click_close_box(self, window):
+        """The close box sits at the right end of the title bar that Wine draws."""
+        caption = window.client.top - window.rect.top
+        self.click_at(window.rect.right - caption // 2 - 2,
+                      (window.rect.top + window.client.top) // 2)
+
+    def focus(self, window):
+        """Gives the window the X input focus, as a window manager does for the window in
+        front (with none, Wine would ignore the keyboard), and waits until Wine has the window
+        in front, where it sends the keys, and the program answers from its message loop."""
+        self.xdotool("windowfocus", "--sync", window.xwin)
+        deadline = time.monotonic() + FOCUS_TIMEOUT
+        while True:
+            answers = self.sync()
+            if answers["foreground"] == window.hwnd and answers["answered"] == answers["windows"]:
+                return
+            if self.session.overdue(deadline):
+                raise Failure("%r is not in front with its program answering %d s after it got "
+                              "the X input focus: %r" % (window, FOCUS_TIMEOUT, answers))
+            time.sleep(LOOK_INTERVAL)
+
+    def key(self, window, keys):
+        self.focus(window)
+        self.xdotool("key", keys)
+
+    def drag_title(self, window, dx, dy):
+        """Drags the window by its title bar."""
+        x = (window.rect.left + window.rect.right) // 2
+        y = (window.rect.top + window.client.top) // 2
+        self.point(x, y)
+        time.sleep(0.1)
+        self.xdotool("mousedown", "1")
+        steps = 8
+        for i in range(1, steps + 1):
+            time.sleep(0.05)
+            self.point(x + dx * i // steps, y + dy * i // steps)
+        time.sleep(0.2)
+        self.xdotool("mouseup", "1")

@@ -1,0 +1,83 @@
+"""What the program should show under Wine: the scenario of the machine Wine presents, and
+qorvalin-sim's report for it."""
+
+import json
+import os
+import subprocess
+
+from harness import Failure, Unavailable, catalogue, check_equal
+from harness.wine import DEFAULT, raw_bytes
+
+# What 32-bit Wine loads for a program in a Windows 9x mode, and what emulates the program's in
+# and out instructions there; with it disabled they fault, as under wine64 in every mode.
+PORT_EMULATION_OFF = "krnl386.exe16=d"
+
+
+def port_access(session, record, dll_overrides=""):
+    """The port access Wine gives the program (a scenario's "ports") on the machine whose
+    version record is given: 32-bit Wine emulates in and out in the 9x modes, with no device
+    behind them, so that every read gives all ones and nothing faults; wine64 faults every one,
+    and so does 32-bit Wine with its emulation disabled in the session's or the given DLL
+    overrides."""
+    overrides = (session.dll_overrides + ";" + dll_overrides).split(";")
+    emulated = (session.arch == "i686" and record is not None and record["platform"] == 1
+                and PORT_EMULATION_OFF not in overrides)
+    return "allowed" if emulated else "denied"
+
+
+def scenario(record, nt_current, win9x_number, ports="denied"):
+    """The scenario of a machine with the given version record, registry values and port
+    access (port_access says which), no PCI function answering and no host controller driver."""
+    machine = {"ports": ports, "registry": {}}
+    if record is not None:
+        machine["version"] = dict(record)
+    for member, value in (("nt", nt_current), ("9x", win9x_number)):
+        if value is None or isinstance(value, str):
+            machine["registry"][member] = value
+        else:
+            machine["registry"][member] = {"bytes": raw_bytes(value).hex()}
+    return machine
+
+
+def wine_scenario(session, nt_current=DEFAULT, win9x_number=DEFAULT, dll_overrides=""):
+    """The scenario of the machine that Wine presents now, with the registry values given to
+    set_versions and a program started with these DLL overrides."""
+    record = session.version_record()
+    return scenario(record, *session.registry_values(nt_current, win9x_number),
+                    port_access(session, record, dll_overrides))
+
+
+def simulate(session, machine, folder=None):
+    """The simulator's report for the scenario: single items as text, detail lines as a list,
+    all still escaped as printed (as the window reader prints the window's)."""
+    if not session.sim or not os.path.isfile(session.sim):
+        raise Unavailable("the simulator qorvalin-sim has not been built (%s)" % session.sim)
+    path = os.path.join(folder or session.work, "scenario.json")
+    with open(path, "w") as f:
+        json.dump(machine, f, indent=1)
+    result = subprocess.run([str(session.sim), path], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    if result.returncode != 0:
+        raise Failure("qorvalin-sim %s: exit %d: %s"
+                      % (path, result.returncode, result.stderr.decode("latin-1")))
+    report = {"detail": []}
+    for line in result.stdout.decode("latin-1").splitlines():
+        key, _, value = line.partition(": ")
+        if key in ("detail", "detail:"):
+            report["detail"].append(value)
+        else:
+            report[key] = value
+    return report
+
+
+# Each part of the report and the control of the main window that shows it.
+SHOWN_IN = {"detail": catalogue.IDC_DETAILS_LIST, "panel": catalogue.IDC_MORE_INFO,
+            "headline": catalogue.IDC_HEADLINE}
+
+
+def check_window(main, report, parts=("detail", "panel", "headline")):
+    """The main window shows what the report says, part by part."""
+    for part in parts:
+        control = main.control(SHOWN_IN[part])
+        shown = control.raw_items if part == "detail" else control.raw_text
+        check_equal(shown, report[part], "%s against the simulator" % part)
