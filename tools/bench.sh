@@ -59,7 +59,10 @@ BUILD=$(cd "$BUILD" && pwd)
 PREFIX=${PREFIX:-$BUILD/wine-prefix}
 LOG=$BUILD/build.log
 : >"$LOG"
-export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT
+export PYTHONDONTWRITEBYTECODE=1
+# The harness's commands run from the root, with the Python that has the packages setup installs.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
 
 # Builds quietly into the log; says what failed.
 build() {
@@ -112,7 +115,8 @@ if build "the native tree" cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_
         build "the benchmark's $arch programs" ninja -C "$NATIVE" qorvalin_bench_minimal_$arch \
             qorvalin_bench_design_$arch qorvalin_bench_watch_$arch
     done
-    build "the window reader" ninja -C "$NATIVE" qorvalin_winspy qorvalin_winspy_i686
+    build "the window reader" ninja -C "$NATIVE" qorvalin_winspy qorvalin_winspy_i686 \
+        qorvalin_catalogue
 fi
 
 # The Windows builds.
@@ -135,10 +139,10 @@ wine_bench() {
     [ -n "$DISPLAY_NUMBER" ] && args+=(--display "$DISPLAY_NUMBER")
     [ -n "$WINDOWS" ] && args+=(--windows "$WINDOWS")
     [ -n "$MANAGED" ] && args+=("$MANAGED")
-    python3 -B "$ROOT/tools/bench/wine_bench.py" "${args[@]}" 2>>"$BUILD/wine-runs.log"
-    local status=$?
-    # 77: this machine lacks Wine, a display or a tool; the script said which.
-    if [ $status -ne 0 ] && [ $status -ne 77 ]; then
+    # The harness names the program's controls from this native build's catalogue.
+    (cd "$ROOT" && QORVALIN_BUILD=$NATIVE "$PYTHON" -m tools.bench.wine_bench "${args[@]}" \
+        2>>"$BUILD/wine-runs.log")
+    if [ $? -ne 0 ]; then
         echo
         echo "(the Wine measurements failed; runs logged in $BUILD/wine-runs.log)"
         FAILED=yes
@@ -158,7 +162,8 @@ echo
 
 echo "## Start-up of the i686 program under 32-bit Wine"
 echo
-NO_I686=$(python3 -B -c 'import sys, wine; sys.stdout.write(wine.i686_unavailable() or "")')
+NO_I686=$(cd "$ROOT" && "$PYTHON" -c \
+    'import sys; from harness import wine; sys.stdout.write(wine.i686_unavailable() or "")')
 if [ -z "$WINE" ]; then
     echo "Skipped: --no-wine."
 elif [ -n "$NO_I686" ]; then

@@ -8,25 +8,25 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$ROOT/build
-export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$ROOT
-HARNESS=$ROOT/harness/wine.py
+# The harness's commands run from the root, with the Python that has the packages setup installs.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
+export PYTHONDONTWRITEBYTECODE=1
 
 bash "$ROOT/tools/setup.sh"
 
 # The end-to-end tests' own probe: 32-bit Wine installed and started (QORVALIN_HOST_I686=no
 # says no).
-NO_I686=$(python3 -B -c 'import sys, wine; sys.stdout.write(wine.i686_unavailable() or "")')
+NO_I686=$(cd "$ROOT" && "$PYTHON" -c \
+    'import sys; from harness import wine; sys.stdout.write(wine.i686_unavailable() or "")')
 if [ -z "$NO_I686" ]; then
     ARCH=i686 TREE=$BUILD/win32 TOOLCHAIN=toolchain-i686.cmake WINSPY=qorvalin_winspy_i686
-    WINE=$(python3 -B -c 'import wine; print(wine.WINE32)') WINEARCH=win32 RUN=$BUILD/run/i686
-    WINSPY_EXE=$BUILD/native/tests/support/i686/winspy.exe
-    export QORVALIN_WIN32_EXE=$TREE/Qorvalin.exe
+    WINE=$(cd "$ROOT" && "$PYTHON" -c 'from harness import wine; print(wine.WINE32)')
+    WINEARCH=win32 RUN=$BUILD/run/i686
 else
     echo "Running the x86_64 build under wine64: $NO_I686"
     ARCH=x86_64 TREE=$BUILD/win64 TOOLCHAIN=toolchain-x86_64.cmake WINSPY=qorvalin_winspy
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64) WINEARCH=win64 RUN=$BUILD/run
-    WINSPY_EXE=$BUILD/native/tests/support/winspy.exe
-    export QORVALIN_WIN64_EXE=$TREE/Qorvalin.exe
 fi
 EXE=$TREE/Qorvalin.exe
 cmake -S "$ROOT" -B "$TREE" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TOOLCHAIN" >/dev/null
@@ -43,13 +43,10 @@ if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
     exec "$WINE" "$EXE"
 fi
 
-# No display: the end-to-end tests' harness plays the user, with their window reader.
+# No display: the end-to-end tests' harness plays the user, with their window reader and the
+# program that the native build knows for that architecture (build/win32 or build/win64).
 cmake -S "$ROOT" -B "$BUILD/native" -G Ninja >/dev/null
-ninja -C "$BUILD/native" "$WINSPY"
-mkdir -p "$RUN/headless"
-export QORVALIN_E2E_DIR=$RUN/headless QORVALIN_E2E_ARCH=$ARCH QORVALIN_WINSPY=$WINSPY_EXE \
-    QORVALIN_KEEP_PREFIX=1
+ninja -C "$BUILD/native" "$WINSPY" qorvalin_catalogue
 echo "No X display: running Qorvalin ($ARCH) on a virtual one"
-python3 -B "$HARNESS" session-start
-trap 'python3 -B "$HARNESS" session-stop >/dev/null' EXIT
-python3 -B "$HARNESS" demo "$BUILD/screenshots"
+cd "$ROOT"
+exec "$PYTHON" -m harness.demo --arch "$ARCH" "$RUN/headless" "$BUILD/screenshots"

@@ -24,20 +24,17 @@ windows to one: otherwise hiding the splash waits 2 s for a manager to acknowled
 import argparse
 import os
 import queue
-import signal
 import statistics
 import subprocess
 import sys
 import threading
 import time
 
-try:
-    from harness import wine
-except ImportError:
-    wine = None
+from harness import Failure, wine
+from harness.catalogue import IDC_CONTINUE
+from harness.driver import Run
+from harness.window import DIALOG_CLASS, MAIN_CLASS, TITLE, one
 
-SKIP = 77
-X11_KEY = r"HKEY_CURRENT_USER\Software\Wine\X11 Driver"
 BASELINE_TITLE = "Qorvalin benchmark baseline"
 EVENT_TIMEOUT = 60
 # How long a visible window is left before its memory is read and it is ended: long enough for
@@ -48,15 +45,10 @@ SETTLE = 0.5
 GAP = 0.3
 
 
-class Failure(Exception):
-    pass
-
-
 def missing(args):
-    if wine is None:
-        return ["the Wine harness is not on PYTHONPATH (harness/wine.py)"]
-    reasons = wine.missing_prerequisites(args.exe, args.winspy, args.arch)
-    for path, what in ((args.baseline, "the baseline program"),
+    reasons = wine.missing_prerequisites(args.arch)
+    for path, what in ((args.exe, "the program"), (args.winspy, "the window reader"),
+                       (args.baseline, "the baseline program"),
                        (args.design, "the design floor program"), (args.watch, "the watcher")):
         if not os.path.isfile(path):
             reasons.append("%s %s has not been built" % (what, path))
@@ -68,9 +60,8 @@ class Session:
 
     def __init__(self, args):
         self.args = args
-        self.xvfb = None
         self.watcher = None
-        self.state = None
+        self.wine = None
         self.events = queue.Queue()
         self.seen = {}
         try:
@@ -82,40 +73,34 @@ class Session:
     def open(self):
         args = self.args
         os.makedirs(args.work, exist_ok=True)
-        display = args.display
+        xvfb, display = None, args.display
         if display is None:
-            self.xvfb, display = wine.start_xvfb()
+            xvfb, display = wine.start_xvfb()
         elif not display_answers(display):
-            self.xvfb = start_xvfb_on(display)
-        self.state = {"work": args.work, "display": display, "prefix": args.prefix,
-                      "wine": wine.find_wine(args.arch),
-                      "wineserver": wine.find_wineserver(args.arch),
-                      "winearch": wine.ARCHES[args.arch][1],
-                      "exe": args.exe, "winspy": args.winspy}
+            xvfb = start_xvfb_on(display)
+        self.wine = wine.Session(args.work, args.arch, args.exe, args.winspy, prefix=args.prefix,
+                                 display=display, winearch=wine.ARCHES[args.arch][1])
+        self.wine.xvfb = xvfb
         if not os.path.isfile(os.path.join(args.prefix, "system.reg")):
             started = time.time()
-            wine.run_wine(self.state, ["wineboot", "-i"], timeout=300)
+            self.wine.run(["wineboot", "-i"], timeout=300)
             print("Made the Wine prefix %s in %.1f s" % (args.prefix, time.time() - started),
                   file=sys.stderr)
         # A server that stays up spares every start its own. It goes to the background once it
         # listens: a program started before that could start a second server of its own.
-        subprocess.run([self.state["wineserver"], "-p"], env=wine.wine_environment(self.state),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        self.wine.server("-p")
         if args.windows:
-            wine.run_wine(self.state, ["reg", "add", wine.WINE_KEY, "/v", "Version", "/d",
-                                       args.windows, "/f"])
+            self.wine.write_value(wine.WINE_KEY, "Version", args.windows)
         if not args.managed:
-            wine.run_wine(self.state, ["reg", "add", X11_KEY, "/v", "Managed", "/d", "N", "/f"])
+            self.wine.write_value(wine.X11_KEY, "Managed", "N")
         self.start_watcher()
 
     def start_watcher(self):
         self.watcher = subprocess.Popen(
-            [wine.wine_loader(self.state), self.args.watch,
-             "baseline:%s:%s" % (wine.DIALOG_CLASS, BASELINE_TITLE),
-             "splash:%s:%s" % (wine.DIALOG_CLASS, wine.TITLE),
-             "main:%s" % wine.MAIN_CLASS],
-            env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
+            self.wine.command + [self.args.watch,
+                                 "baseline:%s:%s" % (DIALOG_CLASS, BASELINE_TITLE),
+                                 "splash:%s:%s" % (DIALOG_CLASS, TITLE), "main:%s" % MAIN_CLASS],
+            env=self.wine.environment(), stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
 
         def read():
@@ -163,22 +148,18 @@ class Session:
         if self.watcher is not None and self.watcher.poll() is None:
             self.watcher.kill()
             self.watcher.wait()
-        if self.state is not None:
-            for asked, key, name in ((self.args.windows, wine.WINE_KEY, "Version"),
-                                     (not self.args.managed, X11_KEY, "Managed")):
-                if asked:
-                    try:
-                        wine.run_wine(self.state, ["reg", "delete", key, "/v", name, "/f"],
-                                      check_status=False)
-                    except subprocess.TimeoutExpired:
-                        print("could not take %s back out of the prefix" % name, file=sys.stderr)
-            # Waiting for the server to go spares the next session a server on its way out.
-            for flag in ("-k", "-w"):
-                subprocess.run([self.state["wineserver"], flag],
-                               env=wine.wine_environment(self.state), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        if self.xvfb is not None:
-            os.kill(self.xvfb, signal.SIGTERM)
+        if self.wine is None:
+            return
+        for asked, key, name in ((self.args.windows, wine.WINE_KEY, "Version"),
+                                 (not self.args.managed, wine.X11_KEY, "Managed")):
+            if asked:
+                try:
+                    self.wine.write_value(key, name, None)
+                except Failure as e:
+                    print("could not take %s back out of the prefix: %s" % (name, e),
+                          file=sys.stderr)
+        # Waiting for the server to go spares the next session a server on its way out.
+        self.wine.close()
 
 
 def display_answers(number):
@@ -205,7 +186,7 @@ def start_xvfb_on(number):
     if said.strip() != str(number).encode():
         xvfb.kill()
         raise Failure("Xvfb did not open display :%d" % number)
-    return xvfb.pid
+    return xvfb
 
 
 def peak_memory_kib(pid, exe):
@@ -227,10 +208,10 @@ def end(session, program, label):
 
 
 def run_baseline(session):
-    run = wine.Run(dict(session.state, exe=session.args.baseline), "bench-baseline")
+    run = Run(session.wine, "bench-baseline")
     session.begin_run()
     start = time.time()
-    program = run.start()
+    program = run.start(exe=session.args.baseline)
     shown = session.wait("baseline", "shown")
     created = session.wait("baseline", "created")
     time.sleep(SETTLE)
@@ -239,23 +220,23 @@ def run_baseline(session):
     return {"total": shown - start, "first_window": created - start, "memory": memory}
 
 
-def run_qorvalin(session, continue_id, exe=None, name="bench-qorvalin"):
+def run_qorvalin(session, exe=None, name="bench-qorvalin"):
     exe = exe or session.args.exe
-    run = wine.Run(dict(session.state, exe=exe), name)
+    run = Run(session.wine, name)
     session.begin_run()
     start = time.time()
-    program = run.start()
+    program = run.start(exe=exe)
     splash_shown = session.wait("splash", "shown")
     # The main window is made first, hidden, and the splash after it.
     created = session.wait("main", "created")
-    splash = wine.one(run.snapshot(), wine.DIALOG_CLASS, wine.TITLE)
+    splash = one(run.snapshot(), DIALOG_CLASS, TITLE)
     if splash is None:
         raise Failure("the splash the watcher saw is not there")
     clicked = time.time()
     # xdotool's "mousemove --sync" waits about 15 s for a move that is not needed, and the
     # previous run left the pointer on this very button.
     run.xdotool("mousemove", 0, 0)
-    run.click(splash.control(continue_id))
+    run.click(splash.control(IDC_CONTINUE))
     pressed = session.wait("splash", "hidden")
     shown = session.wait("main", "shown")
     time.sleep(SETTLE)
@@ -340,7 +321,7 @@ def summary(runs, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--arch", choices=sorted(wine.ARCHES) if wine else None,
+    parser.add_argument("--arch", choices=sorted(wine.ARCHES),
                         default="x86_64",
                         help="the programs' architecture: x86_64 under wine64 (the default), "
                              "i686 under 32-bit Wine")
@@ -366,24 +347,23 @@ def main():
     reasons = missing(args)
     if reasons:
         print("Skipped the Wine measurements: %s." % "; ".join(reasons))
-        return SKIP
-    continue_id = wine.IDC_CONTINUE
+        return 0
     session = None
     try:
         session = Session(args)
         run_baseline(session)
-        run_qorvalin(session, continue_id, args.design, "bench-design")
-        run_qorvalin(session, continue_id)
+        run_qorvalin(session, args.design, "bench-design")
+        run_qorvalin(session)
         runs = []
         for i in range(args.runs):
             baseline = run_baseline(session)
-            floor = run_qorvalin(session, continue_id, args.design, "bench-design")
-            qorvalin = run_qorvalin(session, continue_id)
+            floor = run_qorvalin(session, args.design, "bench-design")
+            qorvalin = run_qorvalin(session)
             runs.append((baseline, floor, qorvalin))
             print("run %d: baseline %s ms, design floor %s ms, Qorvalin %s ms"
                   % (i + 1, ms(baseline["total"]), ms(floor["total"]), ms(qorvalin["total"])),
                   file=sys.stderr)
-    except (Failure, wine.Failure) as e:
+    except Failure as e:
         print("Wine measurements failed: %s" % e)
         return 1
     except subprocess.TimeoutExpired as e:
