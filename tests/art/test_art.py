@@ -1,15 +1,12 @@
-#!/usr/bin/env python3
-"""Reads the generated icons and splash bitmap back and checks their formats and pictures.
-
-Usage: test_art.py ART_DIR   (or set ART_DIR in the environment)
-"""
+"""Reads the generated icons and splash bitmap back and checks their formats and pictures."""
 
 import os
 import shutil
 import struct
-import sys
-import tempfile
-import unittest
+
+import pytest
+
+from harness import build
 
 SETS = [
     ("USBYES", (0, 255, 0), (0, 128, 0)),
@@ -290,22 +287,24 @@ def check_art_dir(art_dir):
     return problems
 
 
-ART_DIR = os.environ.get("ART_DIR", "")
+@pytest.fixture(scope="module")
+def art_dir():
+    """The folder the native build wrote the art into, found by its logo."""
+    return build.path("art_logo").parent
 
 
-class ArtFiles(unittest.TestCase):
-    def test_generated_art_has_no_problems(self):
-        self.assertEqual(check_art_dir(ART_DIR), [])
+def test_generated_art_has_no_problems(art_dir):
+    assert check_art_dir(art_dir) == []
 
-    def test_every_frame_darkens_some_more(self):
-        # The animation would seem to stall if the fill skipped a pair of columns.
-        light_counts = []
-        for k in FRAMES:
-            with open(os.path.join(ART_DIR, "USBYES%d.ico" % k), "rb") as f:
-                pixels = parse_ico(f.read())[0]["pixels"]
-            light_counts.append(sum(p == (0, 255, 0) for row in pixels for p in row))
-        for k in range(1, 16):
-            self.assertLess(light_counts[k], light_counts[k - 1], "frame %d" % (k + 1))
+
+def test_every_frame_darkens_some_more(art_dir):
+    # The animation would seem to stall if the fill skipped a pair of columns.
+    light_counts = []
+    for k in FRAMES:
+        with open(os.path.join(art_dir, "USBYES%d.ico" % k), "rb") as f:
+            pixels = parse_ico(f.read())[0]["pixels"]
+        light_counts.append(sum(p == (0, 255, 0) for row in pixels for p in row))
+    assert all(light_counts[k] < light_counts[k - 1] for k in range(1, 16)), light_counts
 
 
 def patch_ico_pixel(data, image, y, x, index=None, masked=None):
@@ -337,73 +336,57 @@ def find_pixel(data, want):
     raise AssertionError("no such pixel")
 
 
-class CheckerCatchesFaults(unittest.TestCase):
-    """Each case damages one file of a copy of the generated art; the checker must
-    name that file."""
-
-    def damage(self, tmp, name, change):
-        for each in ALL_FILES:
-            shutil.copy(os.path.join(ART_DIR, each), tmp)
-        path = os.path.join(tmp, name)
-        with open(path, "rb") as f:
-            data = f.read()
-        with open(path, "wb") as f:
-            f.write(change(data))
-
-    def light_left_of_sweep(self, data):
-        # Frame 5 must be dark left of column 9; paint a fill pixel there light.
-        y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and 2 <= x < 9 and
-                          None not in neighbours8(p, y, x))
-        return patch_ico_pixel(data, 0, y, x, index=10)
-
-    def light_outline(self, data):
-        y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and x > 20 and
-                          None in neighbours8(p, y, x))
-        return patch_ico_pixel(data, 0, y, x, index=11)
-
-    def dark_inside(self, data):
-        y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and
-                          None not in neighbours8(p, y, x))
-        return patch_ico_pixel(data, 0, y, x, index=1)
-
-    def hole_in_mask(self, data):
-        y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None)
-        return patch_ico_pixel(data, 0, y, x, index=0, masked=True)
-
-    def dark_fill_in_other_set(self, data):
-        y, x = find_pixel(data, lambda p, y, x: p[y][x] == (255, 0, 0))
-        return patch_ico_pixel(data, 0, y, x, index=1)
-
-    def test_damaged_files_are_reported(self):
-        def field(offset, fmt, value):
-            return lambda d: d[:offset] + struct.pack(fmt, value) + d[offset + struct.calcsize(fmt):]
-
-        cases = [
-            ("USBYES5.ico", self.light_left_of_sweep, "from column 9"),
-            ("USBMAYB1.ico", self.light_outline, "outline broken"),
-            ("USBNO1.ico", self.dark_inside, "outline inside the symbol"),
-            ("USBNO7.ico", self.hole_in_mask, "mask differs"),
-            ("USBNO3.ico", self.dark_fill_in_other_set, "not USBYES3 recoloured"),
-            ("USBYES2.ico", field(6 + 6, "<H", 8), "want 16/0/1/4"),
-            ("USBYES9.ico", lambda d: d[:300], "runs past the end"),
-            ("MAINICON.ico", field(4, "<H", 1), "two images"),
-            ("IDB_ORVLOGO.bmp", field(14 + 24, "<i", 2835), "3780"),
-            ("IDB_ORVLOGO.bmp", field(14 + 8, "<i", -78), "bottom-up"),
-            ("IDB_ORVLOGO.bmp", lambda d: d[:54] + b"\xff\x00\x00" + d[57:], "other than white"),
-        ]
-        for name, change, expected in cases:
-            with self.subTest(file=name, expect=expected), \
-                    tempfile.TemporaryDirectory(prefix="art-test-") as tmp:
-                self.damage(tmp, name, change)
-                problems = check_art_dir(tmp)
-                self.assertTrue(any(p.startswith(name[:-4]) and expected in p for p in problems),
-                                "%s not reported; got %s" % (expected, problems))
+def light_left_of_sweep(data):
+    # Frame 5 must be dark left of column 9; paint a fill pixel there light.
+    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and 2 <= x < 9 and
+                      None not in neighbours8(p, y, x))
+    return patch_ico_pixel(data, 0, y, x, index=10)
 
 
-if __name__ == "__main__":
-    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
-        ART_DIR = sys.argv.pop(1)
-    if not ART_DIR or not os.path.isdir(ART_DIR):
-        sys.stderr.write("usage: test_art.py ART_DIR (or set ART_DIR)\n")
-        sys.exit(2)
-    unittest.main()
+def light_outline(data):
+    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and x > 20 and
+                      None in neighbours8(p, y, x))
+    return patch_ico_pixel(data, 0, y, x, index=11)
+
+
+def dark_inside(data):
+    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and
+                      None not in neighbours8(p, y, x))
+    return patch_ico_pixel(data, 0, y, x, index=1)
+
+
+def hole_in_mask(data):
+    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None)
+    return patch_ico_pixel(data, 0, y, x, index=0, masked=True)
+
+
+def dark_fill_in_other_set(data):
+    y, x = find_pixel(data, lambda p, y, x: p[y][x] == (255, 0, 0))
+    return patch_ico_pixel(data, 0, y, x, index=1)
+
+
+def field(offset, fmt, value):
+    return lambda d: d[:offset] + struct.pack(fmt, value) + d[offset + struct.calcsize(fmt):]
+
+
+# Each case damages one file of a copy of the generated art; the checker must name that file.
+@pytest.mark.parametrize("name, change, expected", [
+    ("USBYES5.ico", light_left_of_sweep, "from column 9"),
+    ("USBMAYB1.ico", light_outline, "outline broken"),
+    ("USBNO1.ico", dark_inside, "outline inside the symbol"),
+    ("USBNO7.ico", hole_in_mask, "mask differs"),
+    ("USBNO3.ico", dark_fill_in_other_set, "not USBYES3 recoloured"),
+    ("USBYES2.ico", field(6 + 6, "<H", 8), "want 16/0/1/4"),
+    ("USBYES9.ico", lambda d: d[:300], "runs past the end"),
+    ("MAINICON.ico", field(4, "<H", 1), "two images"),
+    ("IDB_ORVLOGO.bmp", field(14 + 24, "<i", 2835), "3780"),
+    ("IDB_ORVLOGO.bmp", field(14 + 8, "<i", -78), "bottom-up"),
+    ("IDB_ORVLOGO.bmp", lambda d: d[:54] + b"\xff\x00\x00" + d[57:], "other than white"),
+])
+def test_damaged_files_are_reported(art_dir, tmp_path, name, change, expected):
+    for each in ALL_FILES:
+        shutil.copy(os.path.join(art_dir, each), tmp_path)
+    path = tmp_path / name
+    path.write_bytes(change(path.read_bytes()))
+    problems = check_art_dir(tmp_path)
+    assert any(p.startswith(name[:-4]) and expected in p for p in problems), problems
