@@ -1,5 +1,4 @@
-"""QEMU from the host's side, for the test guests: the accelerator to use, the monitor, and a
-guest's state saved to a file, from which later boots start."""
+"""QEMU from the host's side: its accelerator, its machine protocol (QMP), saved guest states."""
 
 import hashlib
 import json
@@ -9,7 +8,7 @@ import socket
 import subprocess
 import time
 
-from harness import wine
+from harness import Failure
 
 
 def accelerator(cpu):
@@ -23,35 +22,53 @@ def accelerator(cpu):
     return ["-accel", "tcg", "-cpu", cpu]
 
 
-def connect(path, deadline):
+def connect(path, deadline, process=None):
+    """A connection to the unix socket that QEMU (process, if given) serves at path, once it is
+    there."""
     while True:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         try:
-            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
             s.connect(path)
             return s
         except OSError:
             s.close()
-            if time.time() > deadline:
-                raise wine.Failure("QEMU never opened %s" % path)
+            if time.time() > deadline or (process is not None and process.poll() is not None):
+                raise Failure("QEMU never opened %s" % path) from None
             time.sleep(0.2)
 
 
-def monitor(socket_path, command, seconds=30):
-    """QEMU's answer to a monitor command."""
-    prompt = b"(qemu) "
-    with connect(socket_path, time.time() + seconds) as s:
-        s.settimeout(seconds)
-        said = b""
-        for request in (None, command):
-            if request is not None:
-                s.sendall((request + "\n").encode())
-            said = b""
-            while not said.endswith(prompt):
-                chunk = s.recv(65536)
-                if not chunk:
-                    raise wine.Failure("QEMU's monitor closed after %r" % command)
-                said += chunk
-    return said[:-len(prompt)].decode("latin-1")
+class Monitor:
+    """QEMU's machine protocol on its unix socket: one JSON object a line each way."""
+
+    def __init__(self, path, process=None, seconds=30):
+        self.socket = connect(path, time.time() + seconds, process)
+        self.socket.settimeout(seconds)
+        self.lines = self.socket.makefile("rb")
+        self.answer()  # the greeting
+        self.execute("qmp_capabilities")
+
+    def answer(self):
+        """The next message that is not an event."""
+        while True:
+            line = self.lines.readline()
+            if not line:
+                raise Failure("QEMU closed its monitor")
+            message = json.loads(line)
+            if "event" not in message:
+                return message
+
+    def execute(self, command, **arguments):
+        """What QEMU returns for the command; a Failure with its error if it refused it."""
+        self.socket.sendall(json.dumps({"execute": command, "arguments": arguments}).encode()
+                            + b"\n")
+        message = self.answer()
+        if "error" in message:
+            raise Failure("QEMU refused %s: %s" % (command, message["error"]["desc"]))
+        return message["return"]
+
+    def close(self):
+        self.lines.close()
+        self.socket.close()
 
 
 def state_path(folder, board, command, *inputs):
@@ -64,19 +81,19 @@ def state_path(folder, board, command, *inputs):
         board, hashlib.sha256(made.encode("latin-1")).hexdigest()[:16]))
 
 
-def save_state(socket_path, path):
+def save_state(monitor, path):
     """Stops the guest and writes its state to path, the one state of its board in its folder (a
     few hundred megabytes each): those of other QEMUs or options are of no further use."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    monitor(socket_path, "stop")
-    monitor(socket_path, 'migrate "exec:cat > %s"' % shlex.quote(path + ".new"))
+    monitor.execute("stop")
+    monitor.execute("migrate", uri="exec:cat > %s" % shlex.quote(path + ".new"))
     deadline = time.time() + 300
     while True:
-        status = monitor(socket_path, "info migrate")
-        if "Migration status: completed" in status:
+        status = monitor.execute("query-migrate").get("status")
+        if status == "completed":
             break
-        if "Migration status: failed" in status or time.time() > deadline:
-            raise wine.Failure("QEMU did not save the guest's state: %s" % status)
+        if status in ("failed", "cancelled") or time.time() > deadline:
+            raise Failure("QEMU did not save the guest's state (migration %s)" % status)
         time.sleep(0.2)
     os.replace(path + ".new", path)
     folder, name = os.path.split(path)
@@ -91,16 +108,16 @@ def incoming(path):
     return ["-incoming", "exec:cat %s" % shlex.quote(path)]
 
 
-def resume(socket_path, process, seconds=120):
+def resume(monitor, process, seconds=120):
     """Waits until QEMU has loaded the state it was started from, and lets the guest run on;
     False when it did not load it (QEMU refuses a damaged state and ends)."""
     deadline = time.time() + seconds
-    while time.time() < deadline and process.poll() is None:
-        try:
-            if "VM status: paused\r\n" in monitor(socket_path, "info status", 5):
-                monitor(socket_path, "cont")
+    try:
+        while time.time() < deadline and process.poll() is None:
+            if monitor.execute("query-status")["status"] == "paused":
+                monitor.execute("cont")
                 return True
-        except wine.Failure:
-            pass  # its monitor not open yet, or QEMU ended while loading
-        time.sleep(0.2)
+            time.sleep(0.2)
+    except (Failure, OSError):
+        pass  # QEMU ended while loading
     return False

@@ -1,157 +1,109 @@
 """The reactos tests: one boot of a ReactOS live CD per board, the i686 program started from its
-release CD by the in-guest driver as a user would, and what its windows show held to
+release CD by the guest's driver as a user would, and what its windows show held to
 qorvalin-sim's report for the machine the guest presented. They never build the live CD (an
-hour): they take the image $QORVALIN_REACTOS_ISO names, else the one tools/reactos.sh built
-last, and are skipped without either."""
+hour): they take $QORVALIN_REACTOS_ISO, else the one built last, and are skipped without."""
 
 import os
-import subprocess
-import sys
 
-import guest
-from harness import wine
+import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MSG = wine.catalogue()
-MSG_HC_VENDOR_DEVICE = 1064
-MSG_INFO_HARDWARE_SUPPORTED = 1087
-# A boot and its runs take under two minutes; two tries must fit CTest's limit of 900 s.
+from harness import Failure, boards, build, catalogue, guest, reactos_guest, window
+from harness.reactos_guest import main_window
+
+BOARDS = boards.of("reactos")
+# A boot and its runs take under two minutes; two must fit CTest's limit.
 BOOT_SECONDS = 420
-# On the boards with a controller, the one boot also starts the program with the other show
-# commands: the window must still first appear in its compact size, normal, focus on Close.
-RUNS = {"pc": ["normal"], "piix3-usb-uhci": ["normal", "maximized", "minnoactive", "hide"],
-        "piix4-usb-uhci": ["normal"], "two-controllers": ["normal"]}
-# The host controllers each board's Details name, by PCI device number.
-CONTROLLERS = {"pc": [], "piix3-usb-uhci": [0x7020], "piix4-usb-uhci": [0x7112],
-               "two-controllers": [0x7020, 0x24CD]}
 
 
-def live_cd(driver):
-    """The live CD with this tree's driver on it, or the reason there is none."""
-    iso = os.environ.get("QORVALIN_REACTOS_ISO")
-    if iso:
-        command = ["bash", os.path.join(ROOT, "tools", "reactos", "ready_iso.sh"), iso, driver]
-    else:
-        command = ["bash", os.path.join(ROOT, "tools", "reactos", "livecd.sh"), "--last", driver]
-    result = subprocess.run(command, stdout=subprocess.PIPE)
-    if result.returncode == 3:
-        return None, "no ReactOS live CD has been built here (bash tools/reactos.sh report " \
-                     "--reactos TREE ... builds one, about an hour)"
-    if result.returncode != 0:
-        raise wine.Failure("readying the live CD failed (status %d)" % result.returncode)
-    return result.stdout.decode().strip(), None
+@pytest.fixture(scope="module")
+def boot():
+    """The board's one boot, made when its first case asks: what the driver found, the
+    simulator's report and verdict for that machine."""
+    done = {}
+
+    def booted(board):
+        if board not in done:
+            folder = build.FOLDER / "tests" / "reactos" / board
+            try:
+                os_guest = reactos_guest.ReactOS(boards.BOARDS[board]["reactos"]["shows"],
+                                                  iso=os.environ.get("QORVALIN_REACTOS_ISO"))
+                os_guest.release_cd(build.path("win32_exe"), folder / "dist")
+                machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
+                print("desktop and driver after %.0f s" % machine.times["hello"])
+                found = reactos_guest.parse(machine.heard)
+                done[board] = (found,) + reactos_guest.simulate(found, folder)
+            except Failure as e:
+                done[board] = e
+        if isinstance(done[board], Failure):
+            raise done[board]
+        return done[board]
+
+    return booted
 
 
-def host_link_lost(lines):
-    """The driver's notes that the host's answers on the serial port did not reach it: under
-    load, ReactOS's serial driver can stop passing on what the host sends."""
-    return [line.split("\t", 1)[1] for line in lines if line.startswith("note\t") and
-            ("from the host" in line or "the host did not answer" in line or
-             "bytes missing" in line)]
-
-
-def check_shell(run):
-    """The normal run as a user sees it: the splash first with the main window hidden, Escape
-    ignored, Enter continues, Details, About modal, Close."""
-    check, check_equal = wine.check, wine.check_equal
-    shots = run["snapshots"]
-    for stage in ("splash", "escape", "verdict", "details", "about", "about-closed"):
-        check(stage in shots, "the driver took no %s snapshot (notes: %r)" % (stage, run["notes"]))
-
-    def splash(windows):
-        return [w for w in windows if any(c.id == wine.IDC_CONTINUE for c in w.controls)]
-
-    for stage in ("splash", "escape"):
-        main = guest.main_window(shots[stage])
-        check(splash(shots[stage]) and splash(shots[stage])[0].visible,
-              "the splash is shown (%s)" % stage)
-        check(main is not None and not main.visible, "the main window is hidden (%s)" % stage)
-    check(not splash(shots["verdict"]), "Enter on the splash continued")
-    check(not run["notes"], "the driver had to help: %r" % run["notes"])
-    main = guest.main_window(shots["details"])
-    check(main.control(wine.IDC_DETAILS_LIST).visible and
-          main.rect.bottom > main.control(wine.IDC_DETAILS_LABEL).rect.top,
-          "Details >> shows the list")
-    check(not main.control(wine.IDC_DETAILS).enabled, "Details >> is disabled once pressed")
-    about = [w for w in shots["about"] if w.owner == main.hwnd and w.visible]
-    check(len(about) == 1, "About opens one window owned by the main window")
-    check(not guest.main_window(shots["about"]).enabled, "About is modal")
-    check(guest.main_window(shots["about-closed"]).enabled and
-          not [w for w in shots["about-closed"] if w.hwnd == about[0].hwnd],
-          "OK closes About and gives the main window back")
-    check_equal(run["exit"], 0, "exit code after Close")
-
-
-def check_board(board, found, sim, work):
-    check, check_equal = wine.check, wine.check_equal
+@pytest.mark.parametrize("board", BOARDS)
+def test_report(boot, board):
+    """The first run's window against the simulator, the verdict, and the controllers of the
+    board named by the vendor table with ReactOS's description of each."""
+    found, expected, verdict = boot(board)
     runs = found["runs"]
-    check_equal([r["show"] for r in runs], RUNS[board], "the runs of the boot")
-    report = guest.report(runs[0])
-    expected, verdict = guest.simulate(sim, found, work)
-    check_equal(report[:-2], expected, "the window's report against the simulator's")
-    check_equal(verdict, "supported" if CONTROLLERS[board] else "not-supported", "the verdict")
-    details = [wine.unescape(line[len("detail: "):]) for line in report
+    assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
+    report = reactos_guest.report(runs[0])
+    assert report[:-2] == expected, "the window's report against the simulator's"
+    controllers = boards.BOARDS[board]["controllers"]
+    assert verdict == ("supported" if controllers else "not-supported")
+    details = [window.unescape(line[len("detail: "):]) for line in report
                if line.startswith("detail: ")]
     named = [line for line in details if line.startswith("Found ")]
-    form = MSG[MSG_HC_VENDOR_DEVICE].replace("%4.4x", "%04x")
-    wanted = [form % ("Intel Corporation", 0x8086, device) for device in CONTROLLERS[board]]
-    check_equal(sorted(named), sorted(wanted), "the host controllers named by the vendor table")
+    form = catalogue.text(catalogue.MSG_HC_VENDOR_DEVICE).replace("%4.4x", "%04x")
+    # Every controller of the boards is Intel's.
+    wanted = [form % ("Intel Corporation", *(int(n, 16) for n in c.split(":")))
+              for c in controllers]
+    assert sorted(named) == sorted(wanted), "the host controllers named by the vendor table"
     for line in named:
         description = details[details.index(line) + 1]
-        check(description.startswith("\t") and len(description) > 1,
-              "the controller's description follows its line: %r" % description)
-    supported = MSG[MSG_INFO_HARDWARE_SUPPORTED] in wine.unescape(report[1])
-    check_equal(supported, bool(CONTROLLERS[board]), "the hardware paragraph of a supported system")
-    for run in runs:
-        check_equal(guest.report(run)[-2], "shown: visible normal compact focus=close",
-                    "how the window first appeared when started %s" % run["show"])
-        check_equal(run["exit"], 0, "exit code (%s)" % run["show"])
-    check_shell(runs[0])
+        assert description.startswith("\t") and len(description) > 1, \
+            "the controller's description follows its line"
+    supported = catalogue.text(catalogue.MSG_INFO_HARDWARE_SUPPORTED) in \
+        window.unescape(report[1])
+    assert supported == bool(controllers), "the hardware paragraph of a supported system"
 
 
-def main(board):
-    exe, sim, driver = (os.environ.get(name, "") for name in
-                        ("QORVALIN_WIN32_EXE", "QORVALIN_SIM", "QORVALIN_QVDRIVE_I686"))
-    reasons = [what for what, ok in (
-        ("the i686 program %s has not been built" % exe, os.path.isfile(exe)),
-        ("the simulator has not been built", os.path.isfile(sim)),
-        ("the driver %s has not been built" % driver, os.path.isfile(driver)),
-        ("qemu-system-i386 is not installed", subprocess.run(
-            ["sh", "-c", "command -v qemu-system-i386"], stdout=subprocess.DEVNULL).returncode == 0))
-        if not ok]
-    if reasons:
-        print("SKIP: " + "; ".join(reasons))
-        return wine.SKIP
-    livecd, why = live_cd(driver)
-    if livecd is None:
-        print("SKIP: " + why)
-        return wine.SKIP
-    work = os.path.join(os.environ["QORVALIN_REACTOS_DIR"], board)
-    release = os.path.join(work, "dist")
-    subprocess.run(["bash", os.path.join(ROOT, "tools", "dist.sh"), release, exe], check=True,
-                   stdout=subprocess.DEVNULL)
-    cd_image = [os.path.join(release, n) for n in os.listdir(release) if n.endswith(".iso")][0]
-    try:
-        try:
-            lines, timings = guest.boot(livecd, cd_image, board, RUNS[board], work, BOOT_SECONDS)
-        except guest.NoDesktop as e:
-            # A boot that never reaches the desktop says nothing of the program: once more.
-            print("booting again: %s" % e)
-            lines, timings = guest.boot(livecd, cd_image, board, RUNS[board], work, BOOT_SECONDS)
-        lost = host_link_lost(lines)
-        if lost:
-            # Nor does a boot whose serial link to the host lost its answers.
-            print("booting again: %s" % "; ".join(lost))
-            lines, timings = guest.boot(livecd, cd_image, board, RUNS[board], work, BOOT_SECONDS)
-        print("desktop and driver after %.0f s, all runs done after %.0f s" %
-              (timings["hello"], timings["done"]))
-        check_board(board, guest.parse(lines), sim, work)
-    except wine.Failure as e:
-        print("FAIL %s: %s (records in %s)" % (board, e, work))
-        return 1
-    print("PASS %s" % board)
-    return 0
+@pytest.mark.parametrize("board", BOARDS)
+def test_shown(boot, board):
+    """Whatever show command started it, the window first appears normal, in its compact size,
+    with the focus on Close, and Close ends the program with 0."""
+    for run in boot(board)[0]["runs"]:
+        assert reactos_guest.report(run)[-2:] == [
+            "shown: visible normal compact focus=close", "exit: 0"], run["show"]
 
 
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+@pytest.mark.parametrize("board", BOARDS)
+def test_shell(boot, board):
+    """The normal run as a user sees it: the splash first with the main window hidden, Escape
+    ignored, Enter continues, Details, About modal, Close."""
+    run = boot(board)[0]["runs"][0]
+    shots = run["snapshots"]
+    assert {"splash", "escape", "verdict", "details", "about", "about-closed"} <= set(shots), \
+        run["notes"]
+
+    def splash(windows):
+        return [w for w in windows if any(c.id == catalogue.IDC_CONTINUE for c in w.controls)]
+
+    for stage in ("splash", "escape"):
+        assert splash(shots[stage]) and splash(shots[stage])[0].visible, stage
+        assert not main_window(shots[stage]).visible, "the main window is hidden (%s)" % stage
+    assert not splash(shots["verdict"]), "Enter on the splash continued"
+    assert not run["notes"], "the driver had to help"
+    main = main_window(shots["details"])
+    assert main.control(catalogue.IDC_DETAILS_LIST).visible and \
+        main.rect.bottom > main.control(catalogue.IDC_DETAILS_LABEL).rect.top, \
+        "Details >> shows the list"
+    assert not main.control(catalogue.IDC_DETAILS).enabled, "Details >> is disabled once pressed"
+    about = [w for w in shots["about"] if w.owner == main.hwnd and w.visible]
+    assert len(about) == 1, "About opens one window owned by the main window"
+    assert not main_window(shots["about"]).enabled, "About is modal"
+    assert main_window(shots["about-closed"]).enabled and \
+        not [w for w in shots["about-closed"] if w.hwnd == about[0].hwnd], \
+        "OK closes About and gives the main window back"
+    assert run["exit"] == 0, "exit code after Close"

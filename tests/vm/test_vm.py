@@ -1,138 +1,83 @@
-"""The vm tests: one boot of the test guest per board, several runs of the i686 program under
-32-bit Wine in it, each held to qorvalin-sim's report for the same machine."""
+"""The vm tests: one boot of the Debian guest per board, each run of the board's plan in it
+(harness/boards.json) held to qorvalin-sim's report for the machine the guest presented."""
 
-import json
-import os
-import shutil
-import subprocess
-import sys
 import time
+from types import SimpleNamespace
 
-from harness import wine
+import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MODES = wine.load_script(os.path.join(ROOT, "tools", "vm", "guest_run.py")).MODES
+from harness import Failure, boards, build, catalogue, debian_guest, sim, window
+from harness.debian_job import MODES
 
-MSG = wine.catalogue()
-CHIPSET_LINES = (1058, 1059, 1060, 1061, 1062)
-# The chipset lines each board deserves when the program may use the ports.
-BOARD_LINES = {"pc": [1058, 1060], "piix3-usb-uhci": [1058, 1059],
-               "piix4-usb-uhci": [1058, 1060, 1061], "q35": []}
-CASES = "tests/vm/guest_cases.py"
-
-# Per board, the runs of its one boot: (windows, ports) reports and named cases. The shell's
-# checks, which touch no port, run on the i686 program under 32-bit Wine on the host
-# (e2e.i686.shell.*). The host controller path stays here: on Windows 98 behind a port fault
-# that the program caught, and Windows 2000's two controllers, a case of the guest's own.
-PLANS = {
-    "pc": [("win98", "granted"), ("win95", "granted"), ("winme", "granted"),
-           ("nt40", "granted"), ("win2k", "granted")],
-    "piix3-usb-uhci": [("win98", "granted"), ("win98", "emulated"), ("win98", "denied")],
-    "piix4-usb-uhci": [("win98", "granted"), ("hcpath.win98_one_controller", "denied"),
-                       ("hcpath.win2k_two_controllers", "denied")],
-    "q35": [("win98", "granted")],
-}
+# Every line of the chipset probe's findings.
+CHIPSET_LINES = (catalogue.MSG_PIIX3_BRIDGE, catalogue.MSG_PIIX3_USB_ENABLED,
+                 catalogue.MSG_PIIX3_USB_DISABLED, catalogue.MSG_PIIX4_USB,
+                 catalogue.MSG_OPTI_USB, catalogue.MSG_ALI_USB)
+RUNS = [(board, item) for board in boards.of("debian") for item in debian_guest.plan(board)]
 
 
-def plan_of(board):
-    plan = []
-    for item in PLANS[board]:
-        name, ports = item if isinstance(item, tuple) else (item, "granted")
-        if name in MODES:
-            plan.append({"name": "%s-%s" % (name, ports), "windows": name, "ports": ports})
-        else:
-            plan.append({"name": name, "script": CASES, "case": name, "ports": ports})
-    return plan
+@pytest.fixture(scope="module")
+def boot():
+    """The board's one boot with every run of its plan, made when its first case asks."""
+    done = {}
+
+    def booted(board):
+        if board not in done:
+            exe = build.path("win32_exe")
+            folder = build.FOLDER / "tests" / "vm" / board
+            started = time.time()
+            try:
+                done[board] = debian_guest.run_plan(board, debian_guest.plan(board), exe, folder)
+            except Failure as e:
+                done[board] = e
+            else:
+                timings = done[board].get("timings", {})
+                print("boot and runs on %s: %.0f s (the window reader and the registry's values "
+                      "%.1f s; in the boot that made the state, the kernel to its Wine session "
+                      "%.1f s, Wine's first start %.1f s)" % (
+                          board, time.time() - started, timings.get("session", 0),
+                          timings.get("boot", 0), timings.get("wine", 0)))
+        if isinstance(done[board], Failure):
+            raise done[board]
+        return done[board]
+
+    return booted
 
 
-def scenario_of(result, ports, pci):
-    scenario = wine.wine_scenario(result["version"], result["registry"]["nt"],
-                                  result["registry"]["9x"])
+def scenario(result, ports, pci):
+    """The machine the guest presented: Wine's version record and registry texts, and the PCI
+    functions where the program may reach them."""
+    machine = sim.scenario(result["version"], result["registry"]["nt"], result["registry"]["9x"],
+                           "denied" if ports == "denied" else "allowed")
     if ports == "granted":
-        scenario["ports"] = "allowed"
-        scenario["pci"] = [{"device": int(address[3:5], 16), "function": int(address[6]),
-                            "id": "0x%08X" % ident} for address, ident in pci]
-    elif ports == "emulated":
-        # Wine's emulation reads all ones and raises nothing the program sees.
-        scenario["ports"] = "allowed"
-    return scenario
+        machine["pci"] = [{"device": int(address[3:5], 16), "function": int(address[6]),
+                           "id": "0x%08X" % ident} for address, ident in pci]
+    # Emulated: Wine reads all ones and raises nothing the program sees.
+    return machine
 
 
-def check_report(state, board, item, result, pci):
-    check, check_equal = wine.check, wine.check_equal
-    expected = wine.simulate(state, scenario_of(result, item["ports"], pci))
-    for key in ("headline", "panel", "detail"):
-        check_equal(result[key], expected[key], "%s against the simulator" % key)
-    check_equal(result["exit"], 0, "exit code after Close")
+@pytest.mark.parametrize("board, item", RUNS, ids=["%s/%s" % (b, i["name"]) for b, i in RUNS])
+def test_run(boot, board, item, tmp_path):
+    said = boot(board)
+    result = said["result"].get(item["name"], {"error": "the guest said nothing of this run"})
+    assert "error" not in result, result["error"]
+    if "case" in item:
+        assert result["passed"], result["message"]
+        return
+    expected = sim.simulate(SimpleNamespace(sim=build.path("sim"), work=tmp_path),
+                            scenario(result, item["ports"], said["pci"]))
+    for part in ("headline", "panel", "detail"):
+        assert result[part] == expected[part], "%s against the simulator" % part
+    assert result["exit"] == 0, "exit code after Close"
     nine_x = MODES[item["windows"]][0] == "9x"
-    lines = [n for n in CHIPSET_LINES if MSG[n] in map(wine.unescape, result["detail"])]
-    wanted = BOARD_LINES[board] if nine_x and item["ports"] == "granted" else []
-    check_equal(lines, wanted, "chipset lines")
+    details = [window.unescape(line) for line in result["detail"]]
+    shown = [n for line in details for n in CHIPSET_LINES if catalogue.text(n) == line]
+    wanted = boards.BOARDS[board]["debian"]["chipset"] if nine_x and item["ports"] == "granted" \
+        else []
+    assert shown == [getattr(catalogue, symbol) for symbol in wanted], "chipset lines"
     faults = int(expected["ports"].split("faults=")[1])
     if item["ports"] != "emulated":
-        check_equal(result["faults"], faults, "faults caught, against the simulator")
+        assert result["faults"] == faults, "faults caught, against the simulator"
     if item["ports"] == "denied" and nine_x:
-        check_equal(result["faults"], 1, "faults caught by the program's guard")
+        assert result["faults"] == 1, "faults caught by the program's guard"
 
-
-def main(board):
-    exe = os.environ.get("QORVALIN_WIN32_EXE", "")
-    state = {"sim": os.environ.get("QORVALIN_SIM", ""), "work": os.environ["QORVALIN_VM_DIR"]}
-    reasons = [what for what, ok in (
-        ("the i686 program %s has not been built" % exe, os.path.isfile(exe)),
-        ("qemu-system-x86_64 is not installed", shutil.which("qemu-system-x86_64")),
-        ("the simulator has not been built", os.path.isfile(state["sim"]))) if not ok]
-    if reasons:
-        print("SKIP: " + "; ".join(reasons))
-        return wine.SKIP
-    work = os.path.join(state["work"], board)
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    state["work"] = work
-    plan = plan_of(board)
-    with open(os.path.join(work, "plan.json"), "w") as f:
-        json.dump(plan, f, indent=1)
-    image = subprocess.run(["bash", os.path.join(ROOT, "tools", "vm", "image.sh")],
-                           stdout=subprocess.PIPE)
-    if image.returncode == 3:
-        print("SKIP: the test guest cannot be built here (see above)")
-        return wine.SKIP
-    if image.returncode != 0:
-        print("FAIL: building the test guest failed (status %d)" % image.returncode)
-        return 1
-    started = time.time()
-    out = os.path.join(work, "results")
-    status = subprocess.run(["bash", os.path.join(ROOT, "tools", "vm.sh"), "plan", "--board",
-                             board, os.path.join(work, "plan.json"), out, exe]).returncode
-    if status != 0:
-        print("FAIL: the guest's boot failed (status %d)" % status)
-        return 1
-    with open(os.path.join(out, "timings.json")) as f:
-        timings = json.load(f)
-    print("boot and %d runs on %s: %.0f s (the window reader and the registry's values %.1f s; "
-          "in the boot that made the guest's state on the board, the kernel to its Wine session "
-          "%.1f s, Wine's first start %.1f s)"
-          % (len(plan), board, time.time() - started, timings["session"], timings.get("boot", 0),
-             timings.get("wine", 0)))
-    with open(os.path.join(out, "pci.json")) as f:
-        pci = json.load(f)
-    failed = 0
-    for item in plan:
-        with open(os.path.join(out, item["name"] + ".json")) as f:
-            result = json.load(f)
-        try:
-            wine.check("error" not in result, "the run failed in the guest:\n%s"
-                       % result.get("error"))
-            if "case" in item:
-                wine.check(result["passed"], result.get("message", ""))
-            else:
-                check_report(state, board, item, result, pci)
-            print("PASS %s (%.1f s)" % (item["name"], result["seconds"]))
-        except wine.Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (item["name"], e))
-    return 1 if failed else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))

@@ -1,17 +1,19 @@
 #!/bin/bash
 # tools/vm/image.sh: builds, once, the test guest (Debian bookworm, amd64 with i386, 32-bit Wine,
 # Xvfb, xdotool, ImageMagick and a prepared win32 prefix) from Debian's archive, and prints the
-# folder that holds its kernel, initramfs and disk image. The folder's name is a hash of the files
-# that define the guest, so a change to them builds a new one and an unchanged guest is reused.
+# folder that holds its kernel, initramfs, disk image and root file system. The folder's name is
+# a hash of the files that define the guest, so a change to them builds a new one and an
+# unchanged guest is reused.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 
-key=$(cat "$here/image.sh" "$here/init.sh" "$here/session.py" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
+session=$repo/harness/debian_session.py
+key=$(cat "$here/image.sh" "$here/init.sh" "$session" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
     sha256sum | cut -c1-16)
 
 # The cache lives outside the clone so that every clone and CI run on the machine shares it.
-cache=${QORVALIN_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/vm}
+cache=${QORVALIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin}/vm
 if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
     cache=$repo/build/vm-cache
     mkdir -p "$cache"
@@ -70,7 +72,7 @@ fi
 # No security suite: the guest never reaches a network, and each suite is one more index that can
 # be caught mid-sync (bookworm-security's i386 one was on the morning of 2026-12-09).
 mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --quiet \
-    --include=linux-image-amd64,initramfs-tools,zstd,kmod,procps,mount,iproute2,util-linux,python3,xvfb,xdotool,x11-utils,imagemagick,xauth \
+    --include=linux-image-amd64,initramfs-tools,zstd,kmod,procps,mount,iproute2,util-linux,python3,xvfb,xdotool,x11-utils,imagemagick,xauth,python3-pytest \
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
     --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-include=/usr/share/locale/locale.alias' \
     --customize-hook="install -m 755 '$here/prefix.sh' \"\$1/usr/local/sbin/qorvalin-prefix\"" \
@@ -78,7 +80,7 @@ mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --quiet \
     "${wine[@]}" \
     --customize-hook='echo "/dev/vda / ext4 rw 0 1" >"$1/etc/fstab"' \
     --customize-hook="install -m 755 '$here/init.sh' \"\$1/sbin/qorvalin-init\"" \
-    --customize-hook="install -D -m 644 '$here/session.py' \"\$1/usr/local/lib/qorvalin/session.py\"" \
+    --customize-hook="install -D -m 644 '$session' \"\$1/usr/local/lib/qorvalin/session.py\"" \
     --customize-hook='mkdir -p "$1/io" "$1/var/lib/xkb"' \
     --customize-hook='cp "$1"/boot/vmlinuz-* '"'$work/vmlinuz'"' && cp "$1"/boot/initrd.img-* '"'$work/initrd.img'"'' \
     bookworm "$work/rootfs" \
@@ -89,18 +91,14 @@ echo "image.sh: root file system after $(( $(date +%s) - started )) s" >&2
 # The inode tables zeroed here: left to the guest's kernel, they would be zeroed again under
 # emulation beside the tests in every boot, as each boot's writes are thrown away.
 mke2fs -q -t ext4 -L qorvalin -E lazy_itable_init=0 -d "$work/rootfs" "$work/disk.img" 4G >&2
-rm -rf "$work/rootfs"
+# The root file system stays beside the image: where this host runs 32-bit programs, the i686
+# tests' 32-bit Wine on the host is the guest's own (harness/rootfs.py).
 
 if [ "$first_boot" = yes ]; then
-    io=$work/io
-    mkdir -p "$io"
-    cp "$here/firstboot.sh" "$io/job.sh"
-    if ! PYTHONPATH=$repo python3 -B "$here/boot.py" "$work" pc "$io" 900 --writable; then
-        echo "image.sh: the guest's first boot failed; its log:" >&2
-        tail -n 40 "$io/job.log" >&2 || true
+    if ! (cd "$repo" && python3 -B -m tools.guest first-boot "$work" >&2); then
+        echo "image.sh: the guest's first boot failed" >&2
         exit 1
     fi
-    rm -rf "$io"
 fi
 echo "$(( $(date +%s) - started ))" >"$work/build-seconds"
 touch "$work/ready"

@@ -1,5 +1,5 @@
 #!/bin/sh
-# PID 1 of the test guest: mounts the kernel's file systems, starts the Wine session, mounts the shared folder, runs the job handed in there, powers off.
+# PID 1 of the Debian guest: mounts the kernel's file systems, starts the Wine session, mounts the shared folder, runs the job handed in there, says how it ended on the channel, powers off.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 mount -t proc proc /proc
 mount -t sysfs sys /sys
@@ -13,6 +13,8 @@ hostname qorvalin-vm
 ip link set lo up
 modprobe -q 9pnet_virtio
 modprobe -q 9p
+# The channel to the host (harness/guest.py): lines, passed on as they are.
+stty -F /dev/ttyS1 115200 raw -echo
 # A boot whose root stays read-only (every boot but a writable first one) can be saved and
 # started again from its state with the disk image as it is: what it writes goes to memory.
 if grep -qw ro /proc/cmdline; then
@@ -25,12 +27,10 @@ if grep -qw ro /proc/cmdline; then
 fi
 mkdir -p /io
 if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 io /io && [ -f /io/job.sh ]; then
-    echo "qorvalin-vm: job started" >/dev/console
     sh /io/job.sh >/io/job.log 2>&1
-    echo $? >/io/job.rc
-    echo "qorvalin-vm: job ended" >/dev/console
+    printf 'job\tdone\t%d\n' $? >/dev/ttyS1
 else
-    echo "qorvalin-vm: no job in the shared folder" >/dev/console
+    printf 'job\tmissing\n' >/dev/ttyS1
 fi
 sync
 umount /io 2>/dev/null

@@ -1,8 +1,9 @@
-"""Runs in the test guest before its job: the display, a persistent wineserver and Wine's first
-start, which every boot on a board repeats alike; the host saves the guest's state once this
-says it is ready, and later boots start there. Then it waits for the host's word to go on.
-It runs from the guest's image, before the shared folder with the harness is mounted, so the
-few lines it needs of the harness's (Xvfb's start, Wine's environment) stand here as well."""
+"""The Debian guest's Wine session, which its init starts before the job; it imports nothing."""
+
+# Every boot on a board repeats it alike: the host saves the guest's state once this says on
+# the channel that it is ready, and later boots start there. The few lines it needs of the
+# harness's (Xvfb's start, Wine's environment) stand here, as the shared folder that holds the
+# harness is mounted only after the state is saved.
 
 import json
 import os
@@ -14,9 +15,11 @@ WINE = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver32"
 PREFIX = "/opt/qorvalin/prefix"
 SESSION = "/run/qorvalin-session.json"
-READY = "qorvalin-vm: session ready"
-FAILED = "qorvalin-vm: session failed"
-GO_PORT = "/dev/ttyS1"
+# The guest's second serial port, its one channel to the host: a line a message.
+CHANNEL = "/dev/ttyS1"
+READY = "session\tready"
+FAILED = "session\tfailed"
+GO = b"go"
 
 # Under emulation Wine's first start in a boot (wineboot's services, the desktop) takes 10 to 20
 # s, several times that when the host is busy; it is waited for as long as the guest keeps
@@ -140,16 +143,15 @@ def main():
     session["boot"] = booted
     with open(SESSION, "w") as f:
         json.dump(session, f)
-    with open("/dev/console", "w") as console:
-        console.write((FAILED if "error" in session else READY) + "\n")
-    if "error" in session:
-        # Nothing worth saving: the job goes on at once and reports the error.
-        return 1
-    # The host's word: the state is saved, or this boot started from it.
-    with open(GO_PORT, "rb", buffering=0) as port:
+    with open(CHANNEL, "rb+", buffering=0) as channel:
+        channel.write(((FAILED if "error" in session else READY) + "\n").encode())
+        if "error" in session:
+            # Nothing worth saving: the job goes on at once and reports the error.
+            return 1
+        # The host's word: the state is saved, or this boot started from it.
         while True:
-            line = port.readline()
-            if b"go" in line:
+            line = channel.readline()
+            if GO in line:
                 return 0
             if not line:
                 time.sleep(0.2)

@@ -1,0 +1,131 @@
+"""The Debian guest: the i686 program under 32-bit Wine, run by its job (harness/debian_job.py)."""
+
+import json
+import os
+import shutil
+import subprocess
+
+from harness import Failure, Unavailable, boards, build, debian_session, guest, qemu
+
+ROOT = build.ROOT
+# What the guest's job finds by name (harness/build.py), handed in through the shared folder.
+HANDED = ("sim", "catalogue", "qorvalin_winspy_i686", "qorvalin_test_cfgmgr_i686",
+          "qorvalin_hcdriver_i686")
+# Under emulation a boot and its Wine session take 30 s, three times that on a busy host; each
+# run up to 90 s more. The guest's own waits report a Wine that hangs.
+BOOT_SECONDS = 240
+RUN_SECONDS = 90
+
+
+class Debian(guest.Guest):
+    """Debian bookworm with 32-bit Wine (tools/vm/image.sh). Its start-up ends in its Wine
+    session (harness/debian_session.py); the host then says go, and the guest mounts the boot's
+    folder as /io and runs the job.sh there, which says its results on the channel."""
+
+    name = "debian"
+    ready = debian_session.READY
+    unready = debian_session.FAILED
+    go = debian_session.GO.decode()
+    powers_off = True
+
+    def __init__(self, writable=False):
+        self.writable = writable
+        self.folder = None
+
+    def image(self):
+        if self.folder is None:
+            if shutil.which("qemu-system-x86_64") is None:
+                raise Unavailable("qemu-system-x86_64 is not installed")
+            made = subprocess.run(["bash", ROOT / "tools" / "vm" / "image.sh"],
+                                  stdout=subprocess.PIPE)
+            if made.returncode == 3:
+                raise Unavailable("the test guest cannot be built here (its reason above)")
+            if made.returncode != 0:
+                raise Failure("building the test guest failed (status %d)" % made.returncode)
+            self.folder = made.stdout.decode().strip()
+        return self.folder
+
+    def qemu(self, image, board, folder):
+        # One emulated CPU: under software emulation a second one makes a boot a sixth faster
+        # on an idle host, and far slower beside other tests, its two CPUs waiting on each
+        # other while the host runs something else. QEMU 7.2's TCG mishandles the return from
+        # 32-bit system calls unless SMAP is off.
+        return (["qemu-system-x86_64"] + qemu.accelerator("max,smap=off") +
+                ["-smp", "1", "-m", "2048",
+                 "-kernel", os.path.join(image, "vmlinuz"),
+                 "-initrd", os.path.join(image, "initrd.img"),
+                 "-append", "root=/dev/vda %s console=ttyS0 panic=-1 quiet "
+                 "init=/sbin/qorvalin-init" % ("rw" if self.writable else "ro"),
+                 "-drive", "file=%s,format=raw,if=virtio,snapshot=%s"
+                 % (os.path.join(image, "disk.img"), "off" if self.writable else "on"),
+                 "-virtfs", "local,path=%s,mount_tag=io,security_model=none" % folder,
+                 "-display", "none", "-vga", "none", "-nic", "none", "-no-reboot"])
+
+    def states(self, image):
+        return os.path.join(image, "states"), []
+
+    def hear(self, machine, line):
+        return line.startswith("job\t")
+
+
+def hand_in(folder, job, exe=None):
+    """Readies the boot's folder, the guest's /io, with the job's script; for a job run from the
+    clone's copy in /io/src, also the program exe, the port-access wrapper, the harness and what
+    the build made for it."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with open(os.path.join(folder, "job.sh"), "w") as f:
+        if exe is not None:
+            f.write("export LANG=C.UTF-8 QORVALIN_BUILD=/io/build\ncd /io/src\n")
+        f.write(job)
+    if exe is None:
+        return
+    shutil.copyfile(exe, os.path.join(folder, "Qorvalin.exe"))
+    subprocess.run(["cc", "-O2", "-static", "-o", os.path.join(folder, "ports"),
+                    ROOT / "tools" / "vm" / "ports.c"], check=True)
+    shutil.copytree(ROOT / "harness", os.path.join(folder, "src", "harness"),
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    handed = {}
+    os.makedirs(os.path.join(folder, "build"))
+    for name in HANDED:
+        path = build.path(name)
+        shutil.copy(path, os.path.join(folder, "build", path.name))
+        handed[name] = "/io/build/" + path.name
+    with open(os.path.join(folder, "build", "harness.json"), "w") as f:
+        json.dump(handed, f)
+
+
+def plan(board):
+    """The runs of the board's boot (harness/boards.json): "MODE [PORTS]", a report of the
+    program in Wine's mode, or "hcpath.CASE [PORTS]", a case of harness/hcpath.py."""
+    items = []
+    for run in boards.BOARDS[board]["debian"]["runs"]:
+        name, _, ports = run.partition(" ")
+        ports = ports or "granted"
+        if name.startswith("hcpath."):
+            items.append({"name": name, "case": name[len("hcpath."):], "ports": ports})
+        else:
+            items.append({"name": "%s-%s" % (name, ports), "windows": name, "ports": ports})
+    return items
+
+
+def run_plan(board, items, exe, folder):
+    """One boot on the board that runs the plan's items: the guest's bus 0 PCI functions, its
+    timings, and each item's result by name."""
+    hand_in(folder, "exec python3 -B -m harness.debian_job /io\n", exe)
+    with open(os.path.join(folder, "plan.json"), "w") as f:
+        json.dump(items, f, indent=1)
+    machine = guest.run(Debian(), board, folder, BOOT_SECONDS + RUN_SECONDS * len(items))
+    said = {"result": {}}
+    for line in machine.heard:
+        kind, _, what = line.partition("\t")
+        if kind == "result":
+            result = json.loads(what)
+            said["result"][result["name"]] = result
+        elif kind in ("pci", "timings"):
+            said[kind] = json.loads(what)
+    if machine.heard[-1] != "job\tdone\t0":
+        raise Failure("the guest's job ended so: %r (its log in %s)"
+                      % (machine.heard[-1], os.path.join(folder, "job.log")))
+    said["times"] = machine.times
+    return said

@@ -1,0 +1,193 @@
+"""The guests' command: the i686 program on an emulated PC, in the Debian guest or on ReactOS.
+
+    python3 -m tools.guest report --guest debian --board BOARD --windows MODE [--ports HOW] [EXE]
+    python3 -m tools.guest report --guest reactos --board BOARD [--show SHOW[,SHOW...]]
+        [--reactos TREE | --iso LIVECD] [--scenario-out FILE] [--screenshot PNG]
+        [--records FILE] [--seconds N] [EXE]
+    python3 -m tools.guest plan --guest debian --board BOARD PLAN.json OUT_DIR [EXE]
+    python3 -m tools.guest bench --guest debian --board BOARD --windows MODE --tools DIR
+        [--runs N] [EXE]
+
+report prints what the window showed after Continue in the simulator's report format (the
+headline:, panel: and detail: lines), then for debian the guest's bus 0 PCI functions (pci:
+BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. plan runs
+the items of a plan (JSON, as harness/debian_guest.py's plan makes) in one boot and writes each
+one's result into OUT_DIR; bench runs tools/bench/wine_bench.py in the guest with the i686
+benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and prints its summary.
+EXE is the i686 Qorvalin.exe, the build's by default. Run from the clone's root. Exit status: 0
+done, 1 failed, 3 the guest cannot be had here."""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+from harness import Failure, Unavailable, boards, build, guest
+from harness import debian_guest, debian_job, reactos_guest
+
+
+def build_targets(*targets):
+    """The native build's targets, brought up to date (configured first if it never was)."""
+    if not (build.FOLDER / "build.ninja").is_file():
+        subprocess.run(["cmake", "-S", build.ROOT, "-B", build.FOLDER, "-G", "Ninja"],
+                       stdout=sys.stderr, check=True)
+    subprocess.run(["ninja", "-C", build.FOLDER] + list(targets), stdout=sys.stderr, check=True)
+
+
+def debian_report(args):
+    item = {"name": "report", "windows": args.windows, "ports": args.ports}
+    said = debian_guest.run_plan(args.board, [item], args.exe,
+                                 build.ROOT / "build" / "guest" / "debian" / args.board)
+    result = said["result"]["report"]
+    if "error" in result:
+        raise Failure("the run failed in the guest:\n" + result["error"])
+    print("headline: " + result["headline"])
+    print("panel: " + result["panel"])
+    for line in result["detail"]:
+        print("detail: " + line)
+    for address, ident in said["pci"]:
+        print("pci: %s 0x%08X" % (address, ident))
+    print("exit: %d" % result["exit"])
+
+
+def debian_plan(args):
+    with open(args.plan) as f:
+        items = json.load(f)
+    said = debian_guest.run_plan(args.board, items, args.exe,
+                                 build.ROOT / "build" / "guest" / "debian" / args.board)
+    os.makedirs(args.out, exist_ok=True)
+    for name, result in said["result"].items():
+        with open(os.path.join(args.out, name + ".json"), "w") as f:
+            json.dump(result, f, indent=1)
+    for kind in ("pci", "timings", "times"):
+        with open(os.path.join(args.out, kind + ".json"), "w") as f:
+            json.dump(said.get(kind), f, indent=1)
+
+
+def debian_bench(args):
+    """The benchmark as on the host with --arch i686, under the port-access wrapper (whose
+    access its Wine programs inherit), on the display and server of the guest's Wine session."""
+    folder = build.ROOT / "build" / "guest" / "debian" / "bench"
+    debian_guest.hand_in(folder, (
+        "/io/ports /usr/bin/python3 -B -m tools.bench.wine_bench --arch i686 "
+        "--exe /io/Qorvalin.exe --baseline /io/bench/minimal.exe "
+        "--design /io/bench/design/Qorvalin.exe --watch /io/bench/watch.exe "
+        "--winspy /io/build/winspy.exe --work /tmp/bench --prefix /opt/qorvalin/prefix "
+        "--runs %d --windows %s --display \"$(python3 -c 'import json; print(json.load(open("
+        "\"/run/qorvalin-session.json\"))[\"display\"])')\" >/io/bench.md 2>/io/bench-runs.log\n"
+        % (args.runs, args.windows)), args.exe)
+    os.makedirs(folder / "src" / "tools" / "bench")
+    shutil.copyfile(build.ROOT / "tools" / "bench" / "wine_bench.py",
+                    folder / "src" / "tools" / "bench" / "wine_bench.py")
+    shutil.copytree(args.tools, folder / "bench")
+    started = time.time()
+    machine = guest.run(debian_guest.Debian(), args.board, folder, 120 + 60 * args.runs)
+    if machine.heard[-1] != "job\tdone\t0":
+        raise Failure("the benchmark failed in the guest (%s); its log in %s"
+                      % (machine.heard[-1], folder / "bench-runs.log"))
+    print((folder / "bench.md").read_text())
+    print("(one boot of the guest on %s, %s, ports granted: %.0f s in all)"
+          % (args.board, args.windows, time.time() - started))
+
+
+def first_boot(args):
+    """The image's first boot, where this host runs no 32-bit programs (tools/vm/image.sh):
+    the disk writable, tools/vm/firstboot.sh installs 32-bit Wine and makes its prefix."""
+    image = debian_guest.Debian(writable=True)
+    image.folder = args.image
+    folder = os.path.join(args.image, "io")
+    debian_guest.hand_in(folder, (build.ROOT / "tools" / "vm" / "firstboot.sh").read_text())
+    machine = guest.run(image, "pc", folder, 900, saved=False)
+    if machine.heard[-1] != "job\tdone\t0":
+        raise Failure("the first boot ended so: %r (its log in %s/job.log)"
+                      % (machine.heard[-1], folder))
+    shutil.rmtree(folder)
+
+
+def reactos_report(args):
+    shows = args.show.split(",")
+    if any(show not in reactos_guest.SHOWS for show in shows):
+        raise SystemExit("--show takes %s" % ", ".join(reactos_guest.SHOWS))
+    build_targets("qorvalin-sim", "qorvalin_qvdrive_i686")
+    work = build.ROOT / "build" / "guest" / "reactos" / args.board
+    os_guest = reactos_guest.ReactOS(shows, args.iso, args.reactos, args.screenshot)
+    os_guest.release_cd(args.exe, work / "dist")
+    try:
+        machine = guest.run(os_guest, args.board, work, args.seconds)
+    finally:
+        if args.records and (work / "channel.txt").is_file():
+            shutil.copyfile(work / "channel.txt", args.records)
+    found = reactos_guest.parse(machine.heard)
+    if args.scenario_out:
+        reactos_guest.write_scenario(found, args.scenario_out)
+    print("guest.py: desktop and driver after %.0f s, done after %.0f s"
+          % (machine.times["hello"], time.time() - machine.times["started"]), file=sys.stderr)
+    if not found["runs"]:
+        raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
+    for line in reactos_guest.report(found["runs"][0]):
+        print(line)
+
+
+def report(args):
+    (debian_report if args.guest == "debian" else reactos_report)(args)
+
+
+def main():
+    parser = argparse.ArgumentParser(prog="python3 -m tools.guest", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    for name, run in (("report", report), ("plan", debian_plan), ("bench", debian_bench)):
+        command = commands.add_parser(name)
+        command.set_defaults(run=run)
+        command.add_argument("--guest", required=True,
+                             choices=["debian", "reactos"] if name == "report" else ["debian"])
+        command.add_argument("--board", required=True,
+                             choices=sorted(set(boards.of("debian")) | set(boards.of("reactos"))))
+        if name == "plan":
+            command.add_argument("plan")
+            command.add_argument("out")
+        if name == "report":
+            command.add_argument("--ports", choices=debian_job.PORTS, default="granted")
+            command.add_argument("--show", default="normal")
+            command.add_argument("--reactos", default=os.environ.get("QORVALIN_REACTOS_TREE"),
+                                 metavar="TREE")
+            command.add_argument("--iso", metavar="LIVECD")
+            command.add_argument("--scenario-out")
+            command.add_argument("--screenshot")
+            command.add_argument("--records")
+            command.add_argument("--seconds", type=int, default=600)
+        if name != "plan":
+            command.add_argument("--windows", choices=sorted(debian_job.MODES))
+        if name == "bench":
+            command.add_argument("--tools", required=True)
+            command.add_argument("--runs", type=int, default=10)
+        command.add_argument("exe", nargs="?")
+    command = commands.add_parser("first-boot")
+    command.set_defaults(run=first_boot)
+    command.add_argument("image")
+    args = parser.parse_args()
+    if args.command != "first-boot":
+        if args.board not in boards.of(args.guest):
+            parser.error("the %s guest runs on %s" % (args.guest, ", ".join(boards.of(args.guest))))
+        if args.guest == "debian" and args.command != "plan" and not args.windows:
+            parser.error("the debian guest needs --windows")
+    try:
+        if args.command != "first-boot":
+            if args.guest == "debian":
+                build_targets("qorvalin-sim", *debian_guest.HANDED[2:])
+            args.exe = os.path.abspath(args.exe) if args.exe else str(build.path("win32_exe"))
+        args.run(args)
+    except Unavailable as e:
+        print("guest.py: %s" % e, file=sys.stderr)
+        return 3
+    except Failure as e:
+        print("guest.py: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
