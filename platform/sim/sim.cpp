@@ -11,9 +11,15 @@
 SimMachine Sim;
 
 static const char *const OpNames[SIM_OP_COUNT] = {
-#define SIM_OP_NAME(op, name) name,
+#define SIM_OP_NAME(op, name, writes) name,
     SIM_OPS(SIM_OP_NAME)
 #undef SIM_OP_NAME
+};
+
+static const bool OpWrites[SIM_OP_COUNT] = {
+#define SIM_OP_WRITES(op, name, writes) writes,
+    SIM_OPS(SIM_OP_WRITES)
+#undef SIM_OP_WRITES
 };
 
 const char *SimOpName(SimOp op)
@@ -21,14 +27,19 @@ const char *SimOpName(SimOp op)
     return OpNames[op];
 }
 
+bool SimOpWrites(SimOp op)
+{
+    return OpWrites[op];
+}
+
 void SimReset()
 {
     Sim = SimMachine();
 }
 
-void SimFailCall(SimOp op, uint32_t call)
+void SimFailCall(SimOp op, uint32_t call, uint32_t written)
 {
-    Sim.faults.push_back({op, call});
+    Sim.faults.push_back({op, call, written});
 }
 
 uint32_t SimTotalCalls()
@@ -65,18 +76,32 @@ int SimAddNode(SimMachine *machine, int parent, const char *driver, const char *
     return index;
 }
 
-// Counts the call and tells whether an injected failure hits it.
-static bool Fails(SimOp op)
+// Counts the call and returns the injected failure that hits it, if any.
+static const SimFault *Fails(SimOp op)
 {
     uint32_t call = ++Sim.calls[op];
     Sim.callOrder.push_back(op);
     for (const SimFault &fault : Sim.faults) {
         if (fault.op == op && (fault.call == 0 || fault.call == call)) {
             ++Sim.failures[op];
-            return true;
+            return &fault;
         }
     }
-    return false;
+    return nullptr;
+}
+
+// What a failing call leaves in the caller's buffer of room bytes before it reports the
+// failure: as much of its output as the failure says. Returns the bytes written.
+static uint32_t WriteFirst(const SimFault &fault, void *buffer, uint32_t room,
+                           const std::string &output)
+{
+    size_t count = output.size();
+    if (count > room)
+        count = room;
+    if (count > fault.written)
+        count = fault.written;
+    memcpy(buffer, output.data(), count);
+    return (uint32_t)count;
 }
 
 // Code page 1252's bytes 0x80..0x9F; 0 where the code page has no character.
@@ -181,12 +206,15 @@ bool PlatformOpenMachineKey(const char *path, RegistryKey *key)
 
 bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size)
 {
-    if (Fails(SIM_QUERY_VALUE))
-        return false;
+    const SimFault *fault = Fails(SIM_QUERY_VALUE);
     const SimRegistryValue *value = (const SimRegistryValue *)key;
     const char *expected = value == &Sim.registry9x ? "VersionNumber" : "CurrentVersion";
     if (strcmp(name, expected) != 0 || !value->present)
         return false;
+    if (fault != nullptr) {
+        WriteFirst(*fault, buffer, *size, value->bytes);
+        return false;
+    }
     if (value->bytes.size() > *size)
         return false;
     memcpy(buffer, value->bytes.data(), value->bytes.size());
@@ -264,8 +292,14 @@ bool PlatformDeviceRequest(DeviceHandle device, uint32_t code, void *buffer, uin
     Sim.lastRequestIn = inSize;
     Sim.lastRequestOut = outSize;
     const SimHcd *hcd = HcdOf(device);
-    if (Fails(SIM_DEVICE_REQUEST) || code != 0x220424 || !hcd->requestSucceeds)
+    const SimFault *fault = Fails(SIM_DEVICE_REQUEST);
+    if (code != 0x220424 || !hcd->requestSucceeds)
         return false;
+    if (fault != nullptr) {
+        // A request that fails for want of room still counts the bytes it wrote.
+        *returned = WriteFirst(*fault, buffer, outSize, hcd->reply);
+        return false;
+    }
     size_t copied = hcd->reply.size() < outSize ? hcd->reply.size() : outSize;
     memcpy(buffer, hcd->reply.data(), copied);
     *returned = hcd->replyCount;
@@ -314,23 +348,33 @@ static uint32_t PLATFORM_API SimCmLocate(uint32_t *node, const char *deviceId, u
     return CR_SUCCESS;
 }
 
+// A node's property value as handed out; none when the node lacks it.
+static const std::string *PropertyOf(const SimNode &node, uint32_t property)
+{
+    if (property == CM_DRP_DRIVER && node.hasDriver)
+        return &node.driver;
+    if (property == CM_DRP_HARDWAREID && node.hasHardwareId)
+        return &node.hardwareId;
+    if (property == CM_DRP_DEVICEDESC && node.hasDescription)
+        return &node.description;
+    return nullptr;
+}
+
 static uint32_t PLATFORM_API SimCmProperty(uint32_t node, uint32_t property, uint32_t *type,
                                             void *buffer, uint32_t *length, uint32_t)
 {
-    if (Fails(SIM_CM_PROPERTY))
-        return CR_FAILURE;
+    const SimFault *fault = Fails(SIM_CM_PROPERTY);
     const SimNode *n = NodeOf(node);
+    const std::string *value = n != nullptr ? PropertyOf(*n, property) : nullptr;
+    if (fault != nullptr) {
+        if (value != nullptr && length != nullptr)
+            WriteFirst(*fault, buffer, *length, *value);
+        return CR_FAILURE;
+    }
     if (n == nullptr)
         return CR_INVALID_DEVNODE;
     if (length == nullptr)
         return CR_INVALID_POINTER;
-    const std::string *value = nullptr;
-    if (property == CM_DRP_DRIVER && n->hasDriver)
-        value = &n->driver;
-    else if (property == CM_DRP_HARDWAREID && n->hasHardwareId)
-        value = &n->hardwareId;
-    else if (property == CM_DRP_DEVICEDESC && n->hasDescription)
-        value = &n->description;
     if (value == nullptr)
         return CR_NO_SUCH_VALUE;
     if (type != nullptr)

@@ -8,38 +8,41 @@
 #include <string>
 #include <vector>
 
-// Every operation of the seam that can be made to fail: X(enumerator, name in messages).
-#define SIM_OPS(X)                            \
-    X(SIM_GET_VERSION, "get-version")         \
-    X(SIM_OPEN_KEY, "open-key")               \
-    X(SIM_QUERY_VALUE, "query-value")         \
-    X(SIM_PORT_WRITE, "port-write")           \
-    X(SIM_PORT_READ, "port-read")             \
-    X(SIM_OPEN_DEVICE, "open-device")         \
-    X(SIM_DEVICE_REQUEST, "device-request")   \
-    X(SIM_LOAD_LIBRARY, "load-library")       \
-    X(SIM_GET_PROC, "get-proc")               \
-    X(SIM_CM_LOCATE, "cm-locate")             \
-    X(SIM_CM_PROPERTY, "cm-property")         \
-    X(SIM_CM_CHILD, "cm-child")               \
-    X(SIM_CM_SIBLING, "cm-sibling")           \
-    X(SIM_CM_PARENT, "cm-parent")             \
-    X(SIM_SET_TEXT, "set-text")               \
-    X(SIM_ADD_ITEM, "add-item")               \
-    X(SIM_SET_TAB_STOPS, "set-tab-stops")     \
-    X(SIM_LOAD_ICON, "load-icon")             \
-    X(SIM_SET_ICON, "set-icon")               \
-    X(SIM_START_TIMER, "start-timer")         \
-    X(SIM_LOAD_MESSAGE, "load-message")
+// Every operation of the seam that can be made to fail: X(enumerator, name in messages, whether
+// it hands out bytes that a failing call may already have written in part).
+#define SIM_OPS(X)                                \
+    X(SIM_GET_VERSION, "get-version", false)      \
+    X(SIM_OPEN_KEY, "open-key", false)            \
+    X(SIM_QUERY_VALUE, "query-value", true)       \
+    X(SIM_PORT_WRITE, "port-write", false)        \
+    X(SIM_PORT_READ, "port-read", false)          \
+    X(SIM_OPEN_DEVICE, "open-device", false)      \
+    X(SIM_DEVICE_REQUEST, "device-request", true) \
+    X(SIM_LOAD_LIBRARY, "load-library", false)    \
+    X(SIM_GET_PROC, "get-proc", false)            \
+    X(SIM_CM_LOCATE, "cm-locate", false)          \
+    X(SIM_CM_PROPERTY, "cm-property", true)       \
+    X(SIM_CM_CHILD, "cm-child", false)            \
+    X(SIM_CM_SIBLING, "cm-sibling", false)        \
+    X(SIM_CM_PARENT, "cm-parent", false)          \
+    X(SIM_SET_TEXT, "set-text", false)            \
+    X(SIM_ADD_ITEM, "add-item", false)            \
+    X(SIM_SET_TAB_STOPS, "set-tab-stops", false)  \
+    X(SIM_LOAD_ICON, "load-icon", false)          \
+    X(SIM_SET_ICON, "set-icon", false)            \
+    X(SIM_START_TIMER, "start-timer", false)      \
+    X(SIM_LOAD_MESSAGE, "load-message", false)
 
 enum SimOp {
-#define SIM_OP_ENUMERATOR(op, name) op,
+#define SIM_OP_ENUMERATOR(op, name, writes) op,
     SIM_OPS(SIM_OP_ENUMERATOR)
 #undef SIM_OP_ENUMERATOR
     SIM_OP_COUNT
 };
 
 const char *SimOpName(SimOp op);
+// True for the operations whose failing call can leave part of its output behind.
+bool SimOpWrites(SimOp op);
 
 // A registry location: the key may not open, the value may be missing, or it holds raw bytes.
 struct SimRegistryValue {
@@ -92,6 +95,10 @@ struct SimCfgMgr {
 struct SimFault {
     SimOp op;
     uint32_t call;  // fails the n-th call (counting from 1); 0 fails every call
+    // The failing call first writes this many bytes of what it would have handed out (a
+    // registry value, a driver's reply, a property), at most the room it was given, as Windows
+    // may leave part of a value that does not fit. Only the operations that SimOpWrites names.
+    uint32_t written = 0;
 };
 
 struct SimMachine {
@@ -144,7 +151,7 @@ extern SimMachine Sim;
 
 // Back to an empty machine (the version query fails, nothing opens) with a clean record.
 void SimReset();
-void SimFailCall(SimOp op, uint32_t call);
+void SimFailCall(SimOp op, uint32_t call, uint32_t written = 0);
 uint32_t SimTotalCalls();
 
 // Adds a device node to the machine's configuration manager below parent (-1 for the root) and

@@ -30,11 +30,12 @@ std::string Line(uint32_t message)
 }
 
 enum Registry {
-    REG_TEXT,        // the value holds the text and its terminator
-    REG_BYTES,       // the value holds exactly these bytes
-    REG_NO_VALUE,    // the key opens, the value is missing
-    REG_NO_KEY,      // the key cannot be opened
-    REG_UNREADABLE,  // the key opens, reading the value fails
+    REG_TEXT,         // the value holds the text and its terminator
+    REG_BYTES,        // the value holds exactly these bytes
+    REG_NO_VALUE,     // the key opens, the value is missing
+    REG_NO_KEY,       // the key cannot be opened
+    REG_UNREADABLE,   // the key opens, reading the value fails
+    REG_LEFT_BEHIND,  // the text does not fit; the failed read leaves its first 128 bytes behind
 };
 
 struct OsCase {
@@ -117,6 +118,9 @@ const OsCase OsCases[] = {
     {"Bytes129DoNotFit", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128 + "x", MSG_OS_95,
      "\tRegistry version ", "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
      SUPPORT_NO},
+    {"TextThatDoesNotFitLeavesBytesBehind", 1, 4, 0, 0x040004BE, "", REG_LEFT_BEHIND,
+     std::string("4.03.1214\0", 10) + X128, MSG_OS_95, "\tRegistry version ",
+     "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
     {"NT4", 2, 4, 0, 1381, "Service Pack 6", REG_TEXT, "4.0", MSG_OS_NT,
      "\tRegistry version 4.0", "\tKernel version 4.0.1381 Service Pack 6",
      MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
@@ -160,6 +164,8 @@ TEST_P(OsTable, Row)
     own.bytes = c.registry == REG_BYTES ? c.value : c.value + '\0';
     if (c.registry == REG_UNREADABLE)
         SimFailCall(SIM_QUERY_VALUE, 0);
+    if (c.registry == REG_LEFT_BEHIND)
+        SimFailCall(SIM_QUERY_VALUE, 0, 128);
 
     EXPECT_EQ(CheckOperatingSystem(TheWindow), c.rating);
 
