@@ -1,7 +1,8 @@
 // The fault sweep: every operation of the simulated platform made to fail alone, at each of its
-// calls (a sample of them on the scenario files) and at every call, on every representative
-// machine; then every pair of operations failing throughout. Each run must keep the invariants,
-// and lose only what the failure hit; and every operation must have failed on some machine.
+// calls (a sample of them on the scenario files) and at every call, those that hand out bytes
+// also after writing them, on every representative machine; then every pair of operations
+// failing throughout. Each run must keep the invariants, and lose only what the failure hit;
+// and every operation must have failed on some machine.
 #include "tests/support/invariants.h"
 #include "tests/support/machines.h"
 
@@ -13,11 +14,14 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
 
 const unsigned CaseSeconds = 20;
+// A failure that first writes as much of the call's output as the call has room for.
+const uint32_t EveryByte = 0xFFFFFFFF;
 
 struct Outcome {
     CheckRatings ratings;
@@ -30,15 +34,16 @@ CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
 {
     Sim = machine;
     for (const SimFault &fault : faults)
-        SimFailCall(fault.op, fault.call);
+        SimFailCall(fault.op, fault.call, fault.written);
     ResetCheckRun();
     return PerformChecksWithin(CaseSeconds, label);
 }
 
-Outcome Observe(const SimMachine &machine, const std::string &label)
+Outcome Observe(const SimMachine &machine, const std::string &label,
+                const std::vector<SimFault> &faults = {})
 {
     Outcome outcome;
-    outcome.ratings = Run(machine, {}, label);
+    outcome.ratings = Run(machine, faults, label);
     outcome.sim = Sim;
     outcome.core = MoreInfoText();
     return outcome;
@@ -150,6 +155,91 @@ std::vector<std::string> Paragraphs(const std::string &panel)
     return list;
 }
 
+// What the host controllers showed on a machine: the group of each node found without failures,
+// and the groups of a run that finds none (the probe's own line when the chipset probe could
+// not tell either).
+struct Shown {
+    bool known = false;
+    std::map<int, Group> groups;
+    std::vector<Group> none;
+};
+
+std::string Show(const std::vector<Group> &groups)
+{
+    std::string text;
+    for (const Group &group : groups) {
+        text += " {";
+        for (const std::string &line : group)
+            text += "[" + line + "]";
+        text += "}";
+    }
+    return text;
+}
+
+// A run made as many calls of each of the host controller probe's own operations as the walk.
+void CheckCalls(const SimMachine &run, const ControllerWalk &walk,
+                std::vector<std::string> *problems)
+{
+    for (int op = 0; op < SIM_OP_COUNT; ++op) {
+        if (KindOf((SimOp)op) == HOST_CONTROLLERS && run.calls[op] != walk.calls[op])
+            problems->push_back(std::to_string(run.calls[op]) + " " + SimOpName((SimOp)op) +
+                                " calls where a walk of the tree makes " +
+                                std::to_string(walk.calls[op]));
+    }
+}
+
+// The host controllers' groups of a run whose walk finds these controllers: each found node's
+// group less the lines whose reads failed, or the groups of a run that finds none. False when
+// a node found shows nothing to go by (found only under failures).
+bool ExpectedControllers(const ControllerWalk &walk, const Shown &shown,
+                         std::vector<Group> *groups)
+{
+    groups->clear();
+    if (walk.found.empty()) {
+        if (walk.opened > 0)
+            *groups = shown.none;
+        return true;
+    }
+    for (const ControllerFind &find : walk.found) {
+        auto at = shown.groups.find(find.node);
+        if (at == shown.groups.end())
+            return false;
+        Group group;
+        for (const std::string &line : at->second) {
+            bool description = line[0] == '\t';
+            if (description ? !find.descriptionLost : !find.idLost)
+                group.push_back(line);
+        }
+        groups->push_back(group);
+    }
+    return true;
+}
+
+// Learns from the machine's runs without failures, and with every search failing, what its
+// controllers show; a run that finds other controllers or makes other calls than the walk is
+// a problem.
+Shown LearnControllers(const SimMachine &machine, const Outcome &base, const Outcome &none,
+                       std::vector<std::string> *problems)
+{
+    Shown shown;
+    ControllerWalk walk = WalkControllers(machine);
+    if (!walk.known)
+        return shown;
+    CheckCalls(base.sim, walk, problems);
+    std::vector<Group> found = SplitDetails(base.sim.details).controllers;
+    shown.none = SplitDetails(none.sim.details).controllers;
+    if (walk.found.empty() ? found != shown.none : found.size() != walk.found.size()) {
+        problems->push_back("the host controllers found are not the " +
+                            std::to_string(walk.found.size()) + " a walk of the tree finds:" +
+                            Show(found));
+        return shown;
+    }
+    for (size_t i = 0; i < walk.found.size(); ++i)
+        shown.groups[walk.found[i].node] = found[i];
+    shown.known = true;
+    return shown;
+}
+
 bool SamePorts(const SimMachine &a, const SimMachine &b)
 {
     return a.portWrites == b.portWrites && a.portReads == b.portReads &&
@@ -172,7 +262,7 @@ bool SameRun(const CheckRatings &ratings, const Outcome &outcome)
 // What a failure of op at call (0: every call) may change, against the run without it and,
 // for the version query, the run on the same machine when it cannot tell its version at all.
 void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
-                          const Outcome &base, const Outcome &versionless,
+                          const Outcome &base, const Outcome &versionless, const Shown &shown,
                           std::vector<std::string> *problems)
 {
     auto expect = [problems](bool holds, const std::string &problem) {
@@ -274,12 +364,24 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
                "a port failure undid the MAYBE of a PIIX-3 bridge without its USB function");
         break;
     }
-    case HOST_CONTROLLERS:
+    case HOST_CONTROLLERS: {
         expect(ratings.os == base.ratings.os, "a host controller failure changed the os rating");
         expect(SamePorts(Sim, base.sim), "a host controller failure changed the port accesses");
         expect(now.os == before.os && now.chipset == before.chipset,
                "a host controller failure changed the lines before its own");
+        if (!shown.known)
+            break;
+        // The controllers the failure leaves found, and the calls it leaves made, are the
+        // walk's under the same failure.
+        ControllerWalk walk = WalkControllers(Sim);
+        CheckCalls(Sim, walk, problems);
+        std::vector<Group> groups;
+        if (ExpectedControllers(walk, shown, &groups))
+            expect(now.controllers == groups, "the host controllers found are" +
+                                                  Show(now.controllers) + ", a walk finds" +
+                                                  Show(groups));
         break;
+    }
     case VERSION:
         // Each probe asks for the version itself; the operating system is named and rated from
         // the run's first answer.
@@ -329,7 +431,8 @@ std::string Describe(const std::string &machine, const std::vector<SimFault> &fa
     std::string text = machine;
     for (const SimFault &fault : faults) {
         text += std::string(" ") + SimOpName(fault.op) + "@" +
-                (fault.call == 0 ? std::string("every") : std::to_string(fault.call));
+                (fault.call == 0 ? std::string("every") : std::to_string(fault.call)) +
+                (fault.written != 0 ? "+written" : "");
     }
     return text;
 }
@@ -338,6 +441,7 @@ struct Tally {
     std::set<std::pair<int, uint32_t>> points;  // operation and call failed
     uint64_t struck[SIM_OP_COUNT] = {};         // runs in which the failure hit a call
     uint64_t cases = 0;
+    uint64_t learned = 0;  // machines whose controllers the walk learned
     uint64_t singles = 0;
     uint64_t pairs = 0;
     uint64_t failures = 0;
@@ -364,25 +468,36 @@ void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *ta
         blind.versionKnown = false;
         std::string blindLabel = machine.name + " without a version";
         Outcome versionless = Observe(blind, blindLabel);
-        Report(blindLabel, CheckRunInvariants(versionless.ratings), tally);
+        std::vector<std::string> problems = CheckRunInvariants(versionless.ratings);
+        CheckCalls(versionless.sim, WalkControllers(blind), &problems);
+        Report(blindLabel, problems, tally);
         Outcome base = Observe(machine.machine, machine.name);
-        std::vector<std::string> problems = CheckRunInvariants(base.ratings);
+        std::string noneLabel = machine.name + " without a search";
+        Outcome none = Observe(machine.machine, noneLabel, {{SIM_CM_LOCATE, 0}});
+        problems = CheckRunInvariants(base.ratings);
         if (machine.os != 0 && base.ratings.os != machine.os)
             problems.push_back("the machine is not the family it names: os rating " +
                                std::to_string(base.ratings.os));
+        Shown shown = LearnControllers(machine.machine, base, none, &problems);
+        tally->learned += shown.known;
         Report(machine.name, problems, tally);
 
         for (int op = 0; op < SIM_OP_COUNT; ++op) {
             for (uint32_t call : CallsToFail(base.sim.calls[op], exhaustive)) {
-                std::vector<SimFault> faults = {{(SimOp)op, call}};
-                std::string label = Describe(machine.name, faults);
-                CheckRatings ratings = Run(machine.machine, faults, label);
-                problems = CheckRunInvariants(ratings);
-                CheckAgainstBaseline((SimOp)op, call, ratings, base, versionless, &problems);
-                Report(label, problems, tally);
-                tally->struck[op] += FaultStruck((SimOp)op);
-                tally->points.insert({op, call});
-                ++tally->singles;
+                for (uint32_t written : {0u, EveryByte}) {
+                    if (written != 0 && !SimOpWrites((SimOp)op))
+                        continue;
+                    std::vector<SimFault> faults = {{(SimOp)op, call, written}};
+                    std::string label = Describe(machine.name, faults);
+                    CheckRatings ratings = Run(machine.machine, faults, label);
+                    problems = CheckRunInvariants(ratings);
+                    CheckAgainstBaseline((SimOp)op, call, ratings, base, versionless, shown,
+                                         &problems);
+                    Report(label, problems, tally);
+                    tally->struck[op] += FaultStruck((SimOp)op);
+                    tally->points.insert({op, call});
+                    ++tally->singles;
+                }
             }
         }
         for (int first = 0; first < SIM_OP_COUNT; ++first) {
@@ -419,6 +534,8 @@ TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
            (unsigned long long)tally.singles, (unsigned long long)tally.pairs,
            (unsigned long long)tally.failures);
     EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(tally.learned, built.size() + files.size())
+        << "the host controllers of some machines were not learned from a walk of their tree";
     // An operation no machine calls would pass every case above untested.
     for (int op = 0; op < SIM_OP_COUNT; ++op)
         EXPECT_GT(tally.struck[op], 0u) << SimOpName((SimOp)op) << " never failed on any machine";

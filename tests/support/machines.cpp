@@ -1,6 +1,7 @@
 // The fault sweep's machines: Windows families crossed with hardware sets, and scenario files.
 #include "tests/support/machines.h"
 
+#include "probes/hostctl.h"
 #include "sim/scenario.h"
 
 #include <string.h>
@@ -161,7 +162,196 @@ const Hardware HardwareSets[] = {
      }},
 };
 
+// The walk of the host controller probe's searches, and the calls it has counted so far.
+struct Walker {
+    const SimMachine *machine;
+    ControllerWalk *walk;
+};
+
+// Counts a call as the platform does; false when an injected failure takes it.
+bool Answered(Walker *w, SimOp op)
+{
+    uint32_t call = ++w->walk->calls[op];
+    for (const SimFault &fault : w->machine->faults) {
+        if (fault.op == op && (fault.call == 0 || fault.call == call))
+            return false;
+    }
+    return true;
+}
+
+// The node a handle names, if it answers queries at all.
+const SimNode *LiveNode(const SimCfgMgr &cm, int node)
+{
+    if (node < 0 || node >= (int)cm.nodes.size() || cm.nodes[node].invalid)
+        return nullptr;
+    return &cm.nodes[node];
+}
+
+// The first child, next sibling or parent of a node; -1 when the query fails or names none.
+int Relative(Walker *w, SimOp op, int node)
+{
+    const SimCfgMgr &cm = w->machine->cfgmgr;
+    const SimNode *n = LiveNode(cm, node);
+    if (!Answered(w, op) || n == nullptr)
+        return -1;
+    if (op == SIM_CM_CHILD)
+        return n->children.empty() ? -1 : n->children.front();
+    if (op == SIM_CM_PARENT)
+        return n->parent;
+    if (n->parent < 0)
+        return -1;
+    const std::vector<int> &siblings = cm.nodes[n->parent].children;
+    auto at = std::find(siblings.begin(), siblings.end(), node) + 1;
+    return at < siblings.end() ? *at : -1;
+}
+
+// Whether the node's driver property, read into the search's buffer, is the name: a value that
+// does not fit, or brings no terminator within the buffer, is not read.
+bool CarriesName(Walker *w, int node, const std::string &name)
+{
+    const SimNode *n = LiveNode(w->machine->cfgmgr, node);
+    if (!Answered(w, SIM_CM_PROPERTY) || n == nullptr || !n->hasDriver ||
+        n->driver.size() > PROPERTY_SIZE)
+        return false;
+    size_t end = n->driver.find('\0');
+    if (end == std::string::npos && n->driver.size() == PROPERTY_SIZE)
+        return false;
+    return n->driver.substr(0, end) == name;
+}
+
+enum Outcome { CLIMBED, FOUND, ENDED };
+
+// Out of a node with no way on below or across: up to the parent it names; when it names none,
+// to the node the search came down from, or else to the parent its elder sibling names. With
+// none of them the search ends: at the root, or lost.
+Outcome Climb(Walker *w, int node, bool cameDown, int elder)
+{
+    if (Relative(w, SIM_CM_PARENT, node) >= 0 || cameDown)
+        return CLIMBED;
+    return elder >= 0 && Relative(w, SIM_CM_PARENT, elder) >= 0 ? CLIMBED : ENDED;
+}
+
+// The siblings from node on, each followed by what lies below it, then the climb out of them.
+// cameDown: the search came down to them from their parent and has not climbed since.
+Outcome WalkSiblings(Walker *w, int node, bool cameDown, const std::string &name, int *found)
+{
+    int elder = -1;
+    for (;;) {
+        if (CarriesName(w, node, name)) {
+            *found = node;
+            return FOUND;
+        }
+        int child = Relative(w, SIM_CM_CHILD, node);
+        if (child >= 0) {
+            Outcome below = WalkSiblings(w, child, true, name, found);
+            if (below != CLIMBED)
+                return below;
+            cameDown = false;
+            elder = -1;
+        }
+        int next = Relative(w, SIM_CM_SIBLING, node);
+        if (next < 0)
+            return Climb(w, node, cameDown, elder);
+        elder = node;
+        node = next;
+    }
+}
+
+// A tree whose links agree: each node below the root listed once by its parent, which comes
+// before it, so that the walk ends; and small enough that the search's bound does not matter.
+bool IsTree(const SimCfgMgr &cm)
+{
+    int size = (int)cm.nodes.size();
+    if (size > MAX_TREE_STEPS / 4 || (size > 0 && cm.nodes[0].parent != -1))
+        return false;
+    for (int i = 0; i < size; ++i) {
+        const SimNode &node = cm.nodes[i];
+        for (int child : node.children) {
+            if (child <= 0 || child >= size || cm.nodes[child].parent != i)
+                return false;
+        }
+        if (i > 0 && (node.parent < 0 || node.parent >= i ||
+                      std::count(cm.nodes[node.parent].children.begin(),
+                                 cm.nodes[node.parent].children.end(), i) != 1))
+            return false;
+    }
+    return true;
+}
+
+// The driver key name in a driver's reply: UTF-16 from offset 4 up to its terminator, within
+// the bytes the driver says it returned and the 256-byte buffer, in code page 1252.
+std::string ReplyName(const SimHcd &hcd)
+{
+    uint32_t count = hcd.replyCount < HCD_REPLY_SIZE ? hcd.replyCount : (uint32_t)HCD_REPLY_SIZE;
+    auto byte = [&hcd](uint32_t at) {
+        return at < hcd.reply.size() ? (uint32_t)(unsigned char)hcd.reply[at] : 0u;
+    };
+    std::string name;
+    for (uint32_t at = 4; at + 1 < count && (byte(at) | byte(at + 1)) != 0; at += 2)
+        name += SimCp1252FromUnicode(byte(at) | byte(at + 1) << 8);
+    return name;
+}
+
+// The name a controller's driver gives, with the calls it takes; empty when there is none.
+std::string ControllerName(Walker *w, int index)
+{
+    const SimMachine &m = *w->machine;
+    if (!Answered(w, SIM_OPEN_DEVICE))
+        return std::string();
+    const SimHcd *hcd = nullptr;
+    for (const SimHcd &candidate : m.hcds) {
+        if (hcd == nullptr && candidate.index == index)
+            hcd = &candidate;
+    }
+    if (hcd == nullptr)
+        return std::string();
+    ++w->walk->opened;
+    // The first Windows 95 drivers are not asked.
+    const VersionRecord &v = m.version;
+    if (m.versionKnown && v.platform == PLATFORM_WIN32_WINDOWS &&
+        (v.major < 4 || (v.major == 4 && v.minor == 0)))
+        return std::string();
+    if (!Answered(w, SIM_DEVICE_REQUEST) || !hcd->requestSucceeds)
+        return std::string();
+    return ReplyName(*hcd);
+}
+
+// Whether one controller's search gets the library, its five functions and the root, with the
+// calls that takes; the root is the tree's first node.
+bool RootLocated(Walker *w)
+{
+    const SimCfgMgr &cm = w->machine->cfgmgr;
+    if (!Answered(w, SIM_LOAD_LIBRARY) || !cm.present)
+        return false;
+    bool whole = true;
+#define LOOK_UP(tag, name)                                                                      \
+    whole = Answered(w, SIM_GET_PROC) &&                                                       \
+            std::find(cm.missing.begin(), cm.missing.end(), name) == cm.missing.end() && whole;
+    PLATFORM_CFGMGR_FUNCTIONS(LOOK_UP)
+#undef LOOK_UP
+    return whole && Answered(w, SIM_CM_LOCATE) && cm.rootLocates && !cm.nodes.empty();
+}
+
 }  // namespace
+
+ControllerWalk WalkControllers(const SimMachine &machine)
+{
+    ControllerWalk walk;
+    walk.known = IsTree(machine.cfgmgr);
+    if (!walk.known)
+        return walk;
+    Walker w = {&machine, &walk};
+    for (int index = 0; index < 10; ++index) {
+        std::string name = ControllerName(&w, index);
+        int found = -1;
+        if (name.empty() || !RootLocated(&w) || WalkSiblings(&w, 0, false, name, &found) != FOUND)
+            continue;
+        bool idRead = Answered(&w, SIM_CM_PROPERTY);
+        bool descriptionRead = Answered(&w, SIM_CM_PROPERTY);
+        walk.found.push_back({found, !idRead, !descriptionRead});
+    }
+    return walk;
+}
 
 std::vector<SweepMachine> RepresentativeMachines()
 {

@@ -21,4 +21,26 @@ std::vector<SweepMachine> RepresentativeMachines();
 // Every scenario file below folder (GROUP/NAME.json) that the reader accepts.
 std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder);
 
+// A host controller whose device node the probe must find.
+struct ControllerFind {
+    int node;              // the node, as an index into the machine's tree
+    bool idLost;           // its hardware ID read is taken by a failure
+    bool descriptionLost;  // and its description read
+};
+
+// What the host controller probe must ask and find on a machine under the failures its record
+// holds, from a walk of the tree of its own: pre-order over the nodes that answer, where a
+// failed child or sibling query hides what it would have named, and a failed parent query is
+// made good only by the node the search came down from or by the parent an elder sibling names.
+struct ControllerWalk {
+    bool known = false;  // false for a tree that is none (stray links, cycles) or a very large one
+    uint32_t opened = 0;                // host controller devices opened
+    std::vector<ControllerFind> found;  // in the order of the devices
+    // The calls of the operations that only this probe makes (the devices, the library and the
+    // configuration manager), by operation.
+    uint32_t calls[SIM_OP_COUNT] = {};
+};
+
+ControllerWalk WalkControllers(const SimMachine &machine);
+
 #endif

@@ -280,12 +280,17 @@ TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
                                          "\tdeep one", ""};
     EXPECT_EQ(Sim.details, expected);
 
-    // A name that no node has: every node's driver read once, then nothing reported.
+    // A name that no node has: every node's driver read once, then nothing reported. Each of
+    // the 8 nodes is asked for its first child; a sibling is asked of the 4 without one and of
+    // the 4 climbed back to; a parent for each of the 4 climbs and once more at the root.
     SimReset();
     AddTypicalTree();
     EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
     EXPECT_TRUE(Sim.details.empty());
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size());
+    EXPECT_EQ(Sim.calls[SIM_CM_CHILD], 8u);
+    EXPECT_EQ(Sim.calls[SIM_CM_SIBLING], 8u);
+    EXPECT_EQ(Sim.calls[SIM_CM_PARENT], 5u);
     EXPECT_EQ(Sim.librariesFreed, 1u);
 }
 
