@@ -151,6 +151,7 @@ std::vector<ReplyCase> ReplyCases()
         {"a name", Reply(Wide(UhciKey)), (uint32_t)Reply(Wide(UhciKey)).size(), UhciKey},
         {"code page 1252", Reply(u"Oc\u00e9 \u20ac"), 16, "Oc\xe9 \x80"},
         {"a character outside the code page", Reply(u"a\u4e00b"), 12, "a?b"},
+        {"a control character inside the name", Reply(u"a\u0001b"), 12, "a\x01" "b"},
         {"an empty name", Reply(u""), 6, ""},
         {"no terminator within the count", unterminated, 8, "ab"},
         {"no terminator in the whole buffer", full, 256, std::string(126, 'a')},

@@ -53,16 +53,35 @@ TEST_F(SinksTest, FormatsFollowTheWindowsConventions)
 
 TEST_F(SinksTest, AParagraphIsTakenOnlyIfItFitsWithItsSeparator)
 {
-    // 1085 holds 162 characters, 166 with its separator: 24 of them fill 3984 bytes.
-    for (int i = 0; i < 25; ++i)
-        AppendInfo(TheWindow, MSG_INFO_PHYSICAL_PORT);
-    EXPECT_EQ(strlen(MoreInfoText()), 24u * 166u);
-    // 1081 takes 41 bytes: two more fit (4066 and the NUL), a third would not.
-    for (int i = 0; i < 3; ++i)
-        AppendInfo(TheWindow, MSG_INFO_OS_SUPPORTED);
-    EXPECT_EQ(strlen(MoreInfoText()), 24u * 166u + 2u * 41u);
-    EXPECT_EQ(Sim.panel, MoreInfoText());
-    EXPECT_EQ(Sim.panel.substr(Sim.panel.size() - 4), "\r\n\r\n");
+    // With their separators 1085 takes 166 bytes, 1083 162, 1080 83, 1089 74, 1087 47 and
+    // 1081 41; the panel holds 4095 of them and the NUL.
+    const struct {
+        const char *what;
+        uint32_t ports;  // how many 1085 come first
+        std::vector<uint32_t> then;
+        size_t length;
+    } cases[] = {
+        {"a 25th 1085 would make 4150", 25, {}, 24 * 166},
+        {"a third 1081 would make 4107", 24,
+         {MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_SUPPORTED}, 24 * 166 + 2 * 41},
+        {"1089 makes exactly 4095", 23,
+         {MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_UPGRADE, MSG_INFO_HARDWARE_UNKNOWN}, 4095},
+        {"a second 1089 would make 4096", 23,
+         {MSG_INFO_OS_UNKNOWN, MSG_INFO_HARDWARE_SUPPORTED, MSG_INFO_HARDWARE_UNKNOWN,
+          MSG_INFO_HARDWARE_UNKNOWN},
+         4096 - 74},
+    };
+    for (const auto &c : cases) {
+        SimReset();
+        ClearMoreInfoText();
+        for (uint32_t i = 0; i < c.ports; ++i)
+            AppendInfo(TheWindow, MSG_INFO_PHYSICAL_PORT);
+        for (uint32_t message : c.then)
+            AppendInfo(TheWindow, message);
+        EXPECT_EQ(strlen(MoreInfoText()), c.length) << c.what;
+        EXPECT_EQ(Sim.panel, MoreInfoText()) << c.what;
+        EXPECT_EQ(Sim.panel.substr(Sim.panel.size() - 4), "\r\n\r\n") << c.what;
+    }
 }
 
 }  // namespace
