@@ -1,5 +1,4 @@
-"""What tools/run.sh shows with no display: Continue, the verdict, Details and Close, with a
-picture of the compact and of the expanded window (python3 -m harness.demo, from the root)."""
+"""What tools/run.sh shows with no display (python3 -m harness.demo, from the root)."""
 
 import argparse
 import os

@@ -1,6 +1,4 @@
-"""The host controller path under Wine: the test driver behind \\\\.\\HCDn and the stand-in
-CfgMgr32.dll (or Wine's own) behind the real program, and the machines run on it (CASES,
-run_case), each held to the simulator's report for the same machine."""
+"""The host controller path under Wine: test driver, stand-in CfgMgr32.dll, CASES, run_case."""
 
 import os
 import shutil

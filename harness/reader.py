@@ -1,9 +1,4 @@
-"""The window reader: one "winspy --serve" in a Wine session, asked over a pipe.
-
-A new Wine process for each look at the windows costs tens of milliseconds to a second here and
-seconds in the emulated test guest, and the tests look many times a second. The reader stays
-for the session and is started on the first request after none runs, so a "wineserver -k" that
-ends it costs the next request a start, never a wait."""
+"""The window reader: one "winspy --serve" in a Wine session, asked over a pipe."""
 
 import os
 import select
@@ -24,7 +19,11 @@ class Ended(Exception):
 
 class Reader:
     """The window reader of a session (harness.wine.Session): ask(request) gives exactly what
-    "winspy" with the same request on its command line prints."""
+    "winspy" with the same request on its command line prints. A new Wine process for each look
+    at the windows would cost tens of milliseconds to a second here and seconds in the emulated
+    test guest, and the tests look many times a second; so the reader stays for the session,
+    started on the first request after none runs, and a "wineserver -k" that ends it costs the
+    next request a start, never a wait."""
 
     def __init__(self, session):
         self.session = session

@@ -1,5 +1,4 @@
-"""What the program should show under Wine: the scenario of the machine Wine presents, and
-qorvalin-sim's report for it."""
+"""What the program should show under Wine: qorvalin-sim's report on the machine Wine presents."""
 
 import json
 import os

@@ -1,6 +1,4 @@
-"""The end-to-end tests' fixtures: one Wine session for the build that --arch names (its display,
-prefix and window reader, in this process for the whole run), and a run of the program for each
-test, with the Windows version put back around it and what a failure leaves reported."""
+"""The end-to-end tests' fixtures: the Wine session of the build --arch names, a run a test."""
 
 import pytest
 

@@ -1,6 +1,4 @@
-"""End-to-end tests of the hardware probes under Wine: the guarded port access that wine64
-denies, that 32-bit Wine emulates in the 9x modes (and denies with its emulation off), and the
-host controllers that never open there."""
+"""Under Wine: the chipset probe's port access, denied by wine64, emulated by 32-bit Wine."""
 
 import re
 

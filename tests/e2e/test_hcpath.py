@@ -1,6 +1,4 @@
-"""End-to-end tests of the host controller path: the real program under Wine with the test
-driver and the stand-in configuration manager (or Wine's own) on each machine of
-harness/hcpath.py, held to the simulator's report for the same machine."""
+"""Under Wine: the host controller path on each machine of harness/hcpath.py."""
 
 import pytest
 

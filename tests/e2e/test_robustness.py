@@ -1,5 +1,4 @@
-"""End-to-end tests of odd registry version values in every Windows mode of Wine: the program
-always shows one verdict with well-formed findings and ends with exit code 0."""
+"""Under Wine: odd registry version values give one verdict, well-formed findings, exit 0."""
 
 import pytest
 

@@ -1,5 +1,4 @@
-"""End-to-end tests of the verdict under Wine: the headline, and the status icon on screen in
-the verdict's colours, changing as it animates (also behind the modal About box)."""
+"""Under Wine: the headline, and the status icon animating in the verdict's colours."""
 
 import time
 

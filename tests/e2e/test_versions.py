@@ -1,5 +1,4 @@
-"""End-to-end tests of the operating-system findings in each Windows version that Wine can
-report, read back from the window and compared with the simulator for the same machine."""
+"""Under Wine: the findings in each Windows version, as read and as the simulator says."""
 
 import pytest
 
