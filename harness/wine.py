@@ -87,20 +87,22 @@ def missing_prerequisites(arch):
     return reasons
 
 
-def start_xvfb():
-    """A new Xvfb on a free display: (its process, the display's number)."""
+def start_xvfb(number=None):
+    """A new Xvfb on the display of that number, or on a free one, once it is ready (it writes
+    the number to the pipe then): (its process, the display's number)."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        ["Xvfb"] + ([] if number is None else [":%d" % number])
+        + ["-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
         pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL, start_new_session=True)
     os.close(write_end)
-    with os.fdopen(read_end, "rb") as said:
-        number = said.readline().strip()
-    if not number.isdigit():
+    with os.fdopen(read_end, "rb") as ready:
+        said = ready.readline().strip()
+    if not said.isdigit() or number not in (None, int(said)):
         xvfb.kill()
-        raise Failure("Xvfb did not report a display number")
-    return xvfb, int(number)
+        raise Failure("Xvfb did not open the display asked for (it said %r)" % said)
+    return xvfb, int(said)
 
 
 def raw_bytes(value):

@@ -74,10 +74,8 @@ class Session:
         args = self.args
         os.makedirs(args.work, exist_ok=True)
         xvfb, display = None, args.display
-        if display is None:
-            xvfb, display = wine.start_xvfb()
-        elif not display_answers(display):
-            xvfb = start_xvfb_on(display)
+        if display is None or not display_answers(display):
+            xvfb, display = wine.start_xvfb(display)
         self.wine = wine.Session(args.work, args.arch, args.exe, args.winspy, prefix=args.prefix,
                                  display=display, winearch=wine.ARCHES[args.arch][1])
         self.wine.xvfb = xvfb
@@ -170,23 +168,6 @@ def display_answers(number):
                               stderr=subprocess.DEVNULL, timeout=10).returncode == 0
     except subprocess.TimeoutExpired:
         return False
-
-
-def start_xvfb_on(number):
-    """Xvfb on that display, once it is ready: it writes its number to the pipe then."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-         "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL, start_new_session=True)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as ready:
-        said = ready.readline()
-    if said.strip() != str(number).encode():
-        xvfb.kill()
-        raise Failure("Xvfb did not open display :%d" % number)
-    return xvfb
 
 
 def peak_memory_kib(pid, exe):
