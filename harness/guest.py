@@ -189,12 +189,12 @@ def boot(guest, board, folder, seconds, saved=True):
             machine.stop()
 
 
-def run(guest, board, folder, seconds, saved=True):
+def run(guest, board, folder, seconds):
     """boot, made again while it is lost (Lost, or what the guest said shows it), BOOTS in
     all."""
     for attempt in range(1, BOOTS + 1):
         try:
-            machine = boot(guest, board, folder, seconds, saved)
+            machine = boot(guest, board, folder, seconds)
             why = guest.lost(machine.heard)
             if not why:
                 return machine

@@ -100,7 +100,7 @@ def first_boot(args):
     image.folder = args.image
     folder = os.path.join(args.image, "io")
     debian_guest.hand_in(folder, (build.ROOT / "tools" / "vm" / "firstboot.sh").read_text())
-    machine = guest.run(image, "pc", folder, 900, saved=False)
+    machine = guest.boot(image, "pc", folder, 900, saved=False)
     if machine.heard[-1] != "job\tdone\t0":
         raise Failure("the first boot ended so: %r (its log in %s/job.log)"
                       % (machine.heard[-1], folder))
