@@ -13,8 +13,8 @@ foreach(program tests/qorvalin_tests tests/faults/qorvalin_faults)
 endforeach()
 
 execute_process(
-    COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${QORVALIN_ASAN_DIR} -R "^scenario/"
-            --output-on-failure --no-tests=error --parallel 8
+    COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${QORVALIN_ASAN_DIR} -R "^scenarios$"
+            --output-on-failure --no-tests=error
     RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     list(APPEND failed "the golden scenarios")
