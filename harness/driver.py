@@ -4,6 +4,7 @@ import os
 import re
 import subprocess
 import time
+from pathlib import Path
 
 from harness import Failure
 from harness.catalogue import IDC_CLOSE, IDC_CONTINUE, IDC_HEADLINE
@@ -45,8 +46,9 @@ class Run:
         environment = self.session.environment(wine_debug, dll_overrides)
         environment.update(env or {})
         path = self.session.log_path("%s-%d.log" % (self.name, len(self.programs) + 1))
+        exe = Path(exe or self.session.exe).resolve()
         with open(path, "wb") as out:
-            program = subprocess.Popen(self.session.command + [str(exe or self.session.exe)],
+            program = subprocess.Popen(self.session.command + [str(exe)],
                                        env=environment, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=out)
         program.log = path

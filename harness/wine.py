@@ -8,7 +8,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from harness import Failure, Unavailable, build
+from harness import Failure, Unavailable, build, rootfs
 from harness.reader import Reader
 from harness.window import unescape
 
@@ -22,52 +22,52 @@ REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 # prefix held.
 DEFAULT = object()
 
-# Debian's 32-bit Wine (package wine32:i386), which runs the i686 program in a win32 prefix.
+# 32-bit Wine, which runs the i686 program in a win32 prefix: the one of the test guest's root
+# file system (harness/rootfs.py), one consistent package set, rather than whatever the host's
+# own package state allows.
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER32 = "/usr/lib/wine/wineserver32"
-# The environment variable, and its value, that make this machine count as one that runs no
-# 32-bit programs, so that the i686 tests' skipping can be seen anywhere.
-NO_I686 = ("QORVALIN_HOST_I686", "no")
 # Each build the tests run: the build's name of its program, and the prefix's architecture.
 ARCHES = {"x86_64": ("win64_exe", "win64"), "i686": ("win32_exe", "win32")}
 # How far a wait's deadline may move on while the machine still works (see Session.overdue).
 WORKING_GRACE = 120
 
 
-def find_wine(arch):
-    """The Wine loader that runs programs of the architecture: wine64, or 32-bit Wine."""
-    if arch == "i686":
-        return WINE32 if os.access(WINE32, os.X_OK) else None
-    return shutil.which("wine64") or (
+def find_wine64():
+    """wine64 and its wineserver on this machine (None for what is missing)."""
+    loader = shutil.which("wine64") or (
         "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else None)
+    servers = ("/usr/lib/wine/wineserver64", shutil.which("wineserver"))
+    return loader, next((s for s in servers if s and os.access(s, os.X_OK)), None)
 
 
-def find_wineserver(arch):
-    own = (WINESERVER32,) if arch == "i686" else ()
-    for candidate in own + ("/usr/lib/wine/wineserver64", shutil.which("wineserver")):
-        if candidate and os.access(candidate, os.X_OK):
-            return candidate
-    return None
+def wine_commands(arch, shared=()):
+    """(loader, wineserver, the command that starts the loader, the one that starts the server)
+    for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system, with the
+    folders shared bound in besides the clone and /tmp; Unavailable where there is none."""
+    if arch == "i686":
+        root = rootfs.root()
+        return (WINE32, WINESERVER32, rootfs.command(root, [WINE32], shared),
+                rootfs.command(root, [WINESERVER32], shared))
+    loader, server = find_wine64()
+    if not loader or not server:
+        raise Unavailable("wine64 is not installed" if not loader else
+                          "wineserver is not installed")
+    return loader, server, [loader], [server]
 
 
 def i686_unavailable():
     """Why this machine cannot run the i686 program under 32-bit Wine, or None when it can: the
     32-bit loader is started, which only a kernel that runs 32-bit programs does."""
-    name, value = NO_I686
-    if os.environ.get(name) == value:
-        return "%s=%s: this machine counts as one that runs no 32-bit programs" % NO_I686
-    loader = find_wine("i686")
-    if loader is None:
-        return ("32-bit Wine %s is not installed (package wine32:i386, which tools/setup.sh "
-                "installs where this machine runs 32-bit programs)" % WINE32)
     try:
-        result = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    except OSError as e:
-        return "this machine does not run 32-bit programs: %s: %s" % (loader, e.strerror)
+        command = wine_commands("i686")[2]
+    except Unavailable as e:
+        return str(e)
+    result = subprocess.run(command + ["--version"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
     if result.returncode != 0:
         return "32-bit Wine does not start here: %s --version ended with %d: %s" % (
-            loader, result.returncode, result.stdout.decode("latin-1").strip())
+            WINE32, result.returncode, result.stdout.decode("latin-1").strip())
     return None
 
 
@@ -77,10 +77,11 @@ def missing_prerequisites(arch):
     reasons = []
     if arch == "i686":
         reasons += filter(None, [i686_unavailable()])
-    elif not find_wine(arch):
-        reasons.append("wine64 is not installed")
-    if not find_wineserver(arch):
-        reasons.append("wineserver is not installed")
+    else:
+        try:
+            wine_commands(arch)
+        except Unavailable as e:
+            reasons.append(str(e))
     for tool, package in (("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick")):
         if not shutil.which(tool):
             reasons.append("%s is not installed (package %s)" % (tool, package))
@@ -116,20 +117,27 @@ def raw_bytes(value):
 
 class Session:
     """One X display and one Wine prefix with its server kept running, and the window reader
-    in that prefix. command is how Wine is started (a session may put a wrapper before the
-    loader), dll_overrides what it adds to Wine's DLL overrides; still_working, where given,
-    says whether a machine too slow for the usual deadlines still works (the test guest)."""
+    in that prefix. Wine is the one wine_commands names for arch, unless the loader and
+    wineserver are given (the test guest's own). command is how Wine is started (a session may
+    put a wrapper before the loader), dll_overrides what it adds to Wine's DLL overrides;
+    still_working, where given, says whether a machine too slow for the usual deadlines still
+    works (the test guest)."""
 
     def __init__(self, work, arch="x86_64", exe=None, winspy=None, sim=None, prefix=None,
                  display=None, loader=None, wineserver=None, winearch=None, still_working=None):
         self.work = Path(work).resolve()
         self.arch = arch
-        self.exe, self.winspy, self.sim = exe, winspy, sim
+        # Absolute, as 32-bit Wine runs them in a root of its own.
+        self.exe, self.winspy = (Path(p).resolve() if p else None for p in (exe, winspy))
+        self.sim = sim
         self.prefix = Path(prefix or self.work / "prefix").resolve()
         self.display = display
-        self.loader = loader or find_wine(arch)
-        self.command = [self.loader]
-        self.wineserver = wineserver or find_wineserver(arch)
+        if loader is None:
+            self.loader, self.wineserver, self.command, self.server_command = \
+                wine_commands(arch)
+        else:
+            self.loader, self.wineserver = loader, wineserver
+            self.command, self.server_command = [loader], [wineserver]
         self.winearch = winearch
         self.dll_overrides = ""
         self.still_working = still_working
@@ -189,7 +197,7 @@ class Session:
     def server(self, option, timeout=60):
         if option == "-k":
             self.reader.stop("wineserver -k")
-        return subprocess.run([self.wineserver, option], env=self.environment(),
+        return subprocess.run(self.server_command + [option], env=self.environment(),
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=timeout).returncode
 

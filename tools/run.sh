@@ -15,32 +15,35 @@ export PYTHONDONTWRITEBYTECODE=1
 
 bash "$ROOT/tools/setup.sh"
 
-# The end-to-end tests' own probe: 32-bit Wine installed and started (QORVALIN_HOST_I686=no
-# says no).
+# The end-to-end tests' own probe: 32-bit Wine, the test guest's, started here
+# (QORVALIN_HOST_I686=no says no).
 NO_I686=$(cd "$ROOT" && "$PYTHON" -c \
     'import sys; from harness import wine; sys.stdout.write(wine.i686_unavailable() or "")')
 if [ -z "$NO_I686" ]; then
     ARCH=i686 TREE=$BUILD/win32 TOOLCHAIN=toolchain-i686.cmake WINSPY=qorvalin_winspy_i686
-    WINE=$(cd "$ROOT" && "$PYTHON" -c 'from harness import wine; print(wine.WINE32)')
     WINEARCH=win32 RUN=$BUILD/run/i686
 else
     echo "Running the x86_64 build under wine64: $NO_I686"
     ARCH=x86_64 TREE=$BUILD/win64 TOOLCHAIN=toolchain-x86_64.cmake WINSPY=qorvalin_winspy
-    WINE=$(command -v wine64 || echo /usr/lib/wine/wine64) WINEARCH=win64 RUN=$BUILD/run
+    WINEARCH=win64 RUN=$BUILD/run
 fi
 EXE=$TREE/Qorvalin.exe
 cmake -S "$ROOT" -B "$TREE" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TOOLCHAIN" >/dev/null
 ninja -C "$TREE"
 
 if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
+    # Wine's loader as the harness starts it; 32-bit Wine sees the X authority's folder too.
+    mapfile -d '' -t WINE < <(cd "$ROOT" && "$PYTHON" -c 'import sys; from harness import wine
+sys.stdout.write("\0".join(wine.wine_commands(sys.argv[1], sys.argv[2:])[2]))' \
+        "$ARCH" ${XAUTHORITY:+"$(dirname "$XAUTHORITY")"})
     export WINEPREFIX=$RUN/prefix WINEARCH WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "Making the Wine prefix $WINEPREFIX (once; this takes a little while)"
         mkdir -p "$WINEPREFIX"
-        "$WINE" wineboot -i >/dev/null 2>&1
+        "${WINE[@]}" wineboot -i >/dev/null 2>&1
     fi
     echo "Starting $EXE ($ARCH) on $DISPLAY"
-    exec "$WINE" "$EXE"
+    exec "${WINE[@]}" "$EXE"
 fi
 
 # No display: the end-to-end tests' harness plays the user, with their window reader and the

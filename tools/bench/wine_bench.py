@@ -95,7 +95,7 @@ class Session:
 
     def start_watcher(self):
         self.watcher = subprocess.Popen(
-            self.wine.command + [self.args.watch,
+            self.wine.command + [os.path.abspath(self.args.watch),
                                  "baseline:%s:%s" % (DIALOG_CLASS, BASELINE_TITLE),
                                  "splash:%s:%s" % (DIALOG_CLASS, TITLE), "main:%s" % MAIN_CLASS],
             env=self.wine.environment(), stdin=subprocess.DEVNULL,
