@@ -14,9 +14,8 @@ PACKAGES=(
     bison flex libhivex-bin
     mtools xorriso zip
 )
-# 32-bit Wine, for the i686 program's tests on this machine, where its kernel runs 32-bit
-# programs (tools/vm/host32.sh says whether); it comes from Debian's i386 architecture.
-I386_PACKAGES=(wine32:i386)
+# 32-bit Wine is not among them: the i686 program's tests take it from the test guest's root file
+# system (harness/rootfs.py), where Debian's amd64 and i386 packages come from one index.
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -48,37 +47,3 @@ for package in "${PACKAGES[@]}"; do
     installed "$package" || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
-
-# A failed install of 32-bit Wine (a mirror in the middle of a sync, say) is tried again after
-# 12 hours, not at the start of every command.
-FAILED_MARK=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/qorvalin/wine32-install-failed
-
-# gcc-multilib is in place now. The i386 architecture is added only where its programs run:
-# elsewhere wine32's maintainer scripts would fail. 32-bit Wine is optional: where it cannot be
-# installed, everything works as before and the i686 program's tests under Wine are skipped.
-missing=()
-for package in "${I386_PACKAGES[@]}"; do
-    installed "$package" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ] && [ "${as_root[*]}" = false ]; then
-    echo "tools/setup.sh: ${missing[*]} would need root; the i686 program's tests under Wine" \
-         "on this machine will be skipped" >&2
-elif [ ${#missing[@]} -gt 0 ] && [ -n "$(find "$FAILED_MARK" -mmin -720 2>/dev/null)" ]; then
-    echo "tools/setup.sh: ${missing[*]} could not be installed within the last 12 hours (see" \
-         "$FAILED_MARK); the i686 program's tests under Wine will be skipped" >&2
-elif [ ${#missing[@]} -gt 0 ] && bash "$(dirname "${BASH_SOURCE[0]}")/vm/host32.sh"; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        echo "This machine runs 32-bit programs: adding Debian's i386 architecture for 32-bit Wine"
-        "${as_root[@]}" dpkg --add-architecture i386
-    fi
-    echo "Installing missing packages: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get update || true
-    if "${as_root[@]}" apt-get install -y "${missing[@]}" </dev/null; then
-        rm -f "$FAILED_MARK"
-    else
-        echo "tools/setup.sh: ${missing[*]} could not be installed; the i686 program's tests" \
-             "under Wine on this machine will be skipped" >&2
-        mkdir -p "$(dirname "$FAILED_MARK")" && date >"$FAILED_MARK" || true
-    fi
-fi
