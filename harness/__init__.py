@@ -1,8 +1,24 @@
-"""What Qorvalin's Python tests and tools share. Its modules:
+"""What Qorvalin's Python tests and tools share, imported from the clone's root (pytest.ini puts
+it on the path; tools run as python3 -m tools.NAME from there). Its modules:
 
-build      where the native build put the programs and generated files the tests run
+build      where the native build put the programs and generated files (build/native/harness.json)
 catalogue  the program's messages and control numbers, by their symbols
-plugin     pytest's hooks: a missing prerequisite is a skip, a run of skips is CTest's skip
+plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's skip status
+golden     the golden scenarios and their report or refusal files
+resfile    a compiled Win32 resource file read back
+wine       Wine sessions: finding Wine, display, prefix and server, registry, Windows versions
+rootfs     32-bit Wine from the test guest's root file system, for the host's i686 tests
+reader     the window reader in a session (winspy --serve), asked over a pipe
+window     the windows as the reader prints them: Window, Control, Rect
+driver     one test's run of the program: a user's eyes and hands (Run)
+sim        what the program should show: qorvalin-sim on the machine Wine presents
+hcpath     the host controller path: stand-in driver and CfgMgr32, its table of cases
+demo       what tools/run.sh shows with no display
+boards     the emulated boards (boards.json), read by CMake too
+qemu       QEMU from the host: accelerator, machine protocol (QMP), saved states
+guest      the guests' one interface: saved states, the channel, results, retries, the cache
+debian_guest, debian_job, debian_session   the Debian guest: its host side, its job, its session
+reactos_guest                               the ReactOS guest and its test driver's records
 """
 
 
