@@ -27,5 +27,7 @@ cmake -S "$work/tree" -B "$work/build" -G Ninja >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log"; echo "configuring the copy failed"; exit 1; }
 ninja -C "$work/build" qorvalin-sim >"$work/build.log" 2>&1 ||
     { tail -n 40 "$work/build.log"; echo "building the copy failed"; exit 1; }
-"$python" "$work/tree/tests/scenarios/run_golden.py" --sim "$work/build/qorvalin-sim" \
-    "$work/tree/tests/scenarios/examples/windows98-piix4.json"
+# The copy's own build folder holds the harness's names of its files, the simulator among them.
+cd "$work/tree"
+QORVALIN_BUILD=$work/build "$python" -m pytest -q -c pytest.ini \
+    "tests/scenarios/test_golden.py::test_scenario[examples/windows98-piix4]"
