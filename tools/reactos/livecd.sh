@@ -7,7 +7,7 @@
 # CD built last, whatever its tree (exit status 3 when there is none).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-cache=${QORVALIN_REACTOS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/reactos}
+cache=${QORVALIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin}/reactos
 driver=${2:-}
 
 # Puts the driver on a built live CD (the image is repacked in seconds) and prints its path.

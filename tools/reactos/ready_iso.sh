@@ -14,7 +14,7 @@ for tool in xorriso hivexsh; do
     fi
 done
 
-cache=${QORVALIN_REACTOS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin/reactos}
+cache=${QORVALIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qorvalin}/reactos
 key=$(cat "$livecd" "$driver" "$here/ready_iso.sh" | sha256sum | cut -c1-16)
 dir=$cache/iso-$key
 if [ -f "$dir/livecd.iso" ]; then
