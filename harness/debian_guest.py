@@ -37,12 +37,14 @@ class Debian(guest.Guest):
             if shutil.which("qemu-system-x86_64") is None:
                 raise Unavailable("qemu-system-x86_64 is not installed")
             made = subprocess.run(["bash", ROOT / "tools" / "vm" / "image.sh"],
-                                  stdout=subprocess.PIPE)
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            said = made.stderr.strip().splitlines() or [""]
             if made.returncode == 3:
-                raise Unavailable("the test guest cannot be built here (its reason above)")
+                raise Unavailable("the test guest cannot be built here: " + said[-1])
             if made.returncode != 0:
-                raise Failure("building the test guest failed (status %d)" % made.returncode)
-            self.folder = made.stdout.decode().strip()
+                raise Failure("building the test guest failed (status %d):\n%s"
+                              % (made.returncode, "\n".join(said[-20:])))
+            self.folder = made.stdout.strip()
         return self.folder
 
     def qemu(self, image, board, folder):
