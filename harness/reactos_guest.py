@@ -1,4 +1,4 @@
-"""The ReactOS guest: a live CD whose test driver (tests/reactos/qvdrive.c) runs the program."""
+"""The ReactOS guest: a live CD whose test driver (tests/programs/qvdrive.c) runs the program."""
 
 import hashlib
 import json

@@ -106,7 +106,7 @@ echo
 # (tools/bench/CMakeLists.txt) for both architectures.
 NATIVE=$BUILD/native
 SIM_BENCH=
-WINSPY=$NATIVE/tests/support/winspy.exe
+WINSPY=$NATIVE/tests/programs/winspy.exe
 TOOLS=$NATIVE/tools/bench/x86_64
 if build "the native tree" cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
     build "the simulator benchmark" ninja -C "$NATIVE" qorvalin-sim-bench; then
@@ -172,7 +172,7 @@ elif [ -z "$HAVE_WIN32" ]; then
     echo "Skipped: the i686 program could not be built here (see $LOG)."
 else
     wine_bench i686 "$WIN32/Qorvalin.exe" "$NATIVE/tools/bench/i686" \
-        "$NATIVE/tests/support/i686/winspy.exe" "$PREFIX-i686" "$BUILD/wine-i686"
+        "$NATIVE/tests/programs/i686/winspy.exe" "$PREFIX-i686" "$BUILD/wine-i686"
 fi
 echo
 

@@ -1,5 +1,5 @@
 /* qvdrive: in the ReactOS guest, records the system's answers and uses Qorvalin as a user would. */
-#include "../support/windump.h"
+#include "windump.h"
 
 #include <cfgmgr32.h>
 #include <fcntl.h>
