@@ -8,7 +8,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from harness import Failure, Unavailable, build, rootfs
+from harness import Failure, Unavailable, build, debian_session, rootfs
 from harness.reader import Reader
 from harness.window import unescape
 
@@ -25,8 +25,8 @@ DEFAULT = object()
 # 32-bit Wine, which runs the i686 program in a win32 prefix: the one of the test guest's root
 # file system (harness/rootfs.py), one consistent package set, rather than whatever the host's
 # own package state allows.
-WINE32 = "/usr/lib/wine/wine"
-WINESERVER32 = "/usr/lib/wine/wineserver32"
+WINE32 = debian_session.WINE
+WINESERVER32 = debian_session.WINESERVER
 # Each build the tests run: the build's name of its program, and the prefix's architecture.
 ARCHES = {"x86_64": ("win64_exe", "win64"), "i686": ("win32_exe", "win32")}
 # How far a wait's deadline may move on while the machine still works (see Session.overdue).
@@ -45,6 +45,10 @@ def wine_commands(arch, shared=()):
     """(loader, wineserver, the command that starts the loader, the one that starts the server)
     for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system, with the
     folders shared bound in besides the clone and /tmp; Unavailable where there is none."""
+    # Inside the test guest (its session's file is there), that root file system is the running
+    # one, and its 32-bit Wine is started as it is.
+    if arch == "i686" and os.path.exists(debian_session.SESSION):
+        return WINE32, WINESERVER32, [WINE32], [WINESERVER32]
     if arch == "i686":
         root = rootfs.root()
         return (WINE32, WINESERVER32, rootfs.command(root, [WINE32], shared),
