@@ -22,7 +22,7 @@ namespace {
 
 typedef std::vector<std::string> Lines;
 
-const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
+const std::string Unidentified = CatalogueText(MSG_HC_UNIDENTIFIED);
 
 void SetWindows98()
 {

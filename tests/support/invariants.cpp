@@ -3,6 +3,7 @@
 #include "tests/support/invariants.h"
 
 #include "report/messages.h"
+#include "platform/sim/catalogue.h"
 #include "report/report.h"
 #include "tests/support/fake.h"
 #include "tests/support/verdict_rules.h"
@@ -55,17 +56,15 @@ bool FaultStruck(SimOp op)
 
 std::string CatalogueText(uint32_t number)
 {
-    static std::map<uint32_t, std::string> texts;
-    auto known = texts.find(number);
-    if (known != texts.end())
-        return known->second;
-    // The catalogue is the simulated platform's, which counts and fails calls: ask a clean one.
-    SimMachine saved = Sim;
-    SimReset();
+    // The table itself, not the fake's message call, which counts and may fail.
     char text[PARAGRAPH_SIZE];
-    PlatformLoadMessage(number, text, sizeof text);
-    Sim = saved;
-    return texts[number] = text;
+    CopyCatalogueText(number, text, sizeof text);
+    return text;
+}
+
+std::string CatalogueParagraph(uint32_t number)
+{
+    return CatalogueText(number) + "\r\n\r\n";
 }
 
 static const uint32_t PanelMessages[] = {

@@ -23,6 +23,8 @@ bool FaultStruck(SimOp op);
 
 // The catalogue text of a message, read without disturbing Sim.
 std::string CatalogueText(uint32_t number);
+// The message as a paragraph of More Information holds it, its blank line after it.
+std::string CatalogueParagraph(uint32_t number);
 
 // The panel text split into the message numbers of its paragraphs (1084 and 1086 share their
 // text and come back as 1084); false (with the reason in *problem) when it is not a sequence

@@ -2,7 +2,9 @@
 // and what a denied or failing port leaves behind.
 #include "tests/support/fake_test.h"
 #include "probes/chipset.h"
+#include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -17,17 +19,14 @@ const uint32_t PIIX4_USB = 0x71128086;
 const uint32_t OPTI_USB = 0xC8611045;
 const uint32_t ALI_USB = 0x523710B9;
 
-const char *const Bridge = "Found a PIIX-3 PCI bridge controller.";
-const char *const UsbEnabled = "\tThe PIIX-3 USB controller is enabled.";
-const char *const UsbDisabled = "\tThe PIIX-3 USB controller is disabled.";
-const char *const Piix4 = "Found a PIIX-4 USB PCI controller.";
-const char *const Opti = "Found an OPTi USB PCI controller.";
-const char *const Ali = "Found an ALi M5237 USB PCI controller.";
-const char *const Blank = "";
-const std::string Piix3Paragraph =
-    "This version of Windows 95 supports USB.  However, Orvenda does not support products used "
-    "on this version of Windows.  Please upgrade to Windows 95B build 1214, Windows 98 or "
-    "Windows 2000 in order to get a more complete USB implementation.\r\n\r\n";
+const std::string Bridge = CatalogueText(MSG_PIIX3_BRIDGE);
+const std::string UsbEnabled = CatalogueText(MSG_PIIX3_USB_ENABLED);
+const std::string UsbDisabled = CatalogueText(MSG_PIIX3_USB_DISABLED);
+const std::string Piix4 = CatalogueText(MSG_PIIX4_USB);
+const std::string Opti = CatalogueText(MSG_OPTI_USB);
+const std::string Ali = CatalogueText(MSG_ALI_USB);
+const std::string Blank;
+const std::string Piix3Paragraph = CatalogueText(MSG_INFO_OS_95_UNSUPPORTED) + "\r\n\r\n";
 
 struct ChipsetTest : FakeTest {
     void SetUp() override

@@ -3,7 +3,9 @@
 #include "tests/support/fake_test.h"
 #include "tests/support/machines.h"
 #include "probes/hostctl.h"
+#include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-const char Unidentified[] = "Found a USB host controller.  The vendor cannot be identified.";
+const std::string Unidentified = CatalogueText(MSG_HC_UNIDENTIFIED);
 const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
 const char PiixId[] = "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01";
 const char PiixLine[] = "Found Intel Corporation (8086) USB host controller device 7112";
@@ -83,7 +85,7 @@ TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
 {
     const struct {
         const char *hardwareId;
-        const char *line;
+        std::string line;
     } cases[] = {
         {PiixId, PiixLine},
         {"PCI\\VEN_ABCD", "Found Unknown (abcd) USB host controller"},

@@ -1,6 +1,8 @@
 // The report sinks against the simulated dialog: paragraphs, lines, formats and limits.
 #include "tests/support/fake_test.h"
+#include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +14,8 @@ TEST_F(SinksTest, ParagraphsAreSeparatedByABlankLine)
 {
     AppendInfo(TheWindow, MSG_INFO_OS_SUPPORTED);
     AppendInfo(TheWindow, MSG_INFO_HARDWARE_SUPPORTED);
-    EXPECT_EQ(Sim.panel,
-              "This version of Windows supports USB.\r\n\r\n"
-              "This system has hardware that supports USB.\r\n\r\n");
+    EXPECT_EQ(Sim.panel, CatalogueParagraph(MSG_INFO_OS_SUPPORTED) +
+                             CatalogueParagraph(MSG_INFO_HARDWARE_SUPPORTED));
     EXPECT_STREQ(MoreInfoText(), Sim.panel.c_str());
 }
 
@@ -25,7 +26,7 @@ TEST_F(SinksTest, MissingNumbersAddNothing)
         AppendInfo(TheWindow, missing);
         AddDetail(TheWindow, missing);
     }
-    EXPECT_EQ(Sim.panel, "This version of Windows supports USB.\r\n\r\n");
+    EXPECT_EQ(Sim.panel, CatalogueParagraph(MSG_INFO_OS_SUPPORTED));
     EXPECT_EQ(Sim.calls[SIM_SET_TEXT], 1u);
     EXPECT_TRUE(Sim.details.empty());
 }

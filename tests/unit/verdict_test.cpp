@@ -1,7 +1,9 @@
 // The hardware rating, the verdict over combined ratings, and what ShowVerdict leaves on screen.
 #include "tests/support/fake_test.h"
 #include "tests/support/verdict_rules.h"
+#include "report/messages.h"
 #include "report/report.h"
+#include "tests/support/invariants.h"
 #include "verdict/verdict.h"
 
 #include <gtest/gtest.h>
@@ -13,19 +15,15 @@
 
 namespace {
 
-const char HardwareYes[] = "This system has hardware that supports USB.\r\n\r\n";
-const char HardwareNo[] = "This system has hardware that does not support USB.\r\n\r\n";
-const char HardwareUnknown[] =
-    "It cannot be determined if this system has hardware that supports USB.\r\n\r\n";
-const char PhysicalPort[] =
-    "This system must also have at least one physical USB port where a USB device can be "
-    "plugged in.  More physical USB ports can be added with the Orvenda Halvix Kit.\r\n\r\n";
+const std::string OsYes = CatalogueParagraph(MSG_INFO_OS_SUPPORTED);
+const std::string HardwareYes = CatalogueParagraph(MSG_INFO_HARDWARE_SUPPORTED);
+const std::string HardwareNo = CatalogueParagraph(MSG_INFO_HARDWARE_NOT_SUPPORTED);
+const std::string HardwareUnknown = CatalogueParagraph(MSG_INFO_HARDWARE_UNKNOWN);
+const std::string PhysicalPort = CatalogueParagraph(MSG_INFO_PHYSICAL_PORT);
 
-const char HeadlineSupported[] = "\r\nThis system supports USB.";
-const char HeadlineChanges[] = "This system supports USB but some changes are recommended.  See "
-                               "the \"More Information\" section below.";
-const char HeadlineNotSupported[] =
-    "This system does not support USB.  See the \"More Information\" section below.";
+const std::string HeadlineSupported = CatalogueText(MSG_HEADLINE_SUPPORTED);
+const std::string HeadlineChanges = CatalogueText(MSG_HEADLINE_CHANGES);
+const std::string HeadlineNotSupported = CatalogueText(MSG_HEADLINE_NOT_SUPPORTED);
 
 size_t Occurrences(const std::string &text, const std::string &part)
 {
@@ -38,7 +36,7 @@ size_t Occurrences(const std::string &text, const std::string &part)
 // Each verdict of the rules with its headline's text and the value ChooseVerdict gives for it.
 const struct {
     const VerdictLook *look;
-    const char *headline;
+    std::string headline;
     Verdict verdict;
 } Looks[] = {
     {&RuledSupported, HeadlineSupported, VERDICT_SUPPORTED},
@@ -46,7 +44,7 @@ const struct {
     {&RuledNotSupported, HeadlineNotSupported, VERDICT_NOT_SUPPORTED},
 };
 
-const char *HeadlineOf(const VerdictLook &look)
+std::string HeadlineOf(const VerdictLook &look)
 {
     for (const auto &entry : Looks) {
         if (entry.look == &look)
@@ -82,7 +80,7 @@ TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
         SupportFlags chipset;
         SupportFlags hostControllers;
         SupportFlags rating;
-        const char *panel;
+        std::string panel;
     };
     const Case cases[] = {
         {SUPPORT_YES, SUPPORT_YES, SUPPORT_YES, HardwareYes},
@@ -112,7 +110,7 @@ TEST_F(VerdictTest, HardwareResolutionKeepsOnlyTheStrongestBit)
 {
     const struct {
         SupportFlags bit;
-        const char *paragraph;
+        std::string paragraph;
     } priority[] = {
         {SUPPORT_YES, HardwareYes},
         {SUPPORT_MAYBE, ""},
@@ -217,8 +215,7 @@ TEST_F(VerdictTest, ThePhysicalPortParagraphClosesThePanelOnce)
     AppendInfo(TheWindow, MSG_INFO_OS_SUPPORTED);
     SupportFlags hardware = ResolveHardware(TheWindow, SUPPORT_UNKNOWN | SUPPORT_NO);
     ShowVerdict(TheWindow, SUPPORT_YES | hardware);
-    EXPECT_EQ(Sim.panel, std::string("This version of Windows supports USB.\r\n\r\n") +
-                             HardwareNo + PhysicalPort);
+    EXPECT_EQ(Sim.panel, OsYes + HardwareNo + PhysicalPort);
     EXPECT_EQ(Occurrences(Sim.panel, PhysicalPort), 1u);
     EXPECT_EQ(Sim.headline, HeadlineNotSupported);
 }
@@ -246,10 +243,8 @@ TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndShowsTheRulesVerdictOfBothRating
         std::string panel;
     } cases[] = {
         {4, SUPPORT_NO, SUPPORT_UNKNOWN,
-         std::string("This version of Windows does not support USB.  Please upgrade to Windows 98 "
-                     "or Windows 2000.\r\n\r\n") + HardwareUnknown + PhysicalPort},
-        {5, SUPPORT_YES, SUPPORT_NO,
-         std::string("This version of Windows supports USB.\r\n\r\n") + HardwareNo + PhysicalPort},
+         CatalogueParagraph(MSG_INFO_OS_NOT_SUPPORTED) + HardwareUnknown + PhysicalPort},
+        {5, SUPPORT_YES, SUPPORT_NO, OsYes + HardwareNo + PhysicalPort},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "NT " << c.major);
