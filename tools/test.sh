@@ -25,4 +25,16 @@ nice ninja -C "$BUILD/native" all qorvalin_test_trees
 # The tests under Wine share one display and one prefix and run one at a time, as do the boots
 # of each emulated guest; the rest run in parallel beside them. One test more than there are
 # cores: the guests and the tests under Wine spend much of their time waiting.
-exec ctest --test-dir "$BUILD/native" --output-on-failure -j "$(( $(nproc) + 1 ))"
+status=0
+ctest --test-dir "$BUILD/native" --output-on-failure -j "$(( $(nproc) + 1 ))" || status=$?
+
+# CTest's summary names a skipped test but not why: pytest's reasons, each once.
+reasons=$(sed -nE 's/^SKIPPED \[([0-9]+)\] [^ ]+: (.*)/\1\t\2/p' \
+    "$BUILD/native/Testing/Temporary/LastTest.log" |
+    awk -F '\t' '{ count[$2] += $1 } END { for (r in count) printf "%7d  %s\n", count[r], r }')
+if [ -n "$reasons" ]; then
+    echo
+    echo "Cases skipped (how many, and pytest's reason):"
+    echo "$reasons"
+fi
+exit "$status"
