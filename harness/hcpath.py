@@ -299,7 +299,7 @@ def run_machine(run, case, driver, cfgmgr, folder):
     session = run.session
     record, registry_text = WINE_MACHINES[case.windows]
     hcds = [{"index": index, "driverKey": reply} for index, reply in case.hcds]
-    expected = simulate(session, {
+    expected = simulate(session.sim, {
         "version": record, "registry": {"9x": registry_text, "nt": session.nt_current_version},
         "ports": port_access(session, record), "hcd": hcds, "cfgmgr": case.cfgmgr}, folder)
     exe_folder = Path(session.exe).resolve().parent

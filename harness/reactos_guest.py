@@ -6,7 +6,6 @@ import os
 import shutil
 import subprocess
 import time
-from types import SimpleNamespace
 
 from harness import Failure, Unavailable, build, catalogue, guest, qemu, sim, window
 
@@ -249,7 +248,7 @@ def scenario(found):
 def simulate(found, folder):
     """qorvalin-sim's report for the guest's scenario: the lines comparable with report(run),
     and the verdict."""
-    expected = sim.simulate(SimpleNamespace(sim=build.path("sim"), work=folder), scenario(found))
+    expected = sim.simulate(build.path("sim"), scenario(found), folder)
     return (["headline: " + expected["headline"], "panel: " + expected["panel"]] +
             ["detail: " + d for d in expected["detail"]]), expected["verdict"]
 

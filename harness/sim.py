@@ -46,15 +46,16 @@ def wine_scenario(session, nt_current=DEFAULT, win9x_number=DEFAULT, dll_overrid
                     port_access(session, record, dll_overrides))
 
 
-def simulate(session, machine, folder=None):
-    """The simulator's report for the scenario: single items as text, detail lines as a list,
-    all still escaped as printed (as the window reader prints the window's)."""
-    if not session.sim or not os.path.isfile(session.sim):
-        raise Unavailable("the simulator qorvalin-sim has not been built (%s)" % session.sim)
-    path = os.path.join(folder or session.work, "scenario.json")
+def simulate(simulator, machine, folder):
+    """The report of the simulator (the qorvalin-sim program) on the scenario, written into
+    folder: single items as text, detail lines as a list, all still escaped as printed (as the
+    window reader prints the window's)."""
+    if not simulator or not os.path.isfile(simulator):
+        raise Unavailable("the simulator qorvalin-sim has not been built (%s)" % simulator)
+    path = os.path.join(folder, "scenario.json")
     with open(path, "w") as f:
         json.dump(machine, f, indent=1)
-    result = subprocess.run([str(session.sim), path], stdin=subprocess.DEVNULL,
+    result = subprocess.run([str(simulator), path], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     if result.returncode != 0:
         raise Failure("qorvalin-sim %s: exit %d: %s"

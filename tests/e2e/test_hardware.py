@@ -85,7 +85,7 @@ def check_run(run, name, dll_overrides=""):
                 "Details lines (no chipset or controller findings under Wine)")
     machine = sim.wine_scenario(run.session, nt, win9x, dll_overrides)
     ports = machine["ports"]
-    report = sim.simulate(run.session, machine)
+    report = sim.simulate(run.session.sim, machine, run.session.work)
     sim.check_window(main, report)
     check_equal(run.close(program, main), 0, "exit code after Close")
     writes, reads, faults = port_counts(report)

@@ -65,4 +65,5 @@ def test_odd_values(run, name):
           "the kernel line: %r" % lines[2])
     check_equal(lines[3], "", "the blank line")
     check_equal(run.close(program, main), 0, "exit code after Close")
-    sim.check_window(main, sim.simulate(run.session, machine), ("detail", "panel"))
+    report = sim.simulate(run.session.sim, machine, run.session.work)
+    sim.check_window(main, report, ("detail", "panel"))

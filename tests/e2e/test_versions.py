@@ -70,5 +70,6 @@ def test_version(run, name):
                                                        c.MSG_INFO_PHYSICAL_PORT) if n),
                 "More Information")
     check_equal(main.control(IDC_HEADLINE).text, text(headline), "headline")
-    sim.check_window(main, sim.simulate(run.session, sim.wine_scenario(run.session, nt, win9x)))
+    machine = sim.wine_scenario(run.session, nt, win9x)
+    sim.check_window(main, sim.simulate(run.session.sim, machine, run.session.work))
     check_equal(run.close(program, main), 0, "exit code after Close")

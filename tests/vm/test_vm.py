@@ -2,7 +2,6 @@
 (harness/boards.json) held to qorvalin-sim's report for the machine the guest presented."""
 
 import time
-from types import SimpleNamespace
 
 import pytest
 
@@ -64,8 +63,8 @@ def test_run(boot, board, item, tmp_path):
     if "case" in item:
         assert result["passed"], result["message"]
         return
-    expected = sim.simulate(SimpleNamespace(sim=build.path("sim"), work=tmp_path),
-                            scenario(result, item["ports"], said["pci"]))
+    expected = sim.simulate(build.path("sim"), scenario(result, item["ports"], said["pci"]),
+                            tmp_path)
     for part in ("headline", "panel", "detail"):
         assert result[part] == expected[part], "%s against the simulator" % part
     assert result["exit"] == 0, "exit code after Close"
