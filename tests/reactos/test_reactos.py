@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-from harness import Failure, boards, build, catalogue, guest, reactos_guest, window
+from harness import boards, build, catalogue, guest, reactos_guest, window
 from harness.reactos_guest import main_window
 
 BOARDS = boards.of("reactos")
@@ -16,36 +16,24 @@ BOOT_SECONDS = 420
 
 
 @pytest.fixture(scope="module")
-def boot():
-    """The board's one boot, made when its first case asks: what the driver found, the
-    simulator's report and verdict for that machine."""
-    done = {}
-
-    def booted(board):
-        if board not in done:
-            folder = build.FOLDER / "tests" / "reactos" / board
-            try:
-                os_guest = reactos_guest.ReactOS(boards.BOARDS[board]["reactos"]["shows"],
-                                                  iso=os.environ.get("QORVALIN_REACTOS_ISO"))
-                os_guest.release_cd(build.path("win32_exe"), folder / "dist")
-                machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
-                print("desktop and driver after %.0f s" % machine.times["hello"])
-                found = reactos_guest.parse(machine.heard)
-                done[board] = (found,) + reactos_guest.simulate(found, folder)
-            except Failure as e:
-                done[board] = e
-        if isinstance(done[board], Failure):
-            raise done[board]
-        return done[board]
-
-    return booted
+def boot(board):
+    """The board's one boot, which pytest keeps (or its failure) for the board's cases: what the
+    driver found, the simulator's report and verdict for that machine."""
+    folder = build.FOLDER / "tests" / "reactos" / board
+    os_guest = reactos_guest.ReactOS(boards.BOARDS[board]["reactos"]["shows"],
+                                      iso=os.environ.get("QORVALIN_REACTOS_ISO"))
+    os_guest.release_cd(build.path("win32_exe"), folder / "dist")
+    machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
+    print("desktop and driver after %.0f s" % machine.times["hello"])
+    found = reactos_guest.parse(machine.heard)
+    return (found,) + reactos_guest.simulate(found, folder)
 
 
-@pytest.mark.parametrize("board", BOARDS)
+@pytest.mark.parametrize("board", BOARDS, scope="module")
 def test_report(boot, board):
     """The first run's window against the simulator, the verdict, and the controllers of the
     board named by the vendor table with ReactOS's description of each."""
-    found, expected, verdict = boot(board)
+    found, expected, verdict = boot
     runs = found["runs"]
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
     report = reactos_guest.report(runs[0])
@@ -69,20 +57,20 @@ def test_report(boot, board):
     assert supported == bool(controllers), "the hardware paragraph of a supported system"
 
 
-@pytest.mark.parametrize("board", BOARDS)
+@pytest.mark.parametrize("board", BOARDS, scope="module")
 def test_shown(boot, board):
     """Whatever show command started it, the window first appears normal, in its compact size,
     with the focus on Close, and Close ends the program with 0."""
-    for run in boot(board)[0]["runs"]:
+    for run in boot[0]["runs"]:
         assert reactos_guest.report(run)[-2:] == [
             "shown: visible normal compact focus=close", "exit: 0"], run["show"]
 
 
-@pytest.mark.parametrize("board", BOARDS)
+@pytest.mark.parametrize("board", BOARDS, scope="module")
 def test_shell(boot, board):
     """The normal run as a user sees it: the splash first with the main window hidden, Escape
     ignored, Enter continues, Details, About modal, Close."""
-    run = boot(board)[0]["runs"][0]
+    run = boot[0]["runs"][0]
     shots = run["snapshots"]
     assert {"splash", "escape", "verdict", "details", "about", "about-closed"} <= set(shots), \
         run["notes"]

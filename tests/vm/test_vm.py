@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from harness import Failure, boards, build, catalogue, debian_guest, sim, window
+from harness import boards, build, catalogue, debian_guest, sim, window
 from harness.debian_job import MODES
 
 # Every line of the chipset probe's findings.
@@ -16,31 +16,18 @@ RUNS = [(board, item) for board in boards.of("debian") for item in debian_guest.
 
 
 @pytest.fixture(scope="module")
-def boot():
-    """The board's one boot with every run of its plan, made when its first case asks."""
-    done = {}
-
-    def booted(board):
-        if board not in done:
-            exe = build.path("win32_exe")
-            folder = build.FOLDER / "tests" / "vm" / board
-            started = time.time()
-            try:
-                done[board] = debian_guest.run_plan(board, debian_guest.plan(board), exe, folder)
-            except Failure as e:
-                done[board] = e
-            else:
-                timings = done[board].get("timings", {})
-                print("boot and runs on %s: %.0f s (the window reader and the registry's values "
-                      "%.1f s; in the boot that made the state, the kernel to its Wine session "
-                      "%.1f s, Wine's first start %.1f s)" % (
-                          board, time.time() - started, timings.get("session", 0),
-                          timings.get("boot", 0), timings.get("wine", 0)))
-        if isinstance(done[board], Failure):
-            raise done[board]
-        return done[board]
-
-    return booted
+def boot(board):
+    """The board's one boot with every run of its plan, which pytest keeps (or its failure) for
+    the board's cases."""
+    folder = build.FOLDER / "tests" / "vm" / board
+    started = time.time()
+    said = debian_guest.run_plan(board, debian_guest.plan(board), build.path("win32_exe"), folder)
+    timings = said.get("timings", {})
+    print("boot and runs on %s: %.0f s (the window reader and the registry's values %.1f s; in "
+          "the boot that made the state, the kernel to its Wine session %.1f s, Wine's first "
+          "start %.1f s)" % (board, time.time() - started, timings.get("session", 0),
+                             timings.get("boot", 0), timings.get("wine", 0)))
+    return said
 
 
 def scenario(result, ports, pci):
@@ -55,9 +42,10 @@ def scenario(result, ports, pci):
     return machine
 
 
-@pytest.mark.parametrize("board, item", RUNS, ids=["%s/%s" % (b, i["name"]) for b, i in RUNS])
+@pytest.mark.parametrize("board, item", RUNS, ids=["%s/%s" % (b, i["name"]) for b, i in RUNS],
+                         scope="module")
 def test_run(boot, board, item, tmp_path):
-    said = boot(board)
+    said = boot
     result = said["result"].get(item["name"], {"error": "the guest said nothing of this run"})
     assert "error" not in result, result["error"]
     if "case" in item:
