@@ -116,7 +116,11 @@ class Machine:
         data = (line + "\r\n").encode("latin-1")
         step, pause = self.guest.pace or (len(data), 0)
         for at in range(0, len(data), step):
-            self.channel.sendall(data[at:at + step])
+            try:
+                self.channel.sendall(data[at:at + step])
+            except socket.timeout:
+                # The guest's port took nothing more: the boot can say nothing of the program.
+                raise Lost("the guest took no more of the host's %r" % line) from None
             time.sleep(pause)
 
     def lines(self):
