@@ -24,8 +24,12 @@ add_library(qorvalin_sim STATIC ${QORVALIN_SIMULATOR_SOURCES})
 find_package(nlohmann_json 3 REQUIRED)
 target_link_libraries(qorvalin_sim PUBLIC qorvalin_core nlohmann_json::nlohmann_json)
 
+# QVDUMP's recorder, against the fake like the core.
+add_library(qorvalin_dump STATIC ${QORVALIN_DUMP_SOURCES})
+target_link_libraries(qorvalin_dump PUBLIC qorvalin_core)
+
 add_library(qorvalin_test_support STATIC ${QORVALIN_TEST_SUPPORT_SOURCES})
-target_link_libraries(qorvalin_test_support PUBLIC qorvalin_sim)
+target_link_libraries(qorvalin_test_support PUBLIC qorvalin_sim qorvalin_dump)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer reach everything linked with the core and the
 # simulator (the simulator program and the tests); any finding ends the program.
@@ -33,7 +37,7 @@ option(QORVALIN_SANITIZE "Build the core, the simulator and their tests with ASa
 if(QORVALIN_SANITIZE)
     set(QORVALIN_SANITIZER_FLAGS
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-    foreach(target qorvalin_core qorvalin_fake qorvalin_sim)
+    foreach(target qorvalin_core qorvalin_fake qorvalin_sim qorvalin_dump)
         target_compile_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
         target_link_options(${target} PUBLIC ${QORVALIN_SANITIZER_FLAGS})
     endforeach()

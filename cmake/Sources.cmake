@@ -7,10 +7,15 @@ set(QORVALIN_CORE_SOURCES
     ${QORVALIN_ROOT}/probes/hexparse.cpp
     ${QORVALIN_ROOT}/probes/hostctl.cpp
     ${QORVALIN_ROOT}/probes/os.cpp
+    ${QORVALIN_ROOT}/probes/queries.cpp
     ${QORVALIN_ROOT}/probes/vendors.cpp
     ${QORVALIN_ROOT}/report/sinks.cpp
     ${QORVALIN_ROOT}/verdict/animation.cpp
     ${QORVALIN_ROOT}/verdict/verdict.cpp)
+
+# QVDUMP.EXE's recorder, portable like the core whose queries it asks.
+set(QORVALIN_DUMP_SOURCES
+    ${QORVALIN_ROOT}/dump/record.cpp)
 
 # The Windows front end and the Windows platform.
 set(QORVALIN_APP_SOURCES

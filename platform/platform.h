@@ -41,9 +41,10 @@ bool PlatformGetVersion(VersionRecord *record);
 
 // Read-only access below HKEY_LOCAL_MACHINE, opened for querying values only.
 bool PlatformOpenMachineKey(const char *path, RegistryKey *key);
-// Reads the value's raw bytes; *size is the room on entry and the bytes read on success.
-// The value's type is not reported: callers treat every value as text.
-bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size);
+// Reads the value's raw bytes; *size is the room on entry and the bytes read on success, *type
+// (when type is not null) the value's registry type. A value larger than the room is not read.
+bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size,
+                        uint32_t *type);
 void PlatformCloseKey(RegistryKey key);
 
 // 32-bit port output and input. False when the system denied the access; nothing was

@@ -5,11 +5,6 @@
 #include "probes/os.h"
 #include "report/report.h"
 
-enum : uint16_t {
-    PCI_CONFIG_ADDRESS = 0xCF8,
-    PCI_CONFIG_DATA = 0xCFC,
-};
-
 enum : uint32_t {
     PCI_ID_PIIX3_BRIDGE = 0x70008086,
     PCI_ID_PIIX3_USB = 0x70208086,
@@ -28,12 +23,6 @@ static const struct {
     {PCI_ID_ALI_USB, MSG_ALI_USB},
 };
 
-// Register 0 of a function on bus 0, with the enable bit.
-static uint32_t PciConfigAddress(uint32_t device, uint32_t function)
-{
-    return 0x80000000u + device * 0x800u + function * 0x100u;
-}
-
 uint32_t FindPciDevice(uint32_t id, bool *portsDenied)
 {
     if (*portsDenied)
@@ -41,12 +30,11 @@ uint32_t FindPciDevice(uint32_t id, bool *portsDenied)
     uint32_t result = 0;
     // A find ends only this function number's walk over the devices; the later function
     // numbers are still read.
-    for (uint32_t function = 0; function < 8; ++function) {
-        for (uint32_t device = 0; device < 32; ++device) {
+    for (uint32_t function = 0; function < PCI_FUNCTIONS; ++function) {
+        for (uint32_t device = 0; device < PCI_DEVICES; ++device) {
             uint32_t value;
             // A match made before the denial was read from the bus all the same.
-            if (!PlatformPortWrite32(PCI_CONFIG_ADDRESS, PciConfigAddress(device, function)) ||
-                !PlatformPortRead32(PCI_CONFIG_DATA, &value)) {
+            if (!ReadPciRegister0(device, function, &value)) {
                 *portsDenied = true;
                 return result;
             }

@@ -9,32 +9,6 @@
 
 #include <string.h>
 
-enum : uint32_t {
-    HCD_COUNT = 10,
-    IOCTL_GET_HCD_DRIVERKEY_NAME = 0x220424,
-    REPLY_NAME_OFFSET = 4,  // the UTF-16 name follows the 4-byte ActualLength
-};
-
-// A device node of the configuration manager; 0 is no node.
-typedef uint32_t DevNode;
-
-typedef uint32_t(PLATFORM_API *CmLocateFunction)(DevNode *node, const char *deviceId,
-                                                   uint32_t flags);
-typedef uint32_t(PLATFORM_API *CmPropertyFunction)(DevNode node, uint32_t property,
-                                                     uint32_t *type, void *buffer,
-                                                     uint32_t *length, uint32_t flags);
-typedef uint32_t(PLATFORM_API *GetRelativeFunction)(DevNode *relative, DevNode node,
-                                                      uint32_t flags);
-typedef GetRelativeFunction CmChildFunction;
-typedef GetRelativeFunction CmSiblingFunction;
-typedef GetRelativeFunction CmParentFunction;
-
-struct CfgMgr {
-#define CFGMGR_MEMBER(tag, name) Cm##tag##Function tag;
-    PLATFORM_CFGMGR_FUNCTIONS(CFGMGR_MEMBER)
-#undef CFGMGR_MEMBER
-};
-
 void GetHcdDriverKeyName(DeviceHandle device, char *name)
 {
     name[0] = '\0';
@@ -42,10 +16,8 @@ void GetHcdDriverKeyName(DeviceHandle device, char *name)
     if (IsEarlyWindows95())
         return;
     uint8_t reply[HCD_REPLY_SIZE];
-    memset(reply, 0, sizeof reply);
-    uint32_t returned = 0;
-    if (!PlatformDeviceRequest(device, IOCTL_GET_HCD_DRIVERKEY_NAME, reply, sizeof reply,
-                               sizeof reply, &returned))
+    uint32_t returned;
+    if (!RequestDriverKeyName(device, reply, &returned))
         return;
     // The driver's count may overstate the reply or cut it mid-character, and its text may
     // lack a terminator: take whole UTF-16 units from the bytes it returned that lie within
@@ -65,34 +37,13 @@ void GetHcdDriverKeyName(DeviceHandle device, char *name)
     PlatformWideToAnsi(text, name, count);
 }
 
-static bool LookUpCfgMgr(LibraryHandle library, CfgMgr *cm)
-{
-#define LOOK_UP(tag, name) cm->tag = (Cm##tag##Function)PlatformGetProcAddress(library, name);
-    PLATFORM_CFGMGR_FUNCTIONS(LOOK_UP)
-#undef LOOK_UP
-#define FOUND(tag, name) && cm->tag != nullptr
-    return true PLATFORM_CFGMGR_FUNCTIONS(FOUND);
-#undef FOUND
-}
-
-// A configuration manager may report success without writing the node (Wine's CM_Get_Child
-// does); that answer, like a null node, means there is none.
-static DevNode Relative(GetRelativeFunction get, DevNode node)
-{
-    DevNode relative = 0;
-    if (get(&relative, node, 0) != CR_SUCCESS)
-        return 0;
-    return relative;
-}
-
 // Reads a text property into size bytes. A value that is not terminated within them did not
 // fit, whatever the configuration manager answered, and counts as not read.
 static bool ReadProperty(const CfgMgr *cm, DevNode node, uint32_t property, char *buffer,
                          uint32_t size)
 {
-    memset(buffer, 0, size);
     uint32_t length = size;
-    if (cm->Property(node, property, nullptr, buffer, &length, 0) != CR_SUCCESS)
+    if (QueryNodeProperty(cm, node, property, buffer, &length) != CR_SUCCESS)
         return false;
     for (uint32_t i = 0; i < size; ++i) {
         if (buffer[i] == '\0')
@@ -161,14 +112,14 @@ static void ReportNode(Window window, const CfgMgr *cm, DevNode node, char *prop
 
 SupportFlags ReportHostController(Window window, const char *driverKeyName)
 {
-    // Older releases lack the library, so it is linked at run time.
-    LibraryHandle library = PlatformLoadLibrary("CfgMgr32.dll");
+    CfgMgr cm;
+    uint32_t found;
+    LibraryHandle library = LoadCfgMgr(&cm, &found);
     if (library == nullptr)
         return SUPPORT_MAYBE;
     SupportFlags result = SUPPORT_MAYBE;
-    CfgMgr cm;
-    DevNode root = 0;
-    if (LookUpCfgMgr(library, &cm) && cm.Locate(&root, nullptr, 0) == CR_SUCCESS && root != 0) {
+    DevNode root;
+    if (found == CFGMGR_ALL_FOUND && (root = LocateRootNode(&cm)) != 0) {
         char property[PROPERTY_SIZE];
         DevNode node = FindDriverNode(&cm, root, driverKeyName, property);
         if (node != 0) {
@@ -223,9 +174,7 @@ SupportFlags ProbeHostControllers(Window window, SupportFlags chipsetFlags)
 {
     SupportFlags rating = SUPPORT_NO;
     for (uint32_t index = 0; index < HCD_COUNT; ++index) {
-        char path[] = "\\\\.\\HCD0";
-        path[sizeof path - 2] = (char)('0' + index);
-        DeviceHandle device = PlatformOpenDevice(path);
+        DeviceHandle device = OpenHostController(index);
         if (device == nullptr)
             continue;
         char name[HCD_NAME_SIZE];

@@ -3,11 +3,11 @@
 #define QORVALIN_HOSTCTL_H
 
 #include "platform/platform.h"
+#include "probes/queries.h"
 #include "probes/support.h"
 
 enum {
     HCD_NAME_SIZE = 256,      // the driver key name buffer, terminator included
-    HCD_REPLY_SIZE = 256,     // the driver's reply buffer, input and output
     PROPERTY_SIZE = 256,      // one device node property
     MAX_TREE_STEPS = 65536,   // moves through the device tree before a search gives up
 };

@@ -1,5 +1,5 @@
 // The operating-system probe: names the Windows release, shows its registry and kernel versions,
-// rates its USB support; and the two version queries the other probes share.
+// and rates its USB support.
 #include "probes/os.h"
 
 #include "report/report.h"
@@ -12,40 +12,13 @@ enum {
     FIRST_USB_BUILD = 1212,
 };
 
-uint32_t GetNtMajorVersion()
-{
-    VersionRecord version;
-    if (!PlatformGetVersion(&version) || version.platform != PLATFORM_WIN32_NT)
-        return 0;
-    return version.major;
-}
-
-int IsEarlyWindows95()
-{
-    VersionRecord version;
-    if (!PlatformGetVersion(&version) || version.platform != PLATFORM_WIN32_WINDOWS)
-        return 0;
-    return version.major < 4 || (version.major == 4 && version.minor == 0);
-}
-
 // Reads the release's version text into text (REGISTRY_TEXT_SIZE bytes); true when the value
 // was read. The text is terminated and empty when nothing was read.
 static bool ReadRegistryVersion(char *text)
 {
-    memset(text, 0, REGISTRY_TEXT_SIZE);
-    const char *path = "Software\\Microsoft\\Windows\\CurrentVersion";
-    const char *name = "VersionNumber";
-    if (GetNtMajorVersion() != 0) {
-        path = "Software\\Microsoft\\Windows NT\\CurrentVersion";
-        name = "CurrentVersion";
-    }
-    RegistryKey key;
-    if (!PlatformOpenMachineKey(path, &key))
-        return false;
     uint32_t size = REGISTRY_TEXT_SIZE;
-    bool read = PlatformQueryValue(key, name, (uint8_t *)text, &size);
-    PlatformCloseKey(key);
-    if (!read) {
+    if (QueryRegistryValue(RegistryVersionValue(), (uint8_t *)text, &size, nullptr) !=
+        REGISTRY_READ) {
         // A read that failed may still have left bytes behind.
         text[0] = '\0';
         return false;

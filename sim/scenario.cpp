@@ -2,6 +2,8 @@
 // describe with a message that names the file, the place and the fault.
 #include "sim/scenario.h"
 
+#include "dump/record.h"
+
 #include <nlohmann/json.hpp>
 
 #include <ctype.h>
@@ -252,10 +254,15 @@ bool ReadText(Reader *reader, const json &value, const std::string &where, std::
     return true;
 }
 
-// {"bytes": "HEX"}: exactly the bytes given, two hex digits each.
-bool ReadBytes(Reader *reader, const json &value, const std::string &where, std::string *out)
+// {"bytes": "HEX"}: exactly the bytes given, two hex digits each. The object may hold one more
+// key, extra, which the caller reads.
+bool ReadBytes(Reader *reader, const json &value, const std::string &where, std::string *out,
+               const char *extra = nullptr)
 {
-    if (!OnlyKeys(reader, value, where, {"bytes"}) || !NeedKey(reader, value, where, "bytes"))
+    std::initializer_list<const char *> keys = {"bytes"};
+    std::initializer_list<const char *> withExtra = {"bytes", extra};
+    if (!OnlyKeys(reader, value, where, extra != nullptr ? withExtra : keys) ||
+        !NeedKey(reader, value, where, "bytes"))
         return false;
     const json &hex = value["bytes"];
     std::string at = Member(where, "bytes");
@@ -267,6 +274,20 @@ bool ReadBytes(Reader *reader, const json &value, const std::string &where, std:
     out->clear();
     for (size_t i = 0; i < text.size(); i += 2)
         out->push_back((char)strtoul(text.substr(i, 2).c_str(), nullptr, 16));
+    return true;
+}
+
+// A text, converted to code page 1252 and ended at its first NUL, or {"bytes": "HEX"}, taken
+// as it is.
+bool ReadTextOrBytes(Reader *reader, const json &value, const std::string &where,
+                     std::string *out, bool *bytes)
+{
+    *bytes = value.is_object();
+    if (*bytes)
+        return ReadBytes(reader, value, where, out);
+    if (!value.is_string())
+        return Fail(reader, where, "expected a text or {\"bytes\": \"HEX\"}, " + Found(value));
+    *out = SimUtf8ToCp1252(CText(value.get_ref<const std::string &>()));
     return true;
 }
 
@@ -293,9 +314,10 @@ bool ReadVersion(Reader *reader, const json &value, SimMachine *machine)
     }
     if (value.contains("csd")) {
         std::string csd;
-        if (!ReadText(reader, value["csd"], Member(where, "csd"), &csd))
+        bool bytes;
+        if (!ReadTextOrBytes(reader, value["csd"], Member(where, "csd"), &csd, &bytes))
             return false;
-        csd = SimUtf8ToCp1252(csd);
+        csd = CText(csd);
         if (csd.size() >= sizeof machine->version.csd)
             return Fail(reader, Member(where, "csd"),
                         "the service-pack text holds " + std::to_string(csd.size()) +
@@ -317,8 +339,12 @@ bool ReadRegistryValue(Reader *reader, const json &value, const std::string &whe
         out->bytes.push_back('\0');
         return true;
     }
-    if (value.is_object())
-        return ReadBytes(reader, value, where, &out->bytes);
+    if (value.is_object()) {
+        // The value's registry type, REG_SZ unless given.
+        return ReadBytes(reader, value, where, &out->bytes, "type") &&
+               (!value.contains("type") ||
+                ReadNumber(reader, value["type"], Member(where, "type"), &out->type));
+    }
     return Fail(reader, where, "expected a text, null or {\"bytes\": \"HEX\"}, " + Found(value));
 }
 
@@ -426,7 +452,7 @@ bool ReadHcd(Reader *reader, const json &value, SimMachine *machine)
             hcd.reply = HcdDriverKeyReply(CText(key.get_ref<const std::string &>()));
             hcd.requestSucceeds = !hcd.reply.empty();
         } else if (key.is_object()) {
-            if (!ReadBytes(reader, key, at, &hcd.reply))
+            if (!ReadBytes(reader, key, at, &hcd.reply, "count"))
                 return false;
             if (hcd.reply.size() > 256)
                 return Fail(reader, at,
@@ -437,6 +463,10 @@ bool ReadHcd(Reader *reader, const json &value, SimMachine *machine)
             return Fail(reader, at, "expected a text, null or {\"bytes\": \"HEX\"}, " + Found(key));
         }
         hcd.replyCount = (uint32_t)hcd.reply.size();
+        // The count the driver reports, which need not be the reply's.
+        if (key.is_object() && key.contains("count") &&
+            !ReadNumber(reader, key["count"], Member(at, "count"), &hcd.replyCount))
+            return false;
         machine->hcds.push_back(hcd);
     }
     return true;
@@ -450,8 +480,11 @@ std::string PropertyText(const std::string &utf8)
 }
 
 bool ReadNode(Reader *reader, const json &value, const std::string &where, int parent,
-              std::vector<SimNode> *nodes)
+              uint32_t depth, std::vector<SimNode> *nodes)
 {
+    if (depth == SCENARIO_TREE_DEPTH)
+        return Fail(reader, where, "the tree is deeper than " +
+                                       std::to_string(SCENARIO_TREE_DEPTH) + " levels");
     if (!NeedObject(reader, value, where, "a device node") ||
         !OnlyKeys(reader, value, where, {"driver", "hardwareId", "description", "children", "invalid"}))
         return false;
@@ -468,36 +501,41 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
             return Fail(reader, Member(where, "invalid"), "expected false or true, " + Found(invalid));
         (*nodes)[index].invalid = invalid.get<bool>();
     }
-    std::string text;
-    if (value.contains("driver")) {
-        if (!ReadText(reader, value["driver"], Member(where, "driver"), &text))
-            return false;
-        (*nodes)[index].hasDriver = true;
-        (*nodes)[index].driver = PropertyText(text);
-    }
-    if (value.contains("description")) {
-        if (!ReadText(reader, value["description"], Member(where, "description"), &text))
-            return false;
-        (*nodes)[index].hasDescription = true;
-        (*nodes)[index].description = PropertyText(text);
-    }
-    if (value.contains("hardwareId")) {
-        const json &ids = value["hardwareId"];
-        const std::string at = Member(where, "hardwareId");
-        std::string multi;
-        if (ids.is_array()) {
-            for (size_t i = 0; i < ids.size(); ++i) {
-                if (!ReadText(reader, ids[i], Element(at, i), &text))
+    // A text property is the text and its terminator, {"bytes": "HEX"} exactly those bytes.
+    const struct {
+        const char *key;
+        bool SimNode::*has;
+        std::string SimNode::*bytes;
+    } properties[] = {
+        {"driver", &SimNode::hasDriver, &SimNode::driver},
+        {"hardwareId", &SimNode::hasHardwareId, &SimNode::hardwareId},
+        {"description", &SimNode::hasDescription, &SimNode::description},
+    };
+    for (const auto &property : properties) {
+        if (!value.contains(property.key))
+            continue;
+        const json &given = value[property.key];
+        const std::string at = Member(where, property.key);
+        std::string bytes;
+        bool raw = false;
+        // A hardware ID is a list: each text and its terminator, then one more terminator.
+        bool list = property.has == &SimNode::hasHardwareId;
+        if (list && given.is_array()) {
+            std::string text;
+            for (size_t i = 0; i < given.size(); ++i) {
+                if (!ReadText(reader, given[i], Element(at, i), &text))
                     return false;
-                multi += PropertyText(text);
+                bytes += PropertyText(text);
             }
-        } else {
-            if (!ReadText(reader, ids, at, &text))
-                return false;
-            multi = PropertyText(text);
+        } else if (!ReadTextOrBytes(reader, given, at, &bytes, &raw)) {
+            return false;
+        } else if (!raw) {
+            bytes.push_back('\0');
         }
-        (*nodes)[index].hasHardwareId = true;
-        (*nodes)[index].hardwareId = multi + '\0';
+        if (list && !raw)
+            bytes.push_back('\0');
+        (*nodes)[index].*property.has = true;
+        (*nodes)[index].*property.bytes = bytes;
     }
     if (value.contains("children")) {
         const json &children = value["children"];
@@ -505,7 +543,7 @@ bool ReadNode(Reader *reader, const json &value, const std::string &where, int p
         if (!NeedArray(reader, children, at, "an array of device nodes"))
             return false;
         for (size_t i = 0; i < children.size(); ++i) {
-            if (!ReadNode(reader, children[i], Element(at, i), index, nodes))
+            if (!ReadNode(reader, children[i], Element(at, i), index, depth + 1, nodes))
                 return false;
         }
     }
@@ -554,7 +592,7 @@ bool ReadCfgMgr(Reader *reader, const json &value, SimMachine *machine)
         cfgmgr.rootLocates = value["root"].get<bool>();
     }
     if (value.contains("tree"))
-        return ReadNode(reader, value["tree"], Member(where, "tree"), -1, &cfgmgr.nodes);
+        return ReadNode(reader, value["tree"], Member(where, "tree"), -1, 0, &cfgmgr.nodes);
     cfgmgr.nodes.push_back(SimNode());
     return true;
 }

@@ -204,7 +204,8 @@ bool PlatformOpenMachineKey(const char *path, RegistryKey *key)
     return true;
 }
 
-bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size)
+bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size,
+                        uint32_t *type)
 {
     const SimFault *fault = Fails(SIM_QUERY_VALUE);
     const SimRegistryValue *value = (const SimRegistryValue *)key;
@@ -219,6 +220,8 @@ bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint
         return false;
     memcpy(buffer, value->bytes.data(), value->bytes.size());
     *size = (uint32_t)value->bytes.size();
+    if (type != nullptr)
+        *type = value->type;
     return true;
 }
 

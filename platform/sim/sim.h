@@ -49,6 +49,7 @@ struct SimRegistryValue {
     bool keyOpens = false;
     bool present = false;
     std::string bytes;
+    uint32_t type = 1;  // REG_SZ
 };
 
 struct SimPciFunction {

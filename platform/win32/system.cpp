@@ -31,13 +31,16 @@ bool PlatformOpenMachineKey(const char *path, RegistryKey *key)
     return true;
 }
 
-bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size)
+bool PlatformQueryValue(RegistryKey key, const char *name, uint8_t *buffer, uint32_t *size,
+                        uint32_t *type)
 {
-    DWORD type;
+    DWORD kind;
     DWORD room = *size;
-    if (RegQueryValueExA((HKEY)key, name, NULL, &type, buffer, &room) != ERROR_SUCCESS)
+    if (RegQueryValueExA((HKEY)key, name, NULL, &kind, buffer, &room) != ERROR_SUCCESS)
         return false;
     *size = room;
+    if (type != NULL)
+        *type = kind;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "probes/hostctl.h"
 #include "report/messages.h"
 #include "report/report.h"
+#include "sim/scenario.h"
 #include "tests/support/fake.h"
 
 #include <gtest/gtest.h>
@@ -212,6 +213,28 @@ TEST_P(HostileMachineTest, OneVerdict)
     // Each named controller walks at most the bound, whatever the tree's links do.
     uint32_t walked = Sim.calls[SIM_CM_PROPERTY];
     EXPECT_LE(walked, 10u * (MAX_TREE_STEPS + 2));
+}
+
+// QVDUMP on the same machine ends, and its recording replays to the same controllers.
+TEST_P(HostileMachineTest, RecordingShowsTheSameControllers)
+{
+    const HostileCase &c = GetParam();
+    SimReset();
+    SetWindows98();
+    c.build();
+    std::string recording = RecordWithin(20, c.what);
+    SimMachine replayed;
+    std::string error;
+    ASSERT_TRUE(ParseScenario(recording, c.name, &replayed, &error)) << error;
+    Sim = replayed;
+    ResetCheckRun();
+    CheckRatings ratings = PerformChecksWithin(20, c.what);
+    EXPECT_EQ(ratings.hardware, c.hardware);
+    bool closed;
+    std::vector<Lines> groups = DetailGroups(Sim.details, &closed);
+    ASSERT_FALSE(groups.empty());
+    groups.erase(groups.begin());
+    EXPECT_EQ(groups, c.controllers);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileMachineTest, ::testing::ValuesIn(Cases),

@@ -2,6 +2,7 @@
 // resources, and nothing a failure may not take away.
 #include "tests/support/invariants.h"
 
+#include "dump/record.h"
 #include "report/messages.h"
 #include "platform/sim/catalogue.h"
 #include "report/report.h"
@@ -20,7 +21,7 @@ static char CurrentCase[512];
 
 static void OnAlarm(int)
 {
-    static const char lead[] = "\nthe check run did not end: ";
+    static const char lead[] = "\ndid not end in time: ";
     ssize_t ignored = write(2, lead, sizeof lead - 1);
     ignored = write(2, CurrentCase, strlen(CurrentCase));
     ignored = write(2, "\n", 1);
@@ -28,14 +29,38 @@ static void OnAlarm(int)
     _exit(1);
 }
 
-CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label)
+void StartDeadline(unsigned seconds, const std::string &label)
 {
     snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
     signal(SIGALRM, OnAlarm);
     alarm(seconds);
-    CheckRatings ratings = PerformChecks(TheWindow);
+}
+
+void StopDeadline()
+{
     alarm(0);
+}
+
+CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label)
+{
+    StartDeadline(seconds, label);
+    CheckRatings ratings = PerformChecks(TheWindow);
+    StopDeadline();
     return ratings;
+}
+
+static void AppendRecorded(void *context, const char *text, uint32_t size)
+{
+    ((std::string *)context)->append(text, size);
+}
+
+std::string RecordWithin(unsigned seconds, const std::string &label)
+{
+    std::string text;
+    StartDeadline(seconds, label);
+    RecordMachine(AppendRecorded, &text);
+    StopDeadline();
+    return text;
 }
 
 bool FaultHit(SimOp op, uint32_t call)

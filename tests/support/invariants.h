@@ -11,9 +11,14 @@
 #include <string>
 #include <vector>
 
-// PerformChecks on the main window; a run that has not ended after the given seconds ends the
-// process with a message that names the case.
+// Work that has not ended after the given seconds ends the process with a message that names
+// the case.
+void StartDeadline(unsigned seconds, const std::string &label);
+void StopDeadline();
+// PerformChecks on the main window, within the seconds given.
 CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label);
+// What QVDUMP's recorder writes of Sim, within the seconds given.
+std::string RecordWithin(unsigned seconds, const std::string &label);
 
 // True when an injected failure in Sim.faults hit the n-th call of op (counting from 1) in the
 // run that just ended.
