@@ -17,15 +17,28 @@ set(QORVALIN_CORE_SOURCES
 set(QORVALIN_DUMP_SOURCES
     ${QORVALIN_ROOT}/dump/record.cpp)
 
-# The Windows front end and the Windows platform.
+# The Windows platform: the system's side (runtime, ports, registry, devices, libraries) and the
+# main dialog's side.
+set(QORVALIN_WIN32_SYSTEM_SOURCES
+    ${QORVALIN_ROOT}/platform/win32/crt.cpp
+    ${QORVALIN_ROOT}/platform/win32/ports.cpp
+    ${QORVALIN_ROOT}/platform/win32/system.cpp)
+
+# Qorvalin's Windows front end and the Windows platform.
 set(QORVALIN_APP_SOURCES
     ${QORVALIN_ROOT}/app/dialogs.cpp
     ${QORVALIN_ROOT}/app/layout.cpp
     ${QORVALIN_ROOT}/app/main.cpp
-    ${QORVALIN_ROOT}/platform/win32/crt.cpp
-    ${QORVALIN_ROOT}/platform/win32/ports.cpp
-    ${QORVALIN_ROOT}/platform/win32/system.cpp
+    ${QORVALIN_WIN32_SYSTEM_SOURCES}
     ${QORVALIN_ROOT}/platform/win32/ui.cpp)
+
+# QVDUMP.EXE: the probes' queries, the recorder, its Windows front end and the system's side of
+# the Windows platform.
+set(QORVALIN_QVDUMP_SOURCES
+    ${QORVALIN_ROOT}/probes/queries.cpp
+    ${QORVALIN_DUMP_SOURCES}
+    ${QORVALIN_ROOT}/app/qvdump.cpp
+    ${QORVALIN_WIN32_SYSTEM_SOURCES})
 
 # The fake platform and its machine builders.
 set(QORVALIN_FAKE_SOURCES

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Turns report/catalogue.txt into the message number header, the resource script's string
-table and the table that the native builds look texts up in, and, with the control numbers of
+"""Turns a message catalogue (report/catalogue.txt, Qorvalin's; dump/catalogue.txt, QVDUMP's)
+into the message number header and the resource script's string table, and as asked into the
+table that the native builds look texts up in and, with the control numbers of
 report/controls.h, into the JSON file through which the Python harness names both."""
+import argparse
 import json
 import re
 import sys
@@ -60,27 +62,39 @@ def read_controls(path):
 
 
 def main():
-    source, controls, header, rc, table, names = sys.argv[1:7]
-    entries = read_catalogue(source)
-    with open(names, 'w', newline='\n') as f:
-        json.dump({'messages': {symbol: [number, text] for number, symbol, text in entries},
-                   'controls': read_controls(controls)}, f, indent=1, sort_keys=True)
-    with open(header, 'w', newline='\n') as f:
-        f.write('// Message numbers of the catalogue (generated from report/catalogue.txt).\n')
-        f.write('#ifndef QORVALIN_MESSAGES_H\n#define QORVALIN_MESSAGES_H\n')
+    parser = argparse.ArgumentParser()
+    parser.add_argument('source')
+    parser.add_argument('--header', required=True)
+    parser.add_argument('--rc', required=True)
+    parser.add_argument('--table')
+    parser.add_argument('--json')
+    parser.add_argument('--controls')
+    args = parser.parse_args()
+    entries = read_catalogue(args.source)
+    origin = '(generated from %s)' % '/'.join(args.source.replace('\\', '/').split('/')[-2:])
+    guard = re.sub(r'\W', '_', args.header.split('/')[-2] + '_' + args.header.split('/')[-1]).upper()
+    if args.json:
+        with open(args.json, 'w', newline='\n') as f:
+            json.dump({'messages': {symbol: [number, text] for number, symbol, text in entries},
+                       'controls': read_controls(args.controls) if args.controls else {}},
+                      f, indent=1, sort_keys=True)
+    with open(args.header, 'w', newline='\n') as f:
+        f.write('// Message numbers of the catalogue %s.\n' % origin)
+        f.write('#ifndef QORVALIN_%s\n#define QORVALIN_%s\n' % (guard, guard))
         for number, symbol, _ in entries:
             f.write('#define %s %d\n' % (symbol, number))
         f.write('#endif\n')
-    with open(rc, 'w', newline='\n') as f:
-        f.write('// The message catalogue (generated from report/catalogue.txt).\n')
+    with open(args.rc, 'w', newline='\n') as f:
+        f.write('// The message catalogue %s.\n' % origin)
         f.write('LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nSTRINGTABLE\nBEGIN\n')
         for number, _, text in entries:
             f.write('    %d %s\n' % (number, c_literal(text.encode('ascii'))))
         f.write('END\n')
-    with open(table, 'w', newline='\n') as f:
-        f.write('// The message catalogue (generated from report/catalogue.txt).\n')
-        for number, _, text in entries:
-            f.write('{%d, %s},\n' % (number, c_literal(text.encode('ascii'))))
+    if args.table:
+        with open(args.table, 'w', newline='\n') as f:
+            f.write('// The message catalogue %s.\n' % origin)
+            for number, _, text in entries:
+                f.write('{%d, %s},\n' % (number, c_literal(text.encode('ascii'))))
 
 
 if __name__ == '__main__':
