@@ -1,9 +1,9 @@
 #!/bin/bash
 # tools/dist.sh [OUTDIR [EXE]]: makes the release files of the i686 Qorvalin.exe, the program for
 # Windows 95 to 2000, in OUTDIR (dist/ by default): qorvalin-VERSION.zip, a 1.44 MB floppy image
-# qorvalin-VERSION.img and a CD image qorvalin-VERSION.iso, each holding QORVALIN.EXE and
-# README.TXT, and SHA256SUMS for the three. Without EXE it builds build/win32 first, as
-# tools/test.sh does.
+# qorvalin-VERSION.img and a CD image qorvalin-VERSION.iso, each holding QORVALIN.EXE, the
+# recorder QVDUMP.EXE (built beside EXE) and README.TXT, and SHA256SUMS for the three. Without
+# EXE it builds build/win32 first, as tools/test.sh does.
 #
 # VERSION is the major and minor number of PRODUCTVERSION in res/qorvalin.rc, the one place it is
 # written; README.TXT is res/README.TXT with that version put in and CR LF line ends. Every date
@@ -30,10 +30,13 @@ if [ -z "$EXE" ]; then
     ninja -C "$ROOT/build/win32"
     EXE=$ROOT/build/win32/Qorvalin.exe
 fi
-if [ ! -f "$EXE" ]; then
-    echo "tools/dist.sh: no program at $EXE" >&2
-    exit 1
-fi
+QVDUMP=$(dirname "$EXE")/qvdump.exe
+for program in "$EXE" "$QVDUMP"; do
+    if [ ! -f "$program" ]; then
+        echo "tools/dist.sh: no program at $program" >&2
+        exit 1
+    fi
+done
 
 VERSION=$(sed -n 's/^PRODUCTVERSION *\([0-9]*\), *\([0-9]*\),.*/\1.\2/p' "$ROOT/res/qorvalin.rc")
 if ! [[ $VERSION =~ ^[0-9]+\.[0-9]+$ ]]; then
@@ -56,6 +59,7 @@ FILES=$WORK/files
 mkdir "$FILES" "$WORK/out"
 
 cp "$EXE" "$FILES/QORVALIN.EXE"
+cp "$QVDUMP" "$FILES/QVDUMP.EXE"
 sed -e 's/\r$//' -e "s/@VERSION@/$VERSION/" -e 's/$/\r/' "$ROOT/res/README.TXT" >"$FILES/README.TXT"
 if ! grep -q "^Version $VERSION"$'\r$' "$FILES/README.TXT" ||
    LC_ALL=C grep -q '[^[:print:][:space:]]' "$FILES/README.TXT"; then
@@ -64,7 +68,7 @@ if ! grep -q "^Version $VERSION"$'\r$' "$FILES/README.TXT" ||
 fi
 chmod 644 "$FILES"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$FILES"/* "$FILES"
-CONTENTS=(QORVALIN.EXE README.TXT)
+CONTENTS=(QORVALIN.EXE QVDUMP.EXE README.TXT)
 
 # The zip: no extra fields (owner, Unix times), no folder entries.
 (cd "$FILES" && zip -q -X -D "$WORK/out/$NAME.zip" "${CONTENTS[@]}")

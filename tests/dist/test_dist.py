@@ -1,6 +1,6 @@
 """Makes the release files twice with tools/dist.sh, the second time a few seconds later, from
 another folder, with a relative output folder and another umask, and reads them back: the same
-bytes both times; the program and README.TXT in the zip, on the floppy and in both trees of the
+bytes both times; the programs and README.TXT in the zip, on the floppy and in both trees of the
 CD; the floppy's format and the volume labels; the CD's 8.3 names; README.TXT plain ASCII with
 CR LF and the program's version; SHA256SUMS."""
 import os
@@ -17,7 +17,7 @@ from harness import Unavailable, build
 
 DIST_SH = build.ROOT / 'tools' / 'dist.sh'
 
-CONTENTS = ['QORVALIN.EXE', 'README.TXT']
+CONTENTS = ['QORVALIN.EXE', 'QVDUMP.EXE', 'README.TXT']
 FLOPPY_SIZE = 1474560
 CD_SECTOR = 2048
 LEVEL1_NAME = re.compile(r'[A-Z0-9_]{1,8}\.[A-Z0-9_]{0,3}(;1)?$')
@@ -130,7 +130,8 @@ def release(tmp_path_factory):
     dist(work, ['run2', os.path.relpath(exe, work)], umask=0o077)
     data = read(exe)
     version = product_version(data)
-    return {'exe': data, 'version': version, 'name': 'qorvalin-' + version, 'runs': runs}
+    return {'exe': data, 'qvdump': read(os.path.join(os.path.dirname(exe), 'qvdump.exe')),
+            'version': version, 'name': 'qorvalin-' + version, 'runs': runs}
 
 
 def path(release, suffix):
@@ -165,6 +166,7 @@ def test_every_image_holds_the_program_and_readme(release):
     for label, files in readers.items():
         assert sorted(files) == CONTENTS, label
         assert files['QORVALIN.EXE'] == release['exe'], label + ': not the built program'
+        assert files['QVDUMP.EXE'] == release['qvdump'], label + ': not the built recorder'
         assert files['README.TXT'] == readme, label + ': another README.TXT'
 
     text = readme.decode('ascii')
@@ -174,7 +176,7 @@ def test_every_image_holds_the_program_and_readme(release):
         'a line ends in a lone CR or LF'
     assert 'Version ' + release['version'] in lines
     assert [line for line in lines if len(line) > 79 or '@' in line] == []
-    for start in ('A:\\QORVALIN.EXE', 'D:\\QORVALIN.EXE'):
+    for start in ('A:\\QORVALIN.EXE', 'D:\\QORVALIN.EXE', 'A:\\QVDUMP.EXE', 'D:\\QVDUMP.EXE'):
         assert start in text
 
 
