@@ -108,6 +108,11 @@ static void TellNotWritten(const char *path, DWORD error, bool chooseAgain)
         LoadText(MSG_DUMP_ERROR, format);
         wsprintfA(reason, format, error);
     }
+    // The system's texts end with a line break of their own.
+    for (size_t end = strlen(reason); end > 0 && (reason[end - 1] == '\r' ||
+                                                  reason[end - 1] == '\n' ||
+                                                  reason[end - 1] == ' ');)
+        reason[--end] = '\0';
     char first[TEXT_SIZE];
     char text[MESSAGE_SIZE];
     char title[TEXT_SIZE];
@@ -172,8 +177,9 @@ static bool ChooseFile(char *path)
     dialog.lpstrInitialDir = folder[0] != '\0' ? folder : NULL;
     dialog.lpstrTitle = title;
     dialog.lpstrDefExt = "txt";
+    // The dialog does not try the file out: the write says what went wrong, and why.
     dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
-                   OFN_NOREADONLYRETURN;
+                   OFN_NOREADONLYRETURN | OFN_NOTESTFILECREATE;
     return GetSaveFileNameA(&dialog) != 0;
 }
 

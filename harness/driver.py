@@ -36,19 +36,21 @@ class Run:
         self.name = name
         self.programs = []
         self.last_snapshot = ""
+        # The program whose windows the run looks at, by its file's name.
+        self.watched = EXE_NAME
 
     # The program
 
-    def start(self, wine_debug="-all,err+all", dll_overrides="", exe=None, env=None):
-        """Starts the program (the session's, or exe), with these DLL overrides besides the
-        session's and these variables besides Wine's; Wine logs its errors, and whatever else
-        wine_debug names, into the file program.log names."""
+    def start(self, wine_debug="-all,err+all", dll_overrides="", exe=None, env=None, args=()):
+        """Starts the program (the session's, or exe) with args, with these DLL overrides
+        besides the session's and these variables besides Wine's; Wine logs its errors, and
+        whatever else wine_debug names, into the file program.log names."""
         environment = self.session.environment(wine_debug, dll_overrides)
         environment.update(env or {})
         path = self.session.log_path("%s-%d.log" % (self.name, len(self.programs) + 1))
         exe = Path(exe or self.session.exe).resolve()
         with open(path, "wb") as out:
-            program = subprocess.Popen(self.session.command + [str(exe)],
+            program = subprocess.Popen(self.session.command + [str(exe)] + list(args),
                                        env=environment, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=out)
         program.log = path
@@ -91,7 +93,7 @@ class Run:
 
     def snapshot(self):
         """Every top-level window of the program (its IME helper left out)."""
-        self.last_snapshot = self.session.reader.ask("windows " + EXE_NAME, timeout=30)
+        self.last_snapshot = self.session.reader.ask("windows " + self.watched, timeout=30)
         return [w for w in parse_snapshot(self.last_snapshot) if w.cls != "IME"]
 
     def sync(self):
@@ -99,7 +101,7 @@ class Run:
         does from its message loop once it has done with the message it was handling (5 s at
         most a window), and returns the reader's answer: windows, answered, foreground."""
         fields = dict(f.split("=", 1) for f in
-                      self.session.reader.ask("sync " + EXE_NAME, timeout=60).split()[1:])
+                      self.session.reader.ask("sync " + self.watched, timeout=60).split()[1:])
         return {"windows": int(fields["windows"]), "answered": int(fields["answered"]),
                 "foreground": int(fields["foreground"], 0)}
 
@@ -238,6 +240,10 @@ class Run:
     def key(self, window, keys):
         self.focus(window)
         self.xdotool("key", keys)
+
+    def type(self, window, text):
+        self.focus(window)
+        self.xdotool("type", "--delay", "30", text)
 
     def drag_title(self, window, dx, dy):
         """Drags the window by its title bar."""

@@ -8,8 +8,9 @@ from pathlib import Path
 
 from harness import Failure, catalogue, check, check_equal
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, IDC_STATUS_ICON
-from harness.sim import port_access, simulate
-from harness.window import EXE_NAME
+from harness.sim import check_recording, port_access, simulate
+from harness.window import EXE_NAME, QVDUMP_NAME
+from harness.wine import windows_path
 
 SERVICE = "hcdtest"
 SERVICE_KEY = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services" + "\\" + SERVICE
@@ -237,10 +238,6 @@ def driver_counts(session):
 # One run of the program
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def read_lines(path):
     with open(path, "rb") as f:
         return f.read().decode("latin-1").splitlines()
@@ -343,6 +340,13 @@ def run_machine(run, case, driver, cfgmgr, folder):
     calls = call_log(log, loads, windows_path(stand_in))
     check(not [c for c in calls if c.startswith("error")],
           "the test library read its tree: %r" % calls)
+    # QVDUMP, beside the same configuration manager and with a log of its own, records the
+    # machine the program was shown on.
+    qvdump = folder / QVDUMP_NAME
+    shutil.copyfile(session.exe.parent / QVDUMP_NAME, qvdump)
+    check_recording(run, main, folder, qvdump, "cfgmgr32=n" if case.test_cfgmgr else "",
+                    {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
+                     "QORVALIN_CFGMGR_LOG": windows_path(folder / "qvdump-cfgmgr.log")})
     return main.control(IDC_DETAILS_LIST).items, counts, calls, loads
 
 

@@ -3,9 +3,11 @@
 import json
 import os
 import subprocess
+from pathlib import Path
 
-from harness import Failure, Unavailable, catalogue, check_equal
-from harness.wine import DEFAULT, raw_bytes
+from harness import Failure, Unavailable, catalogue, check, check_equal
+from harness.window import QVDUMP_NAME
+from harness.wine import DEFAULT, raw_bytes, windows_path
 
 # What 32-bit Wine loads for a program in a Windows 9x mode, and what emulates the program's in
 # and out instructions there; with it disabled they fault, as under wine64 in every mode.
@@ -50,11 +52,16 @@ def simulate(simulator, machine, folder):
     """The report of the simulator (the qorvalin-sim program) on the scenario, written into
     folder: single items as text, detail lines as a list, all still escaped as printed (as the
     window reader prints the window's)."""
-    if not simulator or not os.path.isfile(simulator):
-        raise Unavailable("the simulator qorvalin-sim has not been built (%s)" % simulator)
     path = os.path.join(folder, "scenario.json")
     with open(path, "w") as f:
         json.dump(machine, f, indent=1)
+    return replay(simulator, path)
+
+
+def replay(simulator, path):
+    """simulate() for the scenario file at path, as a user would run qorvalin-sim on it."""
+    if not simulator or not os.path.isfile(simulator):
+        raise Unavailable("the simulator qorvalin-sim has not been built (%s)" % simulator)
     result = subprocess.run([str(simulator), path], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     if result.returncode != 0:
@@ -81,3 +88,19 @@ def check_window(main, report, parts=("detail", "panel", "headline")):
         control = main.control(SHOWN_IN[part])
         shown = control.raw_items if part == "detail" else control.raw_text
         check_equal(shown, report[part], "%s against the simulator" % part)
+
+
+def check_recording(run, main, folder, exe=None, dll_overrides="", env=None):
+    """QVDUMP.EXE (built beside the session's program, or exe), started as a script does with
+    a file in folder, records the machine that the main window was shown on; the file replays
+    to what the window shows."""
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    path = Path(folder).resolve() / "recording.txt"
+    if path.exists():
+        path.unlink()
+    qvdump = exe or run.session.exe.parent / QVDUMP_NAME
+    program = run.start(dll_overrides=dll_overrides, exe=qvdump, env=env,
+                        args=[windows_path(path)])
+    check_equal(run.wait_exit(program, timeout=60), 0, "QVDUMP's exit code")
+    check(path.is_file(), "QVDUMP wrote %s" % path)
+    check_window(main, replay(run.session.sim, path))

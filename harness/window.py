@@ -3,6 +3,8 @@
 from harness import Failure
 
 EXE_NAME = "Qorvalin.exe"
+# QVDUMP.EXE as the build names it, beside the program.
+QVDUMP_NAME = "qvdump.exe"
 MAIN_CLASS = "Qorvalin"
 DIALOG_CLASS = "#32770"
 IDOK = 1  # the OK button of a message box or dialog, as Windows numbers it

@@ -110,6 +110,11 @@ def start_xvfb(number=None):
     return xvfb, int(said)
 
 
+def windows_path(path):
+    """Where Wine's drive Z: shows a file of this machine."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def raw_bytes(value):
     """The bytes a registry read hands a program for a value stored with write_value."""
     if isinstance(value, bytes):

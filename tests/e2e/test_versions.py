@@ -1,4 +1,5 @@
-"""Under Wine: the findings in each Windows version, as read and as the simulator says."""
+"""Under Wine: the findings in each Windows version, as read, as the simulator says, and as
+QVDUMP.EXE records them for the simulator to replay."""
 
 import pytest
 
@@ -72,4 +73,5 @@ def test_version(run, name):
     check_equal(main.control(IDC_HEADLINE).text, text(headline), "headline")
     machine = sim.wine_scenario(run.session, nt, win9x)
     sim.check_window(main, sim.simulate(run.session.sim, machine, run.session.work))
+    sim.check_recording(run, main, run.session.work / "recordings" / name)
     check_equal(run.close(program, main), 0, "exit code after Close")
