@@ -370,10 +370,14 @@ static bool RecordNode(Output *out, const CfgMgr *cm, DevNode node, bool root, D
         Put(out, "\"");
         Put(out, PropertyKeys[i]);
         Put(out, "\": ");
-        if (PropertyCodes[i] == CM_DRP_HARDWAREID && IsPlainList(values[i], sizes[i]))
+        // A text stands for one terminator, a list for one more at its end: a hardware ID
+        // without that closing terminator (ReactOS leaves it out) is written as its bytes.
+        if (PropertyCodes[i] != CM_DRP_HARDWAREID)
+            PutTextValue(out, values[i], sizes[i]);
+        else if (IsPlainList(values[i], sizes[i]))
             PutList(out, values[i], sizes[i]);
         else
-            PutTextValue(out, values[i], sizes[i]);
+            PutBytes(out, values[i], sizes[i]);
     }
     return *separator != '\0';
 }
