@@ -6,11 +6,12 @@ import shutil
 import subprocess
 
 from harness import Failure, Unavailable, boards, build, debian_session, guest, qemu
+from harness.window import QVDUMP_NAME
 
 ROOT = build.ROOT
 # What the guest's job finds by name (harness/build.py), handed in through the shared folder.
-HANDED = ("sim", "catalogue", "qorvalin_winspy_i686", "qorvalin_test_cfgmgr_i686",
-          "qorvalin_hcdriver_i686")
+HANDED = ("sim", "catalogue", "qvdump_catalogue", "qorvalin_winspy_i686",
+          "qorvalin_test_cfgmgr_i686", "qorvalin_hcdriver_i686")
 # Under emulation a boot and its Wine session take 30 s, three times that on a busy host; each
 # run up to 90 s more. The guest's own waits report a Wine that hangs.
 BOOT_SECONDS = 240
@@ -72,8 +73,8 @@ class Debian(guest.Guest):
 
 def hand_in(folder, job, exe=None):
     """Readies the boot's folder, the guest's /io, with the job's script; for a job run from the
-    clone's copy in /io/src, also the program exe, the port-access wrapper, the harness and what
-    the build made for it."""
+    clone's copy in /io/src, also the program exe and QVDUMP.EXE built beside it, the
+    port-access wrapper, the harness and what the build made for it."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     with open(os.path.join(folder, "job.sh"), "w") as f:
@@ -83,6 +84,8 @@ def hand_in(folder, job, exe=None):
     if exe is None:
         return
     shutil.copyfile(exe, os.path.join(folder, "Qorvalin.exe"))
+    shutil.copyfile(os.path.join(os.path.dirname(exe), QVDUMP_NAME),
+                    os.path.join(folder, QVDUMP_NAME))
     subprocess.run(["cc", "-O2", "-static", "-o", os.path.join(folder, "ports"),
                     ROOT / "tools" / "vm" / "ports.c"], check=True)
     shutil.copytree(ROOT / "harness", os.path.join(folder, "src", "harness"),

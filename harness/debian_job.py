@@ -9,7 +9,8 @@ import traceback
 
 from harness import Failure, build, catalogue, debian_session, hcpath
 from harness.driver import Run
-from harness.wine import Session
+from harness.window import QVDUMP_NAME
+from harness.wine import Session, windows_path
 
 # Each mode: Wine's Version, and the version text that release's own installation keeps in the
 # registry ("9x": VersionNumber, "nt": CurrentVersion).
@@ -44,7 +45,8 @@ def use_ports(session, ports, wrapper):
 
 def report_run(session, item):
     """The program in the item's mode: what its window shows after Continue, the faults it
-    caught, and the machine Wine presented."""
+    caught, and the machine Wine presented; then QVDUMP.EXE's recording of the same machine,
+    started with the same access to the ports."""
     member, text = MODES[item["windows"]]
     nt, win9x = (session.nt_current_version, text) if member == "9x" else (text, None)
     session.set_versions(item["windows"], nt, win9x)
@@ -59,6 +61,11 @@ def report_run(session, item):
             "detail": main.control(catalogue.IDC_DETAILS_LIST).raw_items,
         }
         result["exit"] = run.close(program, main)
+        recording = session.work / (item["name"] + ".txt")
+        dump = run.start(exe=session.exe.parent / QVDUMP_NAME, args=[windows_path(recording)])
+        result["qvdump"] = run.wait_exit(dump, timeout=60)
+        with open(recording, encoding="latin-1") as f:
+            result["recording"] = f.read()
     finally:
         run.stop_all()
     with open(program.log, encoding="latin-1") as f:

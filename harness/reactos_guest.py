@@ -1,7 +1,7 @@
-"""The ReactOS guest: a live CD whose test driver (tests/programs/qvdrive.c) runs the program."""
+"""The ReactOS guest: a live CD whose test driver (tests/programs/qvdrive.c) has QVDUMP.EXE
+record the machine and runs the program, both from the release CD."""
 
 import hashlib
-import json
 import os
 import shutil
 import subprocess
@@ -15,8 +15,6 @@ SHOWS = ("normal", "maximized", "minnoactive", "hide")
 # The second CD drive, as QEMU names the drive at IDE index 3: the release CD goes in there.
 RELEASE_DRIVE = "ide1-cd1"
 
-CR_SUCCESS = 0
-CR_INVALID_DEVNODE = 5
 WS_MAXIMIZE = 0x01000000
 WS_MINIMIZE = 0x20000000
 
@@ -113,9 +111,9 @@ def fields(rest):
 
 
 def parse(lines):
-    """The driver's records: the guest's answers and each run with its window snapshots."""
-    found = {"registry": {}, "hcd": [], "nodes": [], "runs": [], "cfgmgr": None,
-             "version": None, "exe": None}
+    """The driver's records: QVDUMP's exit and the scenario file it wrote, and each run with
+    its window snapshots."""
+    found = {"qvdump": None, "recording": [], "runs": [], "exe": None}
     run = snapshot = stage = None
     for line in lines:
         kind, _, rest = line.partition("\t")
@@ -127,19 +125,10 @@ def parse(lines):
                 snapshot.append(line)
             continue
         f = fields(rest)
-        if kind == "version":
-            found["version"] = None if "failed" in f else {
-                "major": int(f["major"], 0), "minor": int(f["minor"], 0),
-                "build": int(f["build"], 0), "platform": int(f["platform"], 0),
-                "csd": window.unescape(f["csd"])}
-        elif kind == "registry":
-            found["registry"][f["member"]] = f
-        elif kind == "hcd":
-            found["hcd"].append(f)
-        elif kind == "cfgmgr":
-            found["cfgmgr"] = dict(found["cfgmgr"] or {}, **(f or {"cut": "1"}))
-        elif kind == "node":
-            found["nodes"].append(f)
+        if kind == "qvdump":
+            found["qvdump"] = rest
+        elif kind == "scenario":
+            found["recording"].append(window.unescape(rest))
         elif kind == "exe":
             found["exe"] = f.get("path")
         elif kind == "run":
@@ -193,67 +182,19 @@ def report(run):
     return lines
 
 
-def text(hexbytes):
-    """A property's bytes as the scenario's text: up to the terminator, code page 1252."""
-    return bytes.fromhex(hexbytes).split(b"\0")[0].decode("cp1252", "replace")
-
-
-def scenario(found):
-    """The scenario of the machine the guest presented to the driver. Its user mode may not
-    touch the ports, so port access is denied; the PCI functions then do not matter."""
-    s = {"ports": "denied", "registry": {}}
-    if found["version"] is not None:
-        s["version"] = dict(found["version"])
-    for member, f in found["registry"].items():
-        if f["status"] == "ok":
-            s["registry"][member] = {"bytes": f["bytes"]}
-        elif f["status"] == "novalue":
-            s["registry"][member] = None
-    s["hcd"] = [{"index": int(f["index"]),
-                 "driverKey": {"bytes": f["bytes"]} if f.get("request") == "1" else None}
-                for f in found["hcd"] if f.get("open") == "1"]
-    cm = found["cfgmgr"]
-    if cm is not None and (cm.get("loaded") == "1" or "missing" in cm):
-        s["cfgmgr"] = {}
-        if "missing" in cm:
-            s["cfgmgr"]["missing"] = [cm["missing"]]
-        elif int(cm.get("locate", "1"), 0) != CR_SUCCESS:
-            s["cfgmgr"]["root"] = False
-        nodes = {}
-        for f in found["nodes"]:
-            node = {}
-            codes = [int(f[k], 0) for k in ("parentcr", "childcr", "siblingcr", "driver",
-                                             "hardwareid", "description")]
-            if all(code == CR_INVALID_DEVNODE for code in codes):
-                node["invalid"] = True
-            else:
-                if int(f["driver"], 0) == CR_SUCCESS:
-                    node["driver"] = text(f["driverbytes"])
-                if int(f["hardwareid"], 0) == CR_SUCCESS:
-                    # A list of texts, each ended by a NUL, the list by another (which
-                    # ReactOS leaves out).
-                    ids = bytes.fromhex(f["hardwareidbytes"]).split(b"\0\0")[0].rstrip(b"\0")
-                    node["hardwareId"] = [i.decode("cp1252", "replace") for i in ids.split(b"\0")]
-                if int(f["description"], 0) == CR_SUCCESS:
-                    node["description"] = text(f["descriptionbytes"])
-            nodes[f["handle"]] = node
-            parent = nodes.get(f["parent"])
-            if parent is None:
-                s["cfgmgr"]["tree"] = node
-            else:
-                parent.setdefault("children", []).append(node)
-    return s
+def write_scenario(found, path):
+    """The scenario file QVDUMP.EXE wrote in the guest, as it wrote it."""
+    if found["qvdump"] != "exit=0" or not found["recording"]:
+        raise Failure("QVDUMP.EXE recorded nothing in the guest (%s)" % found["qvdump"])
+    with open(path, "w", newline="\r\n") as f:
+        f.write("\n".join(found["recording"]) + "\n")
 
 
 def simulate(found, folder):
-    """qorvalin-sim's report for the guest's scenario: the lines comparable with report(run),
-    and the verdict."""
-    expected = sim.simulate(build.path("sim"), scenario(found), folder)
+    """qorvalin-sim's report on the scenario QVDUMP.EXE recorded in the guest: the lines
+    comparable with report(run), and the verdict."""
+    path = os.path.join(folder, "recording.txt")
+    write_scenario(found, path)
+    expected = sim.replay(build.path("sim"), path)
     return (["headline: " + expected["headline"], "panel: " + expected["panel"]] +
             ["detail: " + d for d in expected["detail"]]), expected["verdict"]
-
-
-def write_scenario(found, path):
-    with open(path, "w") as f:
-        json.dump(scenario(found), f, indent=2)
-        f.write("\n")

@@ -1,13 +1,13 @@
-/* qvdrive: in the ReactOS guest, records the system's answers and uses Qorvalin as a user would. */
+/* qvdrive: in the ReactOS guest, has QVDUMP.EXE record the machine and uses Qorvalin as a user
+   would. */
 #include "windump.h"
 
-#include <cfgmgr32.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
-#include <usbioctl.h>
 
 #include "../../report/controls.h"
 
@@ -15,19 +15,14 @@
  * Usage: qvdrive [--out FILE] [--exe PATH] [--runs SHOW[,SHOW...]]
  * Started at logon, it writes its records to COM2 (or FILE) and takes the runs from the host's
  * answer to its greeting (or from --runs); the program is \QORVALIN.EXE on the first CD drive
- * (or PATH). A SHOW is how the program is started: normal, maximized, minnoactive or hide.
+ * (or PATH), the recorder \QVDUMP.EXE on the first CD drive that has it. A SHOW is how the
+ * program is started: normal, maximized, minnoactive or hide.
  *
  * Records, one a line, fields separated by TABs, lines ending in CR LF; texts escaped as the
- * window lines escape them, byte strings as lower-case hex, handles as C's %#lx (0 for none),
- * CONFIGRET codes and Windows error codes in decimal:
+ * window lines escape them, handles as C's %#lx (0 for none), Windows error codes in decimal:
  *   qvdrive  hello                                  (then the host answers: runs SHOW,... LENGTH)
- *   version  ...                                    windump.h's version line
- *   registry member=nt|9x status=ok bytes=HEX type=N | status=nokey|novalue error=N
- *   hcd      index=N open=0 error=E | index=N open=1 request=0|1 error=E returned=N bytes=HEX
- *   cfgmgr   loaded=1 locate=CR root=H | loaded=0 [missing=FUNCTION]
- *   node     handle= parent= depth= parentcr= parentis= childcr= childis= siblingcr= siblingis=
- *            driver= driverbytes= hardwareid= hardwareidbytes= description= descriptionbytes=
- *   cfgmgr   cut                                    (the walk stopped at MAX_NODES nodes)
+ *   qvdump   exit=N | terminated | missing          QVDUMP.EXE FILE run to its end
+ *   scenario TEXT                                   each line of the file it wrote
  *   exe      path=PATH | missing
  *   run      show=SHOW
  *   start    ok=1 pid=N | ok=0 error=E
@@ -43,11 +38,6 @@
  */
 
 #define MAX_RUNS 16
-#define MAX_NODES 2000
-#define PROPERTY_SIZE 1024
-#define VALUE_SIZE 128
-#define HCD_COUNT 10
-#define HCD_REPLY_SIZE 256
 /* Software emulation makes everything slow: the waits are generous, but every one ends. */
 #define POLL_MS 200
 #define HOST_ANSWER_MS 60000
@@ -59,6 +49,7 @@
 #define ABOUT_MS 10000
 #define CLICKABLE_MS 5000
 #define EXIT_MS 20000
+#define QVDUMP_MS 120000
 #define KEY_ANSWER_MS 10000
 #define SETTLE_MS 500
 
@@ -70,17 +61,6 @@ static void End(void)
 {
     putc('\n', Out);
     fflush(Out);
-}
-
-static void Hex(const void *bytes, DWORD count)
-{
-    static const char digits[] = "0123456789abcdef";
-    const unsigned char *b = (const unsigned char *)bytes;
-    DWORD i;
-    for (i = 0; i < count; i++) {
-        putc(digits[b[i] >> 4], Out);
-        putc(digits[b[i] & 15], Out);
-    }
 }
 
 static void Note(const char *format, ...)
@@ -214,183 +194,8 @@ static BOOL IsReactOS(void)
                ERROR_SUCCESS && strncmp(name, "ReactOS", 7) == 0;
 }
 
-static void RecordRegistryValue(const char *member, const char *path, const char *name)
-{
-    BYTE value[VALUE_SIZE];
-    DWORD size = sizeof(value);
-    DWORD type = 0;
-    BOOL opened;
-    LONG status = ReadValue(path, name, value, &size, &type, &opened);
-    fprintf(Out, "registry\tmember=%s", member);
-    if (status != ERROR_SUCCESS) {
-        fprintf(Out, "\tstatus=%s\terror=%ld", opened ? "novalue" : "nokey", status);
-    } else {
-        fputs("\tstatus=ok\tbytes=", Out);
-        Hex(value, size < sizeof(value) ? size : sizeof(value));
-        fprintf(Out, "\ttype=%lu", type);
-    }
-    End();
-}
-
-/* Each host controller device as the program opens it and its driver key request. */
-static void RecordHostControllers(void)
-{
-    int index;
-    for (index = 0; index < HCD_COUNT; index++) {
-        char path[] = "\\\\.\\HCD0";
-        BYTE reply[HCD_REPLY_SIZE];
-        DWORD returned = 0;
-        BOOL answered;
-        HANDLE device;
-        path[sizeof(path) - 2] = (char)('0' + index);
-        device = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-        if (device == INVALID_HANDLE_VALUE) {
-            fprintf(Out, "hcd\tindex=%d\topen=0\terror=%lu", index, GetLastError());
-            End();
-            continue;
-        }
-        memset(reply, 0, sizeof(reply));
-        answered = DeviceIoControl(device, IOCTL_GET_HCD_DRIVERKEY_NAME, reply, sizeof(reply),
-                                   reply, sizeof(reply), &returned, NULL);
-        fprintf(Out, "hcd\tindex=%d\topen=1\trequest=%d\terror=%lu\treturned=%lu\tbytes=", index,
-                answered ? 1 : 0, answered ? 0UL : GetLastError(), returned);
-        Hex(reply, returned < sizeof(reply) ? returned : sizeof(reply));
-        End();
-        CloseHandle(device);
-    }
-}
-
-typedef CONFIGRET(WINAPI *LocateFunction)(PDEVINST, DEVINSTID_A, ULONG);
-typedef CONFIGRET(WINAPI *PropertyFunction)(DEVINST, ULONG, PULONG, PVOID, PULONG, ULONG);
-typedef CONFIGRET(WINAPI *RelativeFunction)(PDEVINST, DEVINST, ULONG);
-
-typedef struct CfgMgr {
-    LocateFunction locate;
-    PropertyFunction property;
-    RelativeFunction child, sibling, parent;
-} CfgMgr;
-
-/* A node as the walk reached it: the parent is the node it came down from. */
-typedef struct Visit {
-    DEVINST node;
-    DEVINST parent;
-    int depth;
-} Visit;
-
-/* A configuration manager may report success without writing (Wine's does): 0 is none. */
-static CONFIGRET Relative(RelativeFunction get, DEVINST node, DEVINST *relative)
-{
-    *relative = 0;
-    return get(relative, node, 0);
-}
-
-static void RecordProperty(const CfgMgr *cm, DEVINST node, ULONG property, const char *name)
-{
-    static BYTE buffer[PROPERTY_SIZE];
-    ULONG length = sizeof(buffer);
-    CONFIGRET result;
-    memset(buffer, 0, sizeof(buffer));
-    result = cm->property(node, property, NULL, buffer, &length, 0);
-    fprintf(Out, "\t%s=%lu\t%sbytes=", name, result, name);
-    if (result == CR_SUCCESS)
-        Hex(buffer, length < sizeof(buffer) ? length : sizeof(buffer));
-}
-
-/* Depth first in pre-order from the root. Each node's next sibling waits on the stack under
-   its first child, and each entry carries the parent it was reached from, so a node that
-   answers nothing (its parent query included) loses only what it alone could tell, its
-   children and later siblings: the walk goes on with what the stack holds. Every node visited
-   is written and counted, so links that form a cycle end at MAX_NODES. */
-static void WalkTree(const CfgMgr *cm, DEVINST root)
-{
-    static Visit stack[MAX_NODES + 2];
-    int top = 0;
-    int written = 0;
-    stack[top].node = root;
-    stack[top].parent = 0;
-    stack[top].depth = 0;
-    top++;
-    while (top > 0) {
-        Visit at = stack[--top];
-        DEVINST parent, child, sibling;
-        CONFIGRET parentResult, childResult, siblingResult;
-        if (written == MAX_NODES) {
-            fputs("cfgmgr\tcut", Out);
-            End();
-            return;
-        }
-        written++;
-        parentResult = Relative(cm->parent, at.node, &parent);
-        childResult = Relative(cm->child, at.node, &child);
-        siblingResult = Relative(cm->sibling, at.node, &sibling);
-        fprintf(Out, "node\thandle=%#lx\tparent=%#lx\tdepth=%d\tparentcr=%lu\tparentis=%#lx"
-                     "\tchildcr=%lu\tchildis=%#lx\tsiblingcr=%lu\tsiblingis=%#lx",
-                at.node, at.parent, at.depth, parentResult, parent, childResult, child,
-                siblingResult, sibling);
-        RecordProperty(cm, at.node, CM_DRP_DRIVER, "driver");
-        RecordProperty(cm, at.node, CM_DRP_HARDWAREID, "hardwareid");
-        RecordProperty(cm, at.node, CM_DRP_DEVICEDESC, "description");
-        End();
-        /* Each visit takes one entry and adds at most two, so the stack never holds more than
-           MAX_NODES + 1. */
-        if (siblingResult == CR_SUCCESS && sibling != 0) {
-            stack[top].node = sibling;
-            stack[top].parent = at.parent;
-            stack[top].depth = at.depth;
-            top++;
-        }
-        if (childResult == CR_SUCCESS && child != 0) {
-            stack[top].node = child;
-            stack[top].parent = at.node;
-            stack[top].depth = at.depth + 1;
-            top++;
-        }
-    }
-}
-
-/* The function, as a generic pointer to cast; the first name not found goes into missing. */
-static void (*LookUp(HMODULE library, const char *name, const char **missing))(void)
-{
-    void (*found)(void) = (void (*)(void))GetProcAddress(library, name);
-    if (!found && !*missing)
-        *missing = name;
-    return found;
-}
-
-static void RecordDeviceTree(void)
-{
-    /* Looked up at run time as the program does: older releases lack the library. */
-    HMODULE library = LoadLibraryA("CfgMgr32.dll");
-    const char *missing = NULL;
-    CfgMgr cm;
-    DEVINST root = 0;
-    CONFIGRET located;
-    if (!library) {
-        fputs("cfgmgr\tloaded=0", Out);
-        End();
-        return;
-    }
-    cm.locate = (LocateFunction)LookUp(library, "CM_Locate_DevNodeA", &missing);
-    cm.property = (PropertyFunction)LookUp(library, "CM_Get_DevNode_Registry_PropertyA", &missing);
-    cm.child = (RelativeFunction)LookUp(library, "CM_Get_Child", &missing);
-    cm.sibling = (RelativeFunction)LookUp(library, "CM_Get_Sibling", &missing);
-    cm.parent = (RelativeFunction)LookUp(library, "CM_Get_Parent", &missing);
-    if (missing) {
-        fprintf(Out, "cfgmgr\tloaded=0\tmissing=%s", missing);
-        End();
-        FreeLibrary(library);
-        return;
-    }
-    located = cm.locate(&root, NULL, 0);
-    fprintf(Out, "cfgmgr\tloaded=1\tlocate=%lu\troot=%#lx", located, root);
-    End();
-    if (located == CR_SUCCESS && root != 0)
-        WalkTree(&cm, root);
-    FreeLibrary(library);
-}
-
-/* \QORVALIN.EXE on the first CD drive, as the CD's user would find it. */
-static BOOL FindProgram(char *path)
+/* \NAME on the first CD drive that has it, as the CD's user would find it. */
+static BOOL FindOnCd(const char *name, char *path)
 {
     char letter;
     for (letter = 'C'; letter <= 'Z'; letter++) {
@@ -398,11 +203,104 @@ static BOOL FindProgram(char *path)
         root[0] = letter;
         if (GetDriveTypeA(root) != DRIVE_CDROM)
             continue;
-        wsprintfA(path, "%c:\\QORVALIN.EXE", letter);
+        wsprintfA(path, "%c:\\%s", letter, name);
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
             return TRUE;
     }
     return FALSE;
+}
+
+/* What QVDUMP.EXE writes into the pipe, read by a thread of its own while it runs. */
+typedef struct Recording {
+    HANDLE pipe;
+    char *text;
+    DWORD size;
+} Recording;
+
+#define PIPE_NAME "\\\\.\\pipe\\qvdump"
+#define RECORDING_ROOM (4 << 20)
+
+static DWORD WINAPI ReadRecording(LPVOID context)
+{
+    Recording *recording = (Recording *)context;
+    DWORD got;
+    ConnectNamedPipe(recording->pipe, NULL);
+    while (recording->size < RECORDING_ROOM &&
+           ReadFile(recording->pipe, recording->text + recording->size,
+                    RECORDING_ROOM - recording->size, &got, NULL) && got > 0)
+        recording->size += got;
+    return 0;
+}
+
+/* The machine as QVDUMP.EXE from the release CD records it, started as a batch file would
+   start it, with a file to write: the live CD has no folder it may write to, so the file is a
+   pipe whose other end this program reads. Each line of it goes to the host as a record. */
+static void RecordWithQvdump(void)
+{
+    char exe[MAX_PATH];
+    char commandLine[MAX_PATH + 64];
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    Recording recording;
+    HANDLE reader;
+    DWORD code = 0;
+    char *line;
+    if (!FindOnCd("QVDUMP.EXE", exe)) {
+        fputs("qvdump\tmissing", Out);
+        End();
+        return;
+    }
+    recording.size = 0;
+    recording.text = (char *)malloc(RECORDING_ROOM + 1);
+    recording.pipe = CreateNamedPipeA(PIPE_NAME, PIPE_ACCESS_INBOUND,
+                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536,
+                                      65536, 0, NULL);
+    if (!recording.text || recording.pipe == INVALID_HANDLE_VALUE) {
+        Note("no pipe for QVDUMP.EXE: error %lu", GetLastError());
+        free(recording.text);
+        return;
+    }
+    reader = CreateThread(NULL, 0, ReadRecording, &recording, 0, NULL);
+    wsprintfA(commandLine, "\"%s\" %s", exe, PIPE_NAME);
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (!reader || !CreateProcessA(exe, commandLine, NULL, NULL, FALSE,
+                                   CREATE_DEFAULT_ERROR_MODE, NULL, NULL, &startup, &process)) {
+        Note("QVDUMP.EXE did not start: error %lu", GetLastError());
+        process.hProcess = process.hThread = NULL;
+    } else if (WaitForSingleObject(process.hProcess, QVDUMP_MS) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+        fprintf(Out, "qvdump\texit=%lu", code);
+        End();
+    } else {
+        TerminateProcess(process.hProcess, 1);
+        fputs("qvdump\tterminated", Out);
+        End();
+    }
+    if (reader) {
+        /* A QVDUMP that never opened the pipe leaves the reader waiting for a client: this
+           program becomes the client, and its close ends the reading. */
+        if (WaitForSingleObject(reader, 5000) != WAIT_OBJECT_0) {
+            HANDLE client = CreateFileA(PIPE_NAME, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+                                        NULL);
+            if (client != INVALID_HANDLE_VALUE)
+                CloseHandle(client);
+            WaitForSingleObject(reader, 5000);
+        }
+        CloseHandle(reader);
+    }
+    if (process.hProcess) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(recording.pipe);
+    recording.text[recording.size] = 0;
+    for (line = strtok(recording.text, "\r\n"); line; line = strtok(NULL, "\r\n")) {
+        fputs("scenario\t", Out);
+        WindumpEscaped(Out, line, (int)strlen(line));
+        End();
+    }
+    free(recording.text);
 }
 
 /* ---- The user: eyes ---- */
@@ -890,14 +788,10 @@ int main(int argc, char **argv)
         runs[count++] = &Shows[0];
 
     WindumpItemsThroughOwnBuffer(IsReactOS());
-    WindumpVersion(Out);
+    RecordWithQvdump();
     fflush(Out);
-    RecordRegistryValue("nt", NT_KEY, "CurrentVersion");
-    RecordRegistryValue("9x", WIN9X_KEY, "VersionNumber");
-    RecordHostControllers();
-    RecordDeviceTree();
 
-    if (!exe && FindProgram(found))
+    if (!exe && FindOnCd("QORVALIN.EXE", found))
         exe = found;
     if (exe) {
         fputs("exe\tpath=", Out);

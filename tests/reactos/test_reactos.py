@@ -1,6 +1,6 @@
-"""The reactos tests: one boot of a ReactOS live CD per board, the i686 program started from its
-release CD by the guest's driver as a user would, and what its windows show held to
-qorvalin-sim's report for the machine the guest presented. They never build the live CD (an
+"""The reactos tests: one boot of a ReactOS live CD per board, QVDUMP.EXE and the i686 program
+started from its release CD by the guest's driver, and what the program's windows show held to
+qorvalin-sim's replay of the scenario that QVDUMP recorded on the same boot. They never build the live CD (an
 hour): they take $QORVALIN_REACTOS_ISO, else the one built last, and are skipped without."""
 
 import os
@@ -18,7 +18,7 @@ BOOT_SECONDS = 420
 @pytest.fixture(scope="module")
 def boot(board):
     """The board's one boot, which pytest keeps (or its failure) for the board's cases: what the
-    driver found, the simulator's report and verdict for that machine."""
+    driver found, the simulator's report and verdict on QVDUMP's recording of the machine."""
     folder = build.FOLDER / "tests" / "reactos" / board
     os_guest = reactos_guest.ReactOS(boards.BOARDS[board]["reactos"]["shows"],
                                       iso=os.environ.get("QORVALIN_REACTOS_ISO"))
@@ -31,13 +31,13 @@ def boot(board):
 
 @pytest.mark.parametrize("board", BOARDS, scope="module")
 def test_report(boot, board):
-    """The first run's window against the simulator, the verdict, and the controllers of the
-    board named by the vendor table with ReactOS's description of each."""
+    """The first run's window against the replay of QVDUMP's recording, the verdict, and the
+    controllers of the board named by the vendor table with ReactOS's description of each."""
     found, expected, verdict = boot
     runs = found["runs"]
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
     report = reactos_guest.report(runs[0])
-    assert report[:-2] == expected, "the window's report against the simulator's"
+    assert report[:-2] == expected, "the window against the replay of QVDUMP's recording"
     controllers = boards.BOARDS[board]["controllers"]
     assert verdict == ("supported" if controllers else "not-supported")
     details = [window.unescape(line[len("detail: "):]) for line in report

@@ -1,6 +1,9 @@
 """The vm tests: one boot of the Debian guest per board, each run of the board's plan in it
-(harness/boards.json) held to qorvalin-sim's report for the machine the guest presented."""
+(harness/boards.json) held to qorvalin-sim's report for the machine the guest presented and to
+the replay of QVDUMP.EXE's recording of it; with the ports granted, QVDUMP records the PCI
+functions the board presents."""
 
+import json
 import time
 
 import pytest
@@ -56,7 +59,19 @@ def test_run(boot, board, item, tmp_path):
     for part in ("headline", "panel", "detail"):
         assert result[part] == expected[part], "%s against the simulator" % part
     assert result["exit"] == 0, "exit code after Close"
+    assert result["qvdump"] == 0, "QVDUMP's exit code"
+    recording = tmp_path / "recording.txt"
+    recording.write_text(result["recording"], encoding="latin-1")
+    replayed = sim.replay(build.path("sim"), recording)
+    for part in ("headline", "panel", "detail"):
+        assert result[part] == replayed[part], "%s against QVDUMP's recording" % part
     nine_x = MODES[item["windows"]][0] == "9x"
+    if nine_x and item["ports"] == "granted":
+        recorded = [(f["device"], f["function"], int(f["id"], 16))
+                    for f in json.loads(result["recording"]).get("pci", [])]
+        presented = [(int(address[3:5], 16), int(address[6]), ident)
+                     for address, ident in said["pci"]]
+        assert sorted(recorded) == sorted(presented), "the PCI functions QVDUMP recorded"
     details = [window.unescape(line) for line in result["detail"]]
     shown = [n for line in details for n in CHIPSET_LINES if catalogue.text(n) == line]
     wanted = boards.BOARDS[board]["debian"]["chipset"] if nine_x and item["ports"] == "granted" \
