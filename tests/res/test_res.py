@@ -1,5 +1,6 @@
-"""Reads the compiled resource script back and checks every template, control, icon, the logo,
-the version block and the string table against what the program must contain."""
+"""Reads the compiled resource scripts back and checks every template, control, icon, the logo,
+the version block and the string table against what Qorvalin must contain, and QVDUMP's icon
+and string table."""
 import struct
 
 import pytest
@@ -214,3 +215,15 @@ def test_string_table_holds_the_catalogue_exactly(entries):
             texts.update(resfile.parse_strings(e['name'], e['data']))
     assert texts == catalogue.TEXTS
     assert len(texts) == 31
+
+
+def test_qvdump_holds_the_icon_and_its_own_catalogue_exactly():
+    entries = resfile.read_entries(build.path("qvdump_res"))
+    assert [(e['type'], e['name']) for e in entries if e['language'] != ENGLISH_US] == []
+    assert [(e['type'], e['name']) for e in entries if e['type'] == resfile.RT_GROUP_ICON] == \
+        [(resfile.RT_GROUP_ICON, 'MAINICON')]
+    texts = {}
+    for e in entries:
+        if e['type'] == resfile.RT_STRING:
+            texts.update(resfile.parse_strings(e['name'], e['data']))
+    assert texts == catalogue.DUMP_TEXTS
