@@ -62,6 +62,13 @@ static void Member(Output *out, const char *key)
     Put(out, "\": ");
 }
 
+// Starts an element of a top-level member's array, each on a line of its own.
+static void Element(Output *out, bool *first)
+{
+    Put(out, *first ? "\n    " : ",\n    ");
+    *first = false;
+}
+
 // Printable ASCII, which a scenario's text carries as it is; anything else goes as bytes.
 static bool IsPlain(const uint8_t *bytes, uint32_t size)
 {
@@ -204,14 +211,13 @@ static void RecordPci(Output *out)
     }
     Member(out, "pci");
     Put(out, "[");
-    const char *separator = "\n    ";
+    bool first = true;
     for (uint32_t read = 0; read < accesses / 2; ++read) {
         uint32_t function = read / PCI_DEVICES;
         uint32_t device = read % PCI_DEVICES;
         if (ids[function][device] == 0xFFFFFFFF)
             continue;
-        Put(out, separator);
-        separator = ",\n    ";
+        Element(out, &first);
         Put(out, "{\"device\": ");
         PutNumber(out, device);
         Put(out, ", \"function\": ");
@@ -254,13 +260,12 @@ static void RecordHostControllers(Output *out)
 {
     Member(out, "hcd");
     Put(out, "[");
-    const char *separator = "\n    ";
+    bool first = true;
     for (uint32_t index = 0; index < HCD_COUNT; ++index) {
         DeviceHandle device = OpenHostController(index);
         if (device == nullptr)
             continue;
-        Put(out, separator);
-        separator = ",\n    ";
+        Element(out, &first);
         Put(out, "{\"index\": ");
         PutNumber(out, index);
         Put(out, ", \"driverKey\": ");

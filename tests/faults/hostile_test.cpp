@@ -193,6 +193,17 @@ const HostileCase Cases[] = {
 
 struct HostileMachineTest : ::testing::TestWithParam<HostileCase> {};
 
+// The hardware rating and the host controllers' groups of the Details list the case expects.
+void ExpectControllers(const HostileCase &c, const CheckRatings &ratings)
+{
+    EXPECT_EQ(ratings.hardware, c.hardware);
+    bool closed;
+    std::vector<Lines> groups = DetailGroups(Sim.details, &closed);
+    ASSERT_FALSE(groups.empty());
+    groups.erase(groups.begin());
+    EXPECT_EQ(groups, c.controllers);
+}
+
 TEST_P(HostileMachineTest, OneVerdict)
 {
     const HostileCase &c = GetParam();
@@ -204,12 +215,7 @@ TEST_P(HostileMachineTest, OneVerdict)
 
     for (const std::string &problem : CheckRunInvariants(ratings))
         ADD_FAILURE() << problem;
-    EXPECT_EQ(ratings.hardware, c.hardware);
-    bool closed;
-    std::vector<Lines> groups = DetailGroups(Sim.details, &closed);
-    ASSERT_FALSE(groups.empty());
-    groups.erase(groups.begin());
-    EXPECT_EQ(groups, c.controllers);
+    ExpectControllers(c, ratings);
     // Each named controller walks at most the bound, whatever the tree's links do.
     uint32_t walked = Sim.calls[SIM_CM_PROPERTY];
     EXPECT_LE(walked, 10u * (MAX_TREE_STEPS + 2));
@@ -228,13 +234,7 @@ TEST_P(HostileMachineTest, RecordingShowsTheSameControllers)
     ASSERT_TRUE(ParseScenario(recording, c.name, &replayed, &error)) << error;
     Sim = replayed;
     ResetCheckRun();
-    CheckRatings ratings = PerformChecksWithin(20, c.what);
-    EXPECT_EQ(ratings.hardware, c.hardware);
-    bool closed;
-    std::vector<Lines> groups = DetailGroups(Sim.details, &closed);
-    ASSERT_FALSE(groups.empty());
-    groups.erase(groups.begin());
-    EXPECT_EQ(groups, c.controllers);
+    ExpectControllers(c, PerformChecksWithin(20, c.what));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileMachineTest, ::testing::ValuesIn(Cases),
