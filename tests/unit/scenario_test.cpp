@@ -1,8 +1,11 @@
 // Scenario files read into the simulated machine, and the simulator's report lines.
+#include "dump/record.h"
 #include "sim/report_out.h"
 #include "sim/scenario.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -201,6 +204,50 @@ TEST(Scenario, BadScenariosNameTheFileThePlaceAndTheFault)
         std::string error;
         EXPECT_FALSE(ParseScenario(c.text, "t.json", &machine, &error));
         EXPECT_EQ(error, c.message);
+    }
+}
+
+// What QVDUMP records where a text cannot say it: the bytes as handed out, a registry value's
+// type, the count a driver reports.
+TEST(Scenario, RawAnswers)
+{
+    SimMachine m = Parse(R"({"version": {"csd": {"bytes": "41E90042"}},
+        "registry": {"nt": {"bytes": "01000000", "type": 4}},
+        "hcd": [{"index": 0, "driverKey": {"bytes": "0A000000", "count": 300}}],
+        "cfgmgr": {"tree": {"driver": {"bytes": "6100"}, "hardwareId": {"bytes": "2A504E5000"},
+                            "description": {"bytes": ""}}}})");
+    EXPECT_STREQ(m.version.csd, "A\xE9");
+    EXPECT_EQ(m.registryNt.bytes, Bytes({1, 0, 0, 0}));
+    EXPECT_EQ(m.registryNt.type, 4u);
+    EXPECT_EQ(m.hcds[0].reply, Bytes({10, 0, 0, 0}));
+    EXPECT_EQ(m.hcds[0].replyCount, 300u);
+    const SimNode &root = m.cfgmgr.nodes[0];
+    EXPECT_EQ(root.driver, Bytes({'a', 0}));
+    EXPECT_EQ(root.hardwareId, Bytes({'*', 'P', 'N', 'P', 0}));
+    EXPECT_TRUE(root.hasDescription);
+    EXPECT_EQ(root.description, "");
+}
+
+// Each level of the tree takes the reader a stack frame: a tree deeper than a scenario holds is
+// refused, not read until the stack runs out.
+TEST(Scenario, ATreeDeeperThanAScenarioHoldsIsRefused)
+{
+    for (int levels : {(int)SCENARIO_TREE_DEPTH, (int)SCENARIO_TREE_DEPTH + 1}) {
+        std::string tree = "{}";
+        for (int level = 1; level < levels; ++level)
+            tree = R"({"children": [)" + tree + "]}";
+        SimMachine machine;
+        std::string error;
+        bool read =
+            ParseScenario(R"({"cfgmgr": {"tree": )" + tree + "}}", "t.json", &machine, &error);
+        const std::string refusal = ": the tree is deeper than 256 levels";
+        if (levels == SCENARIO_TREE_DEPTH) {
+            EXPECT_TRUE(read) << error;
+            EXPECT_EQ(machine.cfgmgr.nodes.size(), (size_t)levels);
+        } else {
+            EXPECT_FALSE(read);
+            EXPECT_EQ(error.substr(error.size() - std::min(error.size(), refusal.size())), refusal);
+        }
     }
 }
 
