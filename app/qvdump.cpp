@@ -57,24 +57,23 @@ static void LoadText(UINT number, char *text)
         text[0] = '\0';
 }
 
-// A message box of the catalogue's texts: the first formatted with the argument and the
-// number, the others as paragraphs after it.
-static void Tell(UINT icon, UINT first, const char *argument, DWORD number, const UINT *more,
-                 int count)
+// Adds a paragraph of the catalogue, or the text given, to a message box's text.
+static void AddParagraph(char *text, UINT number, const char *given = NULL)
 {
-    char format[TEXT_SIZE];
-    char text[MESSAGE_SIZE];
-    char title[TEXT_SIZE];
-    LoadText(first, format);
-    wsprintfA(text, format, argument, number);
-    for (int i = 0; i < count; ++i) {
-        char paragraph[TEXT_SIZE];
-        LoadText(more[i], paragraph);
-        if (strlen(text) + strlen(paragraph) + 5 > sizeof text)
-            break;
-        strcat(text, "\r\n\r\n");
-        strcat(text, paragraph);
+    char loaded[TEXT_SIZE];
+    if (given == NULL) {
+        LoadText(number, loaded);
+        given = loaded;
     }
+    if (strlen(text) + 4 + strlen(given) < MESSAGE_SIZE) {
+        strcat(text, "\r\n\r\n");
+        strcat(text, given);
+    }
+}
+
+static void Tell(UINT icon, const char *text)
+{
+    char title[TEXT_SIZE];
     LoadText(MSG_DUMP_TITLE, title);
     MessageBoxA(NULL, text, title, MB_OK | icon);
 }
@@ -113,21 +112,14 @@ static void TellNotWritten(const char *path, DWORD error, bool chooseAgain)
                                                   reason[end - 1] == '\n' ||
                                                   reason[end - 1] == ' ');)
         reason[--end] = '\0';
-    char first[TEXT_SIZE];
+    char format[TEXT_SIZE];
     char text[MESSAGE_SIZE];
-    char title[TEXT_SIZE];
-    LoadText(MSG_DUMP_NOT_WRITTEN, first);
-    wsprintfA(text, first, path);
-    strcat(text, "\r\n\r\n");
-    strcat(text, reason);
-    if (chooseAgain) {
-        char again[TEXT_SIZE];
-        LoadText(MSG_DUMP_CHOOSE_AGAIN, again);
-        strcat(text, "\r\n\r\n");
-        strcat(text, again);
-    }
-    LoadText(MSG_DUMP_TITLE, title);
-    MessageBoxA(NULL, text, title, MB_OK | MB_ICONEXCLAMATION);
+    LoadText(MSG_DUMP_NOT_WRITTEN, format);
+    wsprintfA(text, format, path);
+    AddParagraph(text, 0, reason);
+    if (chooseAgain)
+        AddParagraph(text, MSG_DUMP_CHOOSE_AGAIN);
+    Tell(MB_ICONEXCLAMATION, text);
 }
 
 // The user's desktop, where a user finds the file again and which is never the CD QVDUMP may
@@ -207,7 +199,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     Recording recording = {NULL, 0, 0, false};
     RecordMachine(Collect, &recording);
     if (recording.outOfMemory) {
-        Tell(MB_ICONEXCLAMATION, MSG_DUMP_NO_MEMORY, NULL, 0, NULL, 0);
+        char text[TEXT_SIZE];
+        LoadText(MSG_DUMP_NO_MEMORY, text);
+        Tell(MB_ICONEXCLAMATION, text);
         return EXIT_NOT_WRITTEN;
     }
 
@@ -231,7 +225,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
             break;
         TellNotWritten(path, error, true);
     }
-    static const UINT explained[] = {MSG_DUMP_WHAT, MSG_DUMP_HOW};
-    Tell(MB_ICONINFORMATION, MSG_DUMP_WRITTEN, path, recording.size, explained, 2);
+    char format[TEXT_SIZE];
+    char text[MESSAGE_SIZE];
+    LoadText(MSG_DUMP_WRITTEN, format);
+    wsprintfA(text, format, path, recording.size);
+    AddParagraph(text, MSG_DUMP_WHAT);
+    AddParagraph(text, MSG_DUMP_HOW);
+    Tell(MB_ICONINFORMATION, text);
     return EXIT_WRITTEN;
 }
