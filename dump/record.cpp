@@ -130,11 +130,8 @@ static void RecordVersion(Output *out)
     Put(out, ", \"platform\": ");
     PutNumber(out, version.platform);
     Put(out, ", \"csd\": ");
-    uint32_t length = (uint32_t)strlen(version.csd);
-    if (IsPlain((const uint8_t *)version.csd, length))
-        PutText(out, (const uint8_t *)version.csd, length);
-    else
-        PutBytes(out, (const uint8_t *)version.csd, length);
+    // With its terminator, as a text value is written.
+    PutTextValue(out, (const uint8_t *)version.csd, (uint32_t)strlen(version.csd) + 1);
     Put(out, "}");
 }
 

@@ -7,10 +7,9 @@ import sys
 import time
 import traceback
 
-from harness import Failure, build, catalogue, debian_session, hcpath
+from harness import Failure, build, catalogue, debian_session, hcpath, sim
 from harness.driver import Run
-from harness.window import QVDUMP_NAME
-from harness.wine import Session, windows_path
+from harness.wine import Session
 
 # Each mode: Wine's Version, and the version text that release's own installation keeps in the
 # registry ("9x": VersionNumber, "nt": CurrentVersion).
@@ -62,8 +61,7 @@ def report_run(session, item):
         }
         result["exit"] = run.close(program, main)
         recording = session.work / (item["name"] + ".txt")
-        dump = run.start(exe=session.exe.parent / QVDUMP_NAME, args=[windows_path(recording)])
-        result["qvdump"] = run.wait_exit(dump, timeout=60)
+        result["qvdump"] = sim.record(run, recording)
         with open(recording, encoding="latin-1") as f:
             result["recording"] = f.read()
     finally:

@@ -90,17 +90,22 @@ def check_window(main, report, parts=("detail", "panel", "headline")):
         check_equal(shown, report[part], "%s against the simulator" % part)
 
 
-def check_recording(run, main, folder, exe=None, dll_overrides="", env=None):
-    """QVDUMP.EXE (built beside the session's program, or exe), started as a script does with
-    a file in folder, records the machine that the main window was shown on; the file replays
-    to what the window shows."""
-    Path(folder).mkdir(parents=True, exist_ok=True)
-    path = Path(folder).resolve() / "recording.txt"
-    if path.exists():
-        path.unlink()
+def record(run, path, exe=None, dll_overrides="", env=None):
+    """QVDUMP.EXE (built beside the session's program, or exe), started as a script does, with
+    the file path to write (any earlier one removed); its exit code."""
+    path = Path(path).resolve()
+    path.unlink(missing_ok=True)
     qvdump = exe or run.session.exe.parent / QVDUMP_NAME
     program = run.start(dll_overrides=dll_overrides, exe=qvdump, env=env,
                         args=[windows_path(path)])
-    check_equal(run.wait_exit(program, timeout=60), 0, "QVDUMP's exit code")
+    return run.wait_exit(program, timeout=60)
+
+
+def check_recording(run, main, folder, exe=None, dll_overrides="", env=None):
+    """QVDUMP.EXE records, into a file in folder, the machine that the main window was shown
+    on; the file replays to what the window shows."""
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    path = Path(folder).resolve() / "recording.txt"
+    check_equal(record(run, path, exe, dll_overrides, env), 0, "QVDUMP's exit code")
     check(path.is_file(), "QVDUMP wrote %s" % path)
     check_window(main, replay(run.session.sim, path))
