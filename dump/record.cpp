@@ -8,6 +8,8 @@
 
 #include <string.h>
 
+const char RecordingHead[] = "{\n  \"why\": \"Recorded by QVDUMP.EXE:";
+
 enum : uint32_t {
     // More room than Qorvalin gives a value, so that one too large for it is recorded whole
     // and replays as too large.
@@ -467,27 +469,41 @@ static void RecordCfgMgr(Output *out)
         } else {
             Put(out, "\"tree\":");
             RecordTree(out, &cm, root);
+            if (TreeCut)
+                Put(out, ",\n    \"why\": \"Some links of the device tree lead back to a node "
+                         "recorded before, deeper than a scenario holds or past as many nodes "
+                         "as Qorvalin searches; they were not followed.\"");
             Put(out, "}");
         }
     }
     PlatformFreeLibrary(library);
 }
 
+bool IsRecording(const char *start, uint32_t size)
+{
+    // The recorder writes LF; QVDUMP's file has CR LF, and a copy may have either.
+    uint32_t at = 0;
+    for (const char *head = RecordingHead; *head != '\0'; ++head, ++at) {
+        if (*head == '\n' && at < size && start[at] == '\r')
+            ++at;
+        if (at >= size || start[at] != *head)
+            return false;
+    }
+    return true;
+}
+
 void RecordMachine(RecordWriter write, void *context)
 {
     Output out = {write, context, true};
     TreeCut = false;
+    // What the file is comes first, so that QVDUMP knows a file it may replace.
+    Put(&out, RecordingHead);
+    Put(&out, " what this machine answered to the questions Qorvalin asks.\"");
+    out.firstMember = false;
     RecordVersion(&out);
     RecordRegistry(&out);
     RecordPci(&out);
     RecordHostControllers(&out);
     RecordCfgMgr(&out);
-    Member(&out, "why");
-    Put(&out, "\"Recorded by QVDUMP.EXE: what this machine answered to the questions Qorvalin "
-              "asks.");
-    if (TreeCut)
-        Put(&out, " Some links of the device tree lead back to a node recorded before, deeper "
-                  "than a scenario holds or past as many nodes as Qorvalin searches; they were "
-                  "not followed.");
-    Put(&out, "\"\n}\n");
+    Put(&out, "\n}\n");
 }

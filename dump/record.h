@@ -14,6 +14,12 @@ enum {
 // Receives the scenario's text piece by piece, in order.
 typedef void (*RecordWriter)(void *context, const char *text, uint32_t size);
 
+// Writes the recording: it starts with RecordingHead, which says what the file is.
 void RecordMachine(RecordWriter write, void *context);
+
+extern const char RecordingHead[];
+
+// Whether a file that starts with these bytes is a recording (with LF or CR LF line ends).
+bool IsRecording(const char *start, uint32_t size);
 
 #endif

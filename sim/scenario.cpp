@@ -560,7 +560,11 @@ bool ReadCfgMgr(Reader *reader, const json &value, SimMachine *machine)
 {
     const std::string where = "cfgmgr";
     if (!NeedObject(reader, value, where, "an object") ||
-        !OnlyKeys(reader, value, where, {"missing", "root", "tree"}))
+        !OnlyKeys(reader, value, where, {"why", "missing", "root", "tree"}))
+        return false;
+    // What the recorder says of the tree it left unfollowed, for the reader only.
+    std::string why;
+    if (value.contains("why") && !ReadText(reader, value["why"], Member(where, "why"), &why))
         return false;
     SimCfgMgr &cfgmgr = machine->cfgmgr;
     cfgmgr.present = true;
