@@ -64,8 +64,10 @@ qorvalin_windows_program(qorvalin Qorvalin ${QORVALIN_RC}
     SOURCES ${QORVALIN_CORE_SOURCES} ${QORVALIN_APP_SOURCES}
     LIBRARIES kernel32 user32 gdi32 advapi32
     RESOURCE_DEPENDS ${QORVALIN_ART_FILES} ${QORVALIN_GENERATED}/res/strings.rc
+                     ${CMAKE_SOURCE_DIR}/res/qorvalin.manifest
                      ${CMAKE_SOURCE_DIR}/app/resource.h ${CMAKE_SOURCE_DIR}/report/controls.h)
 qorvalin_windows_program(qvdump qvdump ${QORVALIN_QVDUMP_RC}
     SOURCES ${QORVALIN_QVDUMP_SOURCES}
     LIBRARIES kernel32 user32 advapi32 comdlg32
-    RESOURCE_DEPENDS ${QORVALIN_ART_FILES} ${QORVALIN_GENERATED}/res/qvdump_strings.rc)
+    RESOURCE_DEPENDS ${QORVALIN_ART_FILES} ${QORVALIN_GENERATED}/res/qvdump_strings.rc
+                     ${CMAKE_SOURCE_DIR}/res/qorvalin.manifest)

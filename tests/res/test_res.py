@@ -1,7 +1,8 @@
 """Reads the compiled resource scripts back and checks every template, control, icon, the logo,
-the version block and the string table against what Qorvalin must contain, and QVDUMP's icon
-and string table."""
+the version block and the string table against what Qorvalin must contain, QVDUMP's icon and
+string table, and the application manifest of both."""
 import struct
+import xml.etree.ElementTree as ElementTree
 
 import pytest
 
@@ -227,3 +228,28 @@ def test_qvdump_holds_the_icon_and_its_own_catalogue_exactly():
         if e['type'] == resfile.RT_STRING:
             texts.update(resfile.parse_strings(e['name'], e['data']))
     assert texts == catalogue.DUMP_TEXTS
+
+
+RT_MANIFEST = 24
+ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
+
+
+def test_both_programs_carry_one_manifest_that_runs_them_as_invoked():
+    manifests = {}
+    for res in ("qorvalin_res", "qvdump_res"):
+        found = [e for e in resfile.read_entries(build.path(res)) if e['type'] == RT_MANIFEST]
+        assert [(e['name'], e['language']) for e in found] == [(1, ENGLISH_US)], res
+        manifests[res] = found[0]['data']
+    text = manifests["qorvalin_res"]
+    assert manifests["qvdump_res"] == text
+    # Each program grows by the manifest alone; Windows XP SP2 fails on a namespace declared
+    # twice; a supportedOS list would change the version Windows 8.1 and later report, and DPI
+    # awareness would let the fixed-size art be drawn unscaled.
+    assert len(text) <= 1024
+    assert text.count(ASM_V3.encode()) == 1
+    assert b"supportedOS" not in text and b"dpiAware" not in text
+    root = ElementTree.fromstring(text)
+    assert (root.tag, root.get("manifestVersion")) == ("{%s}assembly" % ASM_V1, "1.0")
+    levels = root.findall("{0}trustInfo/{0}security/{0}requestedPrivileges/"
+                          "{0}requestedExecutionLevel".format("{%s}" % ASM_V3))
+    assert [(e.get("level"), e.get("uiAccess")) for e in levels] == [("asInvoker", "false")]
