@@ -10,6 +10,7 @@ HBRUSH AppBackgroundBrush;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 {
+    LoadLibrariesFromSystemOnly();
     AppBackgroundBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     AppInstance = instance;
     LoadStringA(AppInstance, MSG_APP_NAME, AppName, APP_NAME_SIZE);

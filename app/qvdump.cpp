@@ -2,9 +2,11 @@
 // written to the file named on the command line or, without one, to the file the user picks.
 #include <windows.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include "dump/messages.h"
 #include "dump/record.h"
+#include "platform/win32/win32.h"
 
 #include <string.h>
 
@@ -78,23 +80,69 @@ static void Tell(UINT icon, const char *text)
     MessageBoxA(NULL, text, title, MB_OK | icon);
 }
 
-// Writes the whole recording; 0, or the system's error with no file left behind.
-static DWORD WriteRecording(const char *path, const Recording *recording)
+// What a write ended with, besides the system's errors.
+enum : DWORD {
+    WRITTEN = 0,
+    NOT_A_RECORDING = 0xFFFFFFFF,  // the file is there and is the user's: it was left alone
+};
+
+// The existing file at path, opened for rewriting when it is a recording or empty; else
+// NOT_A_RECORDING or the system's error, with the file as it was.
+static DWORD OpenOwnFile(const char *path, HANDLE *file)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    *file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
+    if (*file == INVALID_HANDLE_VALUE)
         return GetLastError();
-    DWORD written = 0;
-    DWORD error = 0;
-    if (!WriteFile(file, recording->text, recording->size, &written, NULL))
+    // Room for the head with a CR before each of its line ends.
+    char start[2 * sizeof RecordingHead];
+    DWORD got = 0;
+    DWORD error = WRITTEN;
+    if (!ReadFile(*file, start, sizeof start, &got, NULL))
         error = GetLastError();
-    else if (written != recording->size)
-        error = ERROR_DISK_FULL;
-    if (!CloseHandle(file) && error == 0)
+    else if (got != 0 && !IsRecording(start, got))
+        error = NOT_A_RECORDING;
+    else if (SetFilePointer(*file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         error = GetLastError();
-    if (error != 0)
-        DeleteFileA(path);
+    if (error != WRITTEN) {
+        CloseHandle(*file);
+        *file = INVALID_HANDLE_VALUE;
+    }
+    return error;
+}
+
+// Writes the whole recording to path and flushes it: WRITTEN, or why not, with nothing of the
+// recording left behind. A file that is there already is replaced when replaceAny (the user
+// agreed in the Save dialog) or when it is a recording or empty; any other is left alone.
+static DWORD WriteRecording(const char *path, const Recording *recording, bool replaceAny)
+{
+    // A floppy that is missing or write-protected is told by the error, not by the system's
+    // own box before it.
+    UINT errorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    DWORD error = WRITTEN;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, replaceAny ? CREATE_ALWAYS : CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        if (!replaceAny && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
+            error = OpenOwnFile(path, &file);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        if (!WriteFile(file, recording->text, recording->size, &written, NULL))
+            error = GetLastError();
+        else if (written != recording->size)
+            error = ERROR_DISK_FULL;
+        // A longer recording replaced ends where this one does; the data must be on the disk
+        // before the user is told it is written.
+        else if (!SetEndOfFile(file) || !FlushFileBuffers(file))
+            error = GetLastError();
+        if (!CloseHandle(file) && error == WRITTEN)
+            error = GetLastError();
+        if (error != WRITTEN)
+            DeleteFileA(path);
+    }
+    SetErrorMode(errorMode);
     return error;
 }
 
@@ -122,11 +170,54 @@ static void TellNotWritten(const char *path, DWORD error, bool chooseAgain)
     Tell(MB_ICONEXCLAMATION, text);
 }
 
+static void TellNotARecording(const char *path)
+{
+    char format[TEXT_SIZE];
+    char text[MESSAGE_SIZE];
+    LoadText(MSG_DUMP_NOT_A_RECORDING, format);
+    wsprintfA(text, format, path);
+    AddParagraph(text, MSG_DUMP_NAME_ANOTHER);
+    Tell(MB_ICONEXCLAMATION, text);
+}
+
+// The desktop as the shell names it; false where the shell cannot say. SHELL32 is loaded here,
+// not imported, so that the program's imports stay those that Windows 95 has.
+static bool DesktopFromShell(char *folder)
+{
+    typedef HRESULT(WINAPI * LocationFunction)(HWND, int, LPITEMIDLIST *);
+    typedef BOOL(WINAPI * PathFunction)(LPCITEMIDLIST, char *);
+    typedef HRESULT(WINAPI * AllocatorFunction)(IMalloc **);
+    HMODULE shell = LoadSystemLibrary("SHELL32.DLL");
+    if (shell == NULL)
+        return false;
+    LocationFunction location =
+        (LocationFunction)(void *)GetProcAddress(shell, "SHGetSpecialFolderLocation");
+    PathFunction path = (PathFunction)(void *)GetProcAddress(shell, "SHGetPathFromIDListA");
+    AllocatorFunction allocator = (AllocatorFunction)(void *)GetProcAddress(shell, "SHGetMalloc");
+    bool found = false;
+    IMalloc *memory;
+    LPITEMIDLIST list;
+    if (location != NULL && path != NULL && allocator != NULL &&
+        allocator(&memory) == S_OK) {
+        if (location(NULL, CSIDL_DESKTOPDIRECTORY, &list) == S_OK) {
+            found = path(list, folder) && folder[0] != '\0';
+            memory->Free(list);
+        }
+        memory->Release();
+    }
+    FreeLibrary(shell);
+    return found;
+}
+
 // The user's desktop, where a user finds the file again and which is never the CD QVDUMP may
-// run from; else the folder for temporary files.
+// run from: as the shell names it, else as the registry's copy for older programs says; else
+// the folder for temporary files. Empty when none is known.
 static void DefaultFolder(char *folder, DWORD size)
 {
     HKEY key;
+    folder[0] = '\0';
+    if (size >= MAX_PATH && DesktopFromShell(folder))
+        return;
     folder[0] = '\0';
     if (RegOpenKeyExA(HKEY_CURRENT_USER,
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
@@ -144,13 +235,28 @@ static void DefaultFolder(char *folder, DWORD size)
         folder[0] = '\0';
 }
 
-// Asks for the file in the Save dialog; false when the user cancels.
+// Offers path in the Save dialog: the file name QVDUMP.TXT in the user's desktop, or the folder
+// for temporary files. False when the user cancels; else path is the file chosen.
 static bool ChooseFile(char *path)
 {
     char folder[MAX_PATH];
+    char name[TEXT_SIZE];
     char filter[TEXT_SIZE];
     char title[TEXT_SIZE];
     DefaultFolder(folder, sizeof folder);
+    LoadText(MSG_DUMP_FILE_NAME, name);
+    // The folder in the file's path is where every Windows opens the dialog; the initial
+    // folder alone, Windows 7 and later replace by the one last used, which may be the one
+    // where the last write failed.
+    size_t length = strlen(folder);
+    if (length != 0 && length + 1 + strlen(name) < MAX_PATH) {
+        strcpy(path, folder);
+        if (path[length - 1] != '\\')
+            strcat(path, "\\");
+        strcat(path, name);
+    } else {
+        strcpy(path, name);
+    }
     LoadText(MSG_DUMP_FILTER, filter);
     // The catalogue cannot hold the NULs that part the filter's names and patterns.
     for (char *c = filter; *c != '\0'; ++c) {
@@ -196,6 +302,7 @@ static void NamedFile(const char *commandLine, char *path)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
+    LoadLibrariesFromSystemOnly();
     Recording recording = {NULL, 0, 0, false};
     RecordMachine(Collect, &recording);
     if (recording.outOfMemory) {
@@ -205,23 +312,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
         return EXIT_NOT_WRITTEN;
     }
 
+    // A file named on the command line may be a document dropped on the program: it is never
+    // replaced unless it is a recording.
     char path[MAX_PATH];
     NamedFile(commandLine, path);
     if (path[0] != '\0') {
-        DWORD error = WriteRecording(path, &recording);
-        if (error != 0) {
+        DWORD error = WriteRecording(path, &recording, false);
+        if (error == NOT_A_RECORDING)
+            TellNotARecording(path);
+        else if (error != WRITTEN)
             TellNotWritten(path, error, false);
-            return EXIT_NOT_WRITTEN;
-        }
-        return EXIT_WRITTEN;
+        return error == WRITTEN ? EXIT_WRITTEN : EXIT_NOT_WRITTEN;
     }
 
-    LoadText(MSG_DUMP_FILE_NAME, path);
+    // The Save dialog asks before it replaces a file.
     for (;;) {
         if (!ChooseFile(path))
             return EXIT_CANCELLED;
-        DWORD error = WriteRecording(path, &recording);
-        if (error == 0)
+        DWORD error = WriteRecording(path, &recording, true);
+        if (error == WRITTEN)
             break;
         TellNotWritten(path, error, true);
     }

@@ -8,8 +8,6 @@
 
 #include <string.h>
 
-const char RecordingHead[] = "{\n  \"why\": \"Recorded by QVDUMP.EXE:";
-
 enum : uint32_t {
     // More room than Qorvalin gives a value, so that one too large for it is recorded whole
     // and replays as too large.

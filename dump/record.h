@@ -17,7 +17,7 @@ typedef void (*RecordWriter)(void *context, const char *text, uint32_t size);
 // Writes the recording: it starts with RecordingHead, which says what the file is.
 void RecordMachine(RecordWriter write, void *context);
 
-extern const char RecordingHead[];
+const char RecordingHead[] = "{\n  \"why\": \"Recorded by QVDUMP.EXE:";
 
 // Whether a file that starts with these bytes is a recording (with LF or CR LF line ends).
 bool IsRecording(const char *start, uint32_t size);

@@ -61,7 +61,7 @@ def report_run(session, item):
         }
         result["exit"] = run.close(program, main)
         recording = session.work / (item["name"] + ".txt")
-        result["qvdump"] = sim.record(run, recording)
+        result["qvdump"] = sim.record(run, recording)[0]
         with open(recording, encoding="latin-1") as f:
             result["recording"] = f.read()
     finally:

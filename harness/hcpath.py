@@ -1,5 +1,6 @@
 """The host controller path under Wine: test driver, stand-in CfgMgr32.dll, CASES, run_case."""
 
+import contextlib
 import os
 import shutil
 import time
@@ -261,13 +262,32 @@ def cfgmgr_loads(program_log):
 
 def call_log(path, loads, stand_in):
     """The test library's call log, which exists exactly when the library was loaded."""
-    if not loads or loads != ["native " + stand_in] * len(loads):
+    if not loads or stand_in is None or loads != ["native " + stand_in] * len(loads):
         check_equal(os.path.exists(path), False,
                     "a call log of the test library, which Wine never loaded (%r)" % loads)
         return []
     check(os.path.exists(path), "the test library's call log %s: Wine loaded it %d times"
           % (path, len(loads)))
     return read_lines(path)
+
+
+@contextlib.contextmanager
+def system_library(session, name, library):
+    """The file library in the prefix's system folder as name, where the system's own would be,
+    for as long as the block runs; then the prefix's own file again. Yields its Windows path, as
+    Wine's loader writes it."""
+    folder = session.prefix / "drive_c" / "windows" / "system32"
+    # Wine finds files without regard to case: the prefix's own file is the one replaced.
+    path = next((p for p in folder.iterdir() if p.name.lower() == name.lower()), folder / name)
+    saved = path.read_bytes() if path.exists() else None
+    shutil.copyfile(library, path)
+    try:
+        yield "C:\\windows\\system32\\" + path.name
+    finally:
+        if saved is None:
+            path.unlink()
+        else:
+            path.write_bytes(saved)
 
 
 def log_fields(line):
@@ -304,49 +324,63 @@ def run_machine(run, case, driver, cfgmgr, folder):
           "no test CfgMgr32.dll beside the product in %s" % exe_folder)
     exe = folder / EXE_NAME
     shutil.copyfile(session.exe, exe)
-    stand_in = folder / "CfgMgr32.dll"
+    # A CfgMgr32.dll beside the programs, as a downloads folder may hold one, is never loaded:
+    # the stand-in is the system's.
+    planted = folder / "CfgMgr32.dll"
+    shutil.copyfile(cfgmgr, planted)
     tree, log = folder / "tree.txt", folder / "cfgmgr.log"
     if case.test_cfgmgr:
-        shutil.copyfile(cfgmgr, stand_in)
         write_tree_file(tree, case.cfgmgr)
     run.session.set_versions(case.windows, win9x_number=registry_text)
     configure_driver(session, driver, hcds)
     # The loader's trace tells which configuration manager the program loaded; Wine prefers its
-    # built-in library even in the program's folder unless told. The texts of these machines
-    # are code page 1252, as in the simulator.
-    program = run.start("-all,err+all,+loaddll", "cfgmgr32=n" if case.test_cfgmgr else "", exe,
-                        {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
-                         "QORVALIN_CFGMGR_LOG": windows_path(log)})
-    main = run.continue_to_verdict(program)
-    for part, shown in (("headline", main.control(IDC_HEADLINE).raw_text),
-                        ("panel", main.control(IDC_MORE_INFO).raw_text),
-                        ("detail", main.control(IDC_DETAILS_LIST).raw_items),
-                        ("frames", icon_frames(run, main))):
-        check_equal(shown, expected[part], "%s: the window vs the simulator" % part)
-    if case.supported:
-        check_equal(main.control(IDC_HEADLINE).text,
-                    catalogue.text(catalogue.MSG_HEADLINE_SUPPORTED), "headline")
-        check_equal(expected["frames"], "USBYES", "the status icon's frames")
-        check_equal(expected["verdict"], "supported", "the simulator's verdict")
-    panel = main.control(IDC_MORE_INFO).text
-    check(catalogue.text(catalogue.MSG_INFO_HARDWARE_SUPPORTED) + "\r\n\r\n" in panel,
-          "the supported hardware's paragraph in More Information: %r" % panel)
-    counts = driver_counts(session)
-    check_equal(run.close(program, main), 0, "exit code after Close")
-    loads = cfgmgr_loads(program.log)
-    if not case.test_cfgmgr:
-        check(not [load for load in loads if not load.startswith("builtin ")],
-              "only Wine's own configuration manager loaded: %r" % loads)
-    calls = call_log(log, loads, windows_path(stand_in))
-    check(not [c for c in calls if c.startswith("error")],
-          "the test library read its tree: %r" % calls)
-    # QVDUMP, beside the same configuration manager and with a log of its own, records the
-    # machine the program was shown on.
-    qvdump = folder / QVDUMP_NAME
-    shutil.copyfile(session.exe.parent / QVDUMP_NAME, qvdump)
-    check_recording(run, main, folder, qvdump, "cfgmgr32=n" if case.test_cfgmgr else "",
-                    {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
-                     "QORVALIN_CFGMGR_LOG": windows_path(folder / "qvdump-cfgmgr.log")})
+    # built-in library unless told. The texts of these machines are code page 1252, as in the
+    # simulator.
+    overrides = "cfgmgr32=n" if case.test_cfgmgr else ""
+    with contextlib.ExitStack() as stack:
+        stand_in = (stack.enter_context(system_library(session, "CfgMgr32.dll", cfgmgr))
+                    if case.test_cfgmgr else None)
+        program = run.start("-all,err+all,+loaddll", overrides, exe,
+                            {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
+                             "QORVALIN_CFGMGR_LOG": windows_path(log)})
+        main = run.continue_to_verdict(program)
+        for part, shown in (("headline", main.control(IDC_HEADLINE).raw_text),
+                            ("panel", main.control(IDC_MORE_INFO).raw_text),
+                            ("detail", main.control(IDC_DETAILS_LIST).raw_items),
+                            ("frames", icon_frames(run, main))):
+            check_equal(shown, expected[part], "%s: the window vs the simulator" % part)
+        if case.supported:
+            check_equal(main.control(IDC_HEADLINE).text,
+                        catalogue.text(catalogue.MSG_HEADLINE_SUPPORTED), "headline")
+            check_equal(expected["frames"], "USBYES", "the status icon's frames")
+            check_equal(expected["verdict"], "supported", "the simulator's verdict")
+        panel = main.control(IDC_MORE_INFO).text
+        check(catalogue.text(catalogue.MSG_INFO_HARDWARE_SUPPORTED) + "\r\n\r\n" in panel,
+              "the supported hardware's paragraph in More Information: %r" % panel)
+        counts = driver_counts(session)
+        check_equal(run.close(program, main), 0, "exit code after Close")
+        loads = cfgmgr_loads(program.log)
+        check(not [load for load in loads if windows_path(folder).lower() in load.lower()],
+              "the CfgMgr32.dll beside the program was never loaded: %r" % loads)
+        if not case.test_cfgmgr:
+            check(not [load for load in loads if not load.startswith("builtin ")],
+                  "only Wine's own configuration manager loaded: %r" % loads)
+        calls = call_log(log, [load.lower() for load in loads],
+                         stand_in.lower() if stand_in else None)
+        check(not [c for c in calls if c.startswith("error")],
+              "the test library read its tree: %r" % calls)
+        # QVDUMP, beside the same configuration manager and with a log of its own, records the
+        # machine the program was shown on.
+        qvdump = folder / QVDUMP_NAME
+        shutil.copyfile(session.exe.parent / QVDUMP_NAME, qvdump)
+        recorder = check_recording(run, main, folder, qvdump, overrides,
+                                   {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
+                                    "QORVALIN_CFGMGR_LOG": windows_path(folder / "qvdump-cfgmgr.log")},
+                                   wine_debug="-all,err+all,+loaddll")
+        recorder_loads = [load.lower() for load in cfgmgr_loads(recorder.log)]
+        check_equal(recorder_loads, ["native " + stand_in.lower()] if stand_in else
+                    ["builtin c:\\windows\\system32\\cfgmgr32.dll"],
+                    "the configuration manager QVDUMP loaded")
     return main.control(IDC_DETAILS_LIST).items, counts, calls, loads
 
 

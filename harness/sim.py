@@ -90,22 +90,30 @@ def check_window(main, report, parts=("detail", "panel", "headline")):
         check_equal(shown, report[part], "%s against the simulator" % part)
 
 
-def record(run, path, exe=None, dll_overrides="", env=None):
+def start_recording(run, path, exe=None, dll_overrides="", env=None, wine_debug="-all,err+all"):
     """QVDUMP.EXE (built beside the session's program, or exe), started as a script does, with
-    the file path to write (any earlier one removed); its exit code."""
+    the file path to write; the program started."""
+    qvdump = exe or run.session.exe.parent / QVDUMP_NAME
+    return run.start(wine_debug, dll_overrides, exe=qvdump, env=env,
+                     args=[windows_path(Path(path).resolve())])
+
+
+def record(run, path, exe=None, dll_overrides="", env=None, wine_debug="-all,err+all"):
+    """QVDUMP.EXE records into path (any earlier file removed); its exit code and the program."""
     path = Path(path).resolve()
     path.unlink(missing_ok=True)
-    qvdump = exe or run.session.exe.parent / QVDUMP_NAME
-    program = run.start(dll_overrides=dll_overrides, exe=qvdump, env=env,
-                        args=[windows_path(path)])
-    return run.wait_exit(program, timeout=60)
+    program = start_recording(run, path, exe, dll_overrides, env, wine_debug)
+    return run.wait_exit(program, timeout=60), program
 
 
-def check_recording(run, main, folder, exe=None, dll_overrides="", env=None):
+def check_recording(run, main, folder, exe=None, dll_overrides="", env=None,
+                    wine_debug="-all,err+all"):
     """QVDUMP.EXE records, into a file in folder, the machine that the main window was shown
-    on; the file replays to what the window shows."""
+    on; the file replays to what the window shows. Returns QVDUMP's program."""
     Path(folder).mkdir(parents=True, exist_ok=True)
     path = Path(folder).resolve() / "recording.txt"
-    check_equal(record(run, path, exe, dll_overrides, env), 0, "QVDUMP's exit code")
+    code, program = record(run, path, exe, dll_overrides, env, wine_debug)
+    check_equal(code, 0, "QVDUMP's exit code")
     check(path.is_file(), "QVDUMP wrote %s" % path)
     check_window(main, replay(run.session.sim, path))
+    return program

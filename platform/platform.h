@@ -87,7 +87,8 @@ enum : uint32_t {
     CM_DRP_DRIVER = 10,
 };
 
-// Run-time linking of system libraries that older releases lack.
+// Run-time linking of system libraries that older releases lack, by name, from the system
+// folder only: a library of the same name beside the program is never the one loaded.
 LibraryHandle PlatformLoadLibrary(const char *name);
 void *PlatformGetProcAddress(LibraryHandle library, const char *name);
 void PlatformFreeLibrary(LibraryHandle library);

@@ -78,9 +78,31 @@ void PlatformWideToAnsi(const uint16_t *text, char *out, uint32_t outSize)
     out[outSize - 1] = '\0';
 }
 
+HMODULE LoadSystemLibrary(const char *name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    size_t nameLength = strlen(name);
+    if (length == 0 || length + 1 + nameLength >= MAX_PATH)
+        return NULL;
+    if (path[length - 1] != '\\')
+        path[length++] = '\\';
+    memcpy(path + length, name, nameLength + 1);
+    return LoadLibraryA(path);
+}
+
+void LoadLibrariesFromSystemOnly()
+{
+    typedef BOOL(WINAPI * SetDirectoriesFunction)(DWORD flags);
+    SetDirectoriesFunction setDirectories = (SetDirectoriesFunction)(void *)GetProcAddress(
+        GetModuleHandleA("KERNEL32.DLL"), "SetDefaultDllDirectories");
+    if (setDirectories != NULL)
+        setDirectories(SEARCH_SYSTEM_FOLDER_ONLY);
+}
+
 LibraryHandle PlatformLoadLibrary(const char *name)
 {
-    return LoadLibraryA(name);
+    return LoadSystemLibrary(name);
 }
 
 void *PlatformGetProcAddress(LibraryHandle library, const char *name)

@@ -1,9 +1,13 @@
-"""Under Wine: QVDUMP.EXE as a user starts it, with no file named. The Save dialog offers
-QVDUMP.TXT; a folder that cannot be written is told, and the dialog comes again; the message
-names the file saved, which replays to what Qorvalin shows on the machine Wine presents."""
+"""Under Wine: QVDUMP.EXE as a user starts it. With no file named, the Save dialog offers
+QVDUMP.TXT on the desktop; a folder that cannot be written is told, and the dialog comes again on
+the desktop; the message names the file saved, which replays to what Qorvalin shows on the
+machine Wine presents. With a file named, as a document dropped on it names one, it writes a new
+file or replaces an empty one or a recording, and leaves any other file as it was."""
 
 import contextlib
 import subprocess
+
+import pytest
 
 from harness import Unavailable
 from harness import catalogue as c
@@ -12,6 +16,9 @@ from harness.window import DIALOG_CLASS, QVDUMP_NAME, visible_one
 from harness.wine import windows_path
 
 TITLE = c.dump_text(c.MSG_DUMP_TITLE)
+SHELL_FOLDERS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+LOOK_IN = 0x471  # the Save dialog's list of folders: its text is the folder shown
+LETTER = b"Dear Ms Lindqvist,\r\n\r\nthank you for your letter of 3 May.\r\n"
 
 
 def dialog(run, program, title, what):
@@ -46,17 +53,36 @@ def unwritable(folder):
         subprocess.run(["chattr", "-i", str(folder)], check=True)
 
 
+def offered(run, program):
+    """The Save dialog, once it offers the file name QVDUMP.TXT, and the folder it shows."""
+    name = c.dump_text(c.MSG_DUMP_FILE_NAME)
+
+    def offering(windows):
+        save = visible_one(windows, DIALOG_CLASS, c.dump_text(c.MSG_DUMP_SAVE_TITLE))
+        return save if save and any(control.text == name for control in save.controls) else None
+
+    save = run.wait_settled(offering, "the Save dialog offering %s" % name, program)
+    return save, save.control(LOOK_IN).text
+
+
 def test_a_user_saves_a_recording(run):
     run.watched = QVDUMP_NAME
     folder = run.session.work / "qvdump-user"
     folder.mkdir(parents=True, exist_ok=True)
     saved = folder / c.dump_text(c.MSG_DUMP_FILE_NAME)
     saved.unlink(missing_ok=True)
-    program = run.start(exe=run.session.exe.parent / QVDUMP_NAME)
-
-    offered = dialog(run, program, c.dump_text(c.MSG_DUMP_SAVE_TITLE), "the Save dialog")
-    check(any(control.text == c.dump_text(c.MSG_DUMP_FILE_NAME) for control in offered.controls),
-          "the Save dialog offers the file name: %r" % offered)
+    # The registry's copy of the desktop folder, kept for older programs, may be stale: the
+    # shell's answer is the one offered.
+    stale = folder.parent / "stale-desktop"
+    stale.mkdir(exist_ok=True)
+    kept = run.session.query_value(SHELL_FOLDERS, "Desktop")
+    run.session.write_value(SHELL_FOLDERS, "Desktop", windows_path(stale))
+    try:
+        program = run.start(exe=run.session.exe.parent / QVDUMP_NAME)
+        _, desktop = offered(run, program)
+    finally:
+        run.session.write_value(SHELL_FOLDERS, "Desktop", kept)
+    assert desktop != stale.name
     with unwritable(folder.parent / "qvdump-locked") as locked:
         refused = windows_path(locked / c.dump_text(c.MSG_DUMP_FILE_NAME))
         save_as(run, program, refused)
@@ -67,6 +93,8 @@ def test_a_user_saves_a_recording(run):
           told.endswith(c.dump_text(c.MSG_DUMP_CHOOSE_AGAIN)), "the message: %r" % told)
     run.key(box, "Return")
 
+    # Offered again on the desktop, not in the folder that could not be written.
+    assert offered(run, program)[1] == desktop
     save_as(run, program, windows_path(saved))
     box = dialog(run, program, TITLE, "the message that the file was written")
     size = saved.stat().st_size
@@ -82,3 +110,37 @@ def test_a_user_saves_a_recording(run):
     replayed = sim.replay(run.session.sim, saved)
     for part in ("headline", "panel", "detail", "verdict"):
         check_equal(replayed[part], expected[part], "%s: the recording vs the simulator" % part)
+
+
+@pytest.mark.parametrize("before, written", [
+    pytest.param(None, True, id="a new file"),
+    pytest.param(b"", True, id="an empty file"),
+    # Longer than the recording that replaces it: the new one must not keep its end.
+    pytest.param("recording", True, id="an earlier, longer recording"),
+    pytest.param(LETTER, False, id="a user's letter"),
+    pytest.param(b"{\r\n  \"version\": {}\r\n}\r\n", False, id="a scenario written by hand"),
+])
+def test_a_file_named_on_the_command_line(run, before, written):
+    run.watched = QVDUMP_NAME
+    folder = run.session.work / "qvdump-named"
+    folder.mkdir(parents=True, exist_ok=True)
+    reference = folder / "reference.txt"
+    assert sim.record(run, reference)[0] == 0
+    path = folder / "letter.doc"
+    path.unlink(missing_ok=True)
+    if before == "recording":
+        before = reference.read_bytes() + b" " * 4096
+    if before is not None:
+        path.write_bytes(before)
+    program = sim.start_recording(run, path)
+    if written:
+        assert run.wait_exit(program) == 0
+        assert path.read_bytes() == reference.read_bytes()
+        return
+    box = dialog(run, program, TITLE, "the message that the file was left alone")
+    assert message(box).split("\r\n\r\n") == [
+        c.dump_text(c.MSG_DUMP_NOT_A_RECORDING) % windows_path(path),
+        c.dump_text(c.MSG_DUMP_NAME_ANOTHER)]
+    run.key(box, "Return")
+    assert run.wait_exit(program) == 1
+    assert path.read_bytes() == before
