@@ -86,14 +86,19 @@ enum : DWORD {
     NOT_A_RECORDING = 0xFFFFFFFF,  // the file is there and is the user's: it was left alone
 };
 
-// The existing file at path, opened for rewriting when it is a recording or empty; else
-// NOT_A_RECORDING or the system's error, with the file as it was.
-static DWORD OpenOwnFile(const char *path, HANDLE *file)
+// The existing file at path, opened for rewriting when it is a recording or empty (then
+// *shorten: its old end must go), or a pipe or device; else NOT_A_RECORDING or the system's
+// error, with the file as it was.
+static DWORD OpenOwnFile(const char *path, HANDLE *file, bool *shorten)
 {
     *file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, NULL);
     if (*file == INVALID_HANDLE_VALUE)
         return GetLastError();
+    // A pipe or a device holds no file of the user's, and a read could wait on it for ever.
+    if (GetFileType(*file) != FILE_TYPE_DISK)
+        return WRITTEN;
+    *shorten = true;
     // Room for the head with a CR before each of its line ends.
     char start[2 * sizeof RecordingHead];
     DWORD got = 0;
@@ -120,12 +125,13 @@ static DWORD WriteRecording(const char *path, const Recording *recording, bool r
     // own box before it.
     UINT errorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     DWORD error = WRITTEN;
+    bool shorten = false;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, replaceAny ? CREATE_ALWAYS : CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         if (!replaceAny && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
-            error = OpenOwnFile(path, &file);
+            error = OpenOwnFile(path, &file, &shorten);
     }
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
@@ -135,7 +141,7 @@ static DWORD WriteRecording(const char *path, const Recording *recording, bool r
             error = ERROR_DISK_FULL;
         // A longer recording replaced ends where this one does; the data must be on the disk
         // before the user is told it is written.
-        else if (!SetEndOfFile(file) || !FlushFileBuffers(file))
+        else if ((shorten && !SetEndOfFile(file)) || !FlushFileBuffers(file))
             error = GetLastError();
         if (!CloseHandle(file) && error == WRITTEN)
             error = GetLastError();
