@@ -4,11 +4,16 @@
 #include "tests/support/invariants.h"
 #include "tests/support/machines.h"
 
+#include "dump/record.h"
 #include "sim/report_out.h"
 #include "sim/scenario.h"
 #include "verdict/verdict.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -31,9 +36,58 @@ bool Replay(const std::string &recording, const std::string &label, SimMachine *
     return ParseScenario(recording, label, machine, error);
 }
 
+const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
+
+// Windows 98 with one host controller whose node the configuration manager holds below a node
+// without properties.
+SimMachine Windows98WithController()
+{
+    SimMachine m;
+    m.versionKnown = true;
+    m.version = {4, 10, 0x040A08AE, 1, " A "};
+    m.registry9x.keyOpens = m.registry9x.present = true;
+    m.registry9x.bytes = std::string("4.10.2222", 10);
+    SimHcd hcd;
+    hcd.reply = HcdDriverKeyReply(UhciKey);
+    hcd.requestSucceeds = true;
+    hcd.replyCount = (uint32_t)hcd.reply.size();
+    m.hcds.push_back(hcd);
+    m.cfgmgr.present = true;
+    int root = SimAddNode(&m, -1, nullptr);
+    int bus = SimAddNode(&m, root, nullptr);
+    SimAddNode(&m, bus, UhciKey, "PCI\\VEN_8086&DEV_7112", "Intel 82371AB/EB PCI to USB");
+    return m;
+}
+
+// Machines that the representative ones and the scenario files leave out, for the recorder.
+std::vector<SweepMachine> RecorderMachines()
+{
+    std::vector<SweepMachine> machines;
+    // Registry values of other types than REG_SZ: a DWORD and a REG_EXPAND_SZ text.
+    SimMachine typed = Windows98WithController();
+    typed.registry9x.bytes = std::string("4.10.2222", 10);
+    typed.registry9x.type = 2;
+    typed.registryNt.keyOpens = typed.registryNt.present = true;
+    typed.registryNt.bytes = std::string("\x05\0\0\0", 4);
+    typed.registryNt.type = 4;
+    machines.push_back({"registry values of types other than REG_SZ", typed, 0});
+    // Without CM_Get_Parent the controller is not looked for, though the tree holds it.
+    SimMachine lacking = Windows98WithController();
+    lacking.cfgmgr.missing = {"CM_Get_Parent"};
+    machines.push_back({"a configuration manager without CM_Get_Parent", lacking, 0});
+    // Every parent query fails: the node without properties above the controller answers its
+    // child query and must not be taken for one that answers nothing.
+    SimMachine orphans = Windows98WithController();
+    orphans.faults.push_back({SIM_CM_PARENT, 0, 0});
+    machines.push_back({"parent queries that all fail", orphans, 0});
+    return machines;
+}
+
 std::vector<SweepMachine> AllMachines()
 {
     std::vector<SweepMachine> machines = RepresentativeMachines();
+    for (SweepMachine &row : RecorderMachines())
+        machines.push_back(row);
     for (SweepMachine &file : ScenarioFileMachines(QORVALIN_SCENARIO_DIR))
         machines.push_back(file);
     return machines;
@@ -55,6 +109,47 @@ TEST(Recorder, ItsRecordingReplaysToTheReportOfTheMachine)
             continue;
         EXPECT_EQ(Report(replayed, sweep.name), expected) << sweep.name << "\n" << recording;
     }
+}
+
+std::string ReadText(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A recording read back and recorded again is the same text, so the replay holds every answer
+// in the form the recorder gave it; and a golden scenario that is a recording is exactly what
+// the recorder writes of its machine.
+TEST(Recorder, ItsRecordingRecordedAgainIsTheSameText)
+{
+    for (const SweepMachine &sweep : AllMachines()) {
+        Sim = sweep.machine;
+        std::string recording = RecordWithin(CaseSeconds, sweep.name);
+        SimMachine replayed;
+        std::string error;
+        ASSERT_TRUE(Replay(recording, sweep.name, &replayed, &error)) << error << "\n"
+                                                                      << recording;
+        Sim = replayed;
+        EXPECT_EQ(WithoutWhys(RecordWithin(CaseSeconds, sweep.name)), WithoutWhys(recording))
+            << sweep.name;
+    }
+    uint32_t recordings = 0;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(QORVALIN_SCENARIO_DIR)) {
+        std::string path = entry.path().string();
+        std::string text = ReadText(path);
+        if (entry.path().extension() != ".json" || !IsRecording(text.data(), (uint32_t)text.size()))
+            continue;
+        ++recordings;
+        SimMachine machine;
+        std::string error;
+        ASSERT_TRUE(Replay(text, path, &machine, &error)) << error;
+        Sim = machine;
+        EXPECT_EQ(WithoutWhys(RecordWithin(CaseSeconds, path)), WithoutWhys(text)) << path;
+    }
+    // tests/scenarios/recorded/ holds them.
+    EXPECT_GE(recordings, 3u);
 }
 
 // Each operation the recorder calls fails alone at each of its calls (the port accesses at

@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes as a scenario file. What the reader accepts runs as a whole
 // check run in the simulator, with one platform failure injected where the input's hash points,
 // and must keep the invariants; what it refuses must say why. QVDUMP's recording of an accepted
-// machine must be accepted too and, without the failure, replay to the same report.
+// machine must be accepted too, be recorded again as the same text and, without the failure,
+// replay to the same report.
 #include "dump/record.h"
 #include "sim/report_out.h"
 #include "sim/scenario.h"
@@ -46,6 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SimMachine replayed;
     if (!ParseScenario(recording, "recording", &replayed, &error)) {
         fprintf(stderr, "the recording is refused: %s\n%s", error.c_str(), recording.c_str());
+        abort();
+    }
+    // Read and recorded again, it is the same text.
+    Sim = replayed;
+    std::string again;
+    RecordMachine([](void *to, const char *piece, uint32_t length) {
+        ((std::string *)to)->append(piece, length);
+    }, &again);
+    if (WithoutWhys(again) != WithoutWhys(recording)) {
+        fprintf(stderr, "the recording recorded again differs:\n%s\nrecording:\n%s",
+                again.c_str(), recording.c_str());
         abort();
     }
     // Ports taken away in the middle of a run are taken at the n-th access of whoever asks.

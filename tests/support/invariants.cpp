@@ -63,6 +63,29 @@ std::string RecordWithin(unsigned seconds, const std::string &label)
     return text;
 }
 
+// The recording with its why members left out, which say what made it rather than what the
+// machine answers.
+std::string WithoutWhys(std::string text)
+{
+    const std::string key = "\"why\": \"";
+    for (size_t at; (at = text.find(key)) != std::string::npos;) {
+        size_t end = at + key.size();
+        while (end < text.size() && text[end] != '"')
+            end += text[end] == '\\' ? 2 : 1;
+        ++end;
+        size_t before = text.find_last_not_of(" \r\n", at - 1);
+        if (before != std::string::npos && text[before] == ',') {
+            text.erase(before, end - before);
+        } else {
+            size_t after = text.find_first_not_of(" \r\n", end);
+            if (after != std::string::npos && text[after] == ',')
+                end = text.find_first_not_of(" \r\n", after + 1);
+            text.erase(at, end - at);
+        }
+    }
+    return text;
+}
+
 bool FaultHit(SimOp op, uint32_t call)
 {
     if (call == 0 || call > Sim.calls[op])

@@ -19,6 +19,9 @@ void StopDeadline();
 CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label);
 // What QVDUMP's recorder writes of Sim, within the seconds given.
 std::string RecordWithin(unsigned seconds, const std::string &label);
+// A scenario's text without its why members, which say what made a recording rather than what
+// the machine answers; the members around them are left as the recorder writes them.
+std::string WithoutWhys(std::string text);
 
 // True when an injected failure in Sim.faults hit the n-th call of op (counting from 1) in the
 // run that just ended.
