@@ -390,3 +390,20 @@ std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder)
     }
     return machines;
 }
+
+int AddNodeAt(SimMachine *machine, uint32_t handle, int parent, const char *driver,
+              const char *hardwareId, const char *description)
+{
+    std::vector<SimNode> &nodes = machine->cfgmgr.nodes;
+    int index = (int)handle - 1;
+    if ((int)nodes.size() <= index)
+        nodes.resize(index + 1);
+    // SimAddNode sets a node's properties and links it; here it builds the node at the end and
+    // the node moves to its place.
+    int built = SimAddNode(machine, parent, driver, hardwareId, description);
+    nodes[index] = nodes[built];
+    nodes.pop_back();
+    if (parent >= 0)
+        nodes[parent].children.back() = index;
+    return index;
+}

@@ -43,4 +43,11 @@ struct ControllerWalk {
 
 ControllerWalk WalkControllers(const SimMachine &machine);
 
+// Adds a node below parent (an index, -1 for the root) whose handle is the one given, as
+// Windows 9x hands out the addresses of its nodes rather than small numbers: the fake's handle
+// is the node's index + 1, so the nodes before it are filled with ones that nothing names.
+// Returns its index; the root's handle is 1. Properties as SimAddNode's.
+int AddNodeAt(SimMachine *machine, uint32_t handle, int parent, const char *driver,
+              const char *hardwareId = nullptr, const char *description = nullptr);
+
 #endif
