@@ -51,6 +51,11 @@ TEST_F(AnimationTest, OneCycleShowsEveryPositionInOrder)
     ShowVerdict(TheWindow, SUPPORT_YES);
     std::vector<std::string> shown = Tick(51);
     EXPECT_EQ(shown, CycleNames("USBYES"));
+    // The sequence the ticks read, position by position: each holds its frame's handle.
+    for (int pos = 0; pos < ICON_SEQUENCE_LENGTH; ++pos) {
+        ASSERT_NE(VerdictIcons[Cycle[pos] - 1], nullptr);
+        EXPECT_EQ(IconSequence[pos], VerdictIcons[Cycle[pos] - 1]) << "position " << pos;
+    }
 
     std::map<std::string, int> counts;
     for (const std::string &name : shown)

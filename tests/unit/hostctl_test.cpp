@@ -421,19 +421,25 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
         const char *hardwareId;
         const char *description;
         std::vector<std::string> lines;
+        bool unterminated = false;  // the description is handed out without its terminator
     } cases[] = {
         {PiixId, PiixDescription, {PiixLine, std::string("\t") + PiixDescription, ""}},
         {nullptr, PiixDescription, {std::string("\t") + PiixDescription, ""}},
         {PiixId, nullptr, {PiixLine, ""}},
         {nullptr, nullptr, {""}},
         {"ACPI\\PNP0A03", "", {Unidentified, "\t", ""}},
+        // Read into the buffer that held the longer hardware ID: the buffer is cleared before
+        // each read, so the description ends where its bytes do, with nothing of the ID after.
+        {PiixId, "Intel", {PiixLine, "\tIntel", ""}, true},
     };
     for (const auto &c : cases) {
         SimReset();
         int root = SimAddNode(&Sim, -1, nullptr);
         // A node whose driver cannot be read is passed over, but not its children.
         int hidden = SimAddNode(&Sim, root, nullptr);
-        SimAddNode(&Sim, hidden, UhciKey, c.hardwareId, c.description);
+        int node = SimAddNode(&Sim, hidden, UhciKey, c.hardwareId, c.description);
+        if (c.unterminated)
+            Sim.cfgmgr.nodes[node].description.pop_back();
         EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
         EXPECT_EQ(Sim.details, c.lines);
     }
