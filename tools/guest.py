@@ -29,12 +29,17 @@ from harness import Failure, Unavailable, boards, build, guest
 from harness import debian_guest, debian_job, reactos_guest
 
 
-def build_targets(*targets):
-    """The native build's targets, brought up to date (configured first if it never was)."""
+def build_files(*names):
+    """The native build's files of these names (harness/build.py), brought up to date (the
+    build configured first if it never was)."""
     if not (build.FOLDER / "build.ninja").is_file():
         subprocess.run(["cmake", "-S", build.ROOT, "-B", build.FOLDER, "-G", "Ninja"],
                        stdout=sys.stderr, check=True)
-    subprocess.run(["ninja", "-C", build.FOLDER] + list(targets), stdout=sys.stderr, check=True)
+    known = build.files()
+    # Ninja names a file by its path in the build folder.
+    subprocess.run(["ninja", "-C", build.FOLDER] +
+                   [os.path.relpath(known[name], build.FOLDER) for name in names],
+                   stdout=sys.stderr, check=True)
 
 
 def debian_report(args):
@@ -111,7 +116,7 @@ def reactos_report(args):
     shows = args.show.split(",")
     if any(show not in reactos_guest.SHOWS for show in shows):
         raise SystemExit("--show takes %s" % ", ".join(reactos_guest.SHOWS))
-    build_targets("qorvalin-sim", "qorvalin_qvdrive_i686")
+    build_files("sim", "qorvalin_qvdrive_i686")
     work = build.ROOT / "build" / "guest" / "reactos" / args.board
     os_guest = reactos_guest.ReactOS(shows, args.iso, args.reactos, args.screenshot)
     os_guest.release_cd(args.exe, work / "dist")
@@ -177,7 +182,7 @@ def main():
     try:
         if args.command != "first-boot":
             if args.guest == "debian":
-                build_targets("qorvalin-sim", *debian_guest.HANDED[2:])
+                build_files(*debian_guest.HANDED)
             args.exe = os.path.abspath(args.exe) if args.exe else str(build.path("win32_exe"))
         args.run(args)
     except Unavailable as e:
