@@ -182,6 +182,13 @@ def report(run):
     return lines
 
 
+def tree_identity(tree):
+    """The commit a ReactOS source tree is at, or its folder's name where git cannot say."""
+    said = subprocess.run(["git", "-C", str(tree), "rev-parse", "--short=12", "HEAD"],
+                          capture_output=True, text=True)
+    return said.stdout.strip() if said.returncode == 0 else os.path.basename(str(tree))
+
+
 def write_scenario(found, path):
     """The scenario file QVDUMP.EXE wrote in the guest, as it wrote it."""
     if found["qvdump"] != "exit=0" or not found["recording"]:

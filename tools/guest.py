@@ -4,13 +4,16 @@
     python3 -m tools.guest report --guest reactos --board BOARD [--show SHOW[,SHOW...]]
         [--reactos TREE | --iso LIVECD] [--scenario-out FILE] [--screenshot PNG]
         [--records FILE] [--seconds N] [EXE]
+    python3 -m tools.guest refresh [--guest debian|reactos] [--reactos TREE | --iso LIVECD] [EXE]
     python3 -m tools.guest plan --guest debian --board BOARD PLAN.json OUT_DIR [EXE]
     python3 -m tools.guest bench --guest debian --board BOARD --windows MODE --tools DIR
         [--runs N] [EXE]
 
 report prints what the window showed after Continue in the simulator's report format (the
 headline:, panel: and detail: lines), then for debian the guest's bus 0 PCI functions (pci:
-BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. plan runs
+BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. refresh
+boots each board whose recording the guests keep (harness/recordings.py; both guests unless
+--guest names one) and keeps QVDUMP.EXE's fresh recording where it says something new. plan runs
 the items of a plan (JSON, as harness/debian_guest.py's plan makes) in one boot and writes each
 one's result into OUT_DIR; bench runs tools/bench/wine_bench.py in the guest with the i686
 benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and prints its summary.
@@ -25,7 +28,7 @@ import subprocess
 import sys
 import time
 
-from harness import Failure, Unavailable, boards, build, guest
+from harness import Failure, Unavailable, boards, build, guest, recordings
 from harness import debian_guest, debian_job, reactos_guest
 
 
@@ -136,6 +139,66 @@ def reactos_report(args):
         print(line)
 
 
+def observed(lines):
+    """The headline, panel and Details lines of report lines as the simulator prints them."""
+    parts = {"detail": []}
+    for line in lines:
+        key, _, value = line.partition(": ")
+        if key == "detail":
+            parts["detail"].append(value)
+        elif key in ("headline", "panel"):
+            parts[key] = value
+    return parts
+
+
+def refresh_debian(board, modes, exe):
+    items = [{"name": mode, "windows": mode, "ports": "granted"} for mode in modes]
+    said = debian_guest.run_plan(board, items, exe,
+                                 build.ROOT / "build" / "guest" / "debian" / board)
+    for mode in modes:
+        result = said["result"][mode]
+        if "error" in result:
+            raise Failure("the run failed in the guest:\n" + result["error"])
+        where = ("In the Debian guest (Debian 12, its 32-bit Wine in the Windows mode %s, port "
+                 "access granted) on QEMU's board %s: %s" % (mode, board,
+                                                             boards.BOARDS[board]["about"]))
+        yield mode, recordings.keep(result["recording"], where, result, build.path("sim"),
+                                    "debian", board, mode)
+
+
+def refresh_reactos(board, exe, iso, tree):
+    work = build.ROOT / "build" / "guest" / "reactos" / board
+    os_guest = reactos_guest.ReactOS(["normal"], iso, tree)
+    os_guest.release_cd(exe, work / "dist")
+    found = reactos_guest.parse(guest.run(os_guest, board, work, 600).heard)
+    if found["qvdump"] != "exit=0" or not found["runs"]:
+        raise Failure("QVDUMP.EXE or the program did not run in the guest (%s)" % found["qvdump"])
+    made = ("built from the ReactOS tree %s" % reactos_guest.tree_identity(tree) if tree else
+            "%s" % os.path.basename(iso) if iso else "built last here")
+    where = "On a ReactOS live CD (%s) on QEMU's board %s: %s" % (
+        made, board, boards.BOARDS[board]["about"])
+    recording = "\n".join(found["recording"]) + "\n"
+    yield None, recordings.keep(recording, where, observed(reactos_guest.report(found["runs"][0])),
+                                build.path("sim"), "reactos", board)
+
+
+def refresh(args):
+    modes = {}
+    for guest_name, board, mode in recordings.kept():
+        if args.guest in (None, guest_name):
+            modes.setdefault((guest_name, board), []).append(mode)
+    for (guest_name, board), board_modes in modes.items():
+        if guest_name == "debian":
+            build_files(*debian_guest.HANDED)
+            kept = refresh_debian(board, board_modes, args.exe)
+        else:
+            build_files("sim", "qorvalin_qvdrive_i686")
+            kept = refresh_reactos(board, args.exe, args.iso, args.reactos)
+        for mode, written in kept:
+            print("%s: %s" % (recordings.path(guest_name, board, mode).relative_to(build.ROOT),
+                              "kept anew" if written else "unchanged"))
+
+
 def report(args):
     (debian_report if args.guest == "debian" else reactos_report)(args)
 
@@ -170,18 +233,25 @@ def main():
             command.add_argument("--tools", required=True)
             command.add_argument("--runs", type=int, default=10)
         command.add_argument("exe", nargs="?")
+    command = commands.add_parser("refresh")
+    command.set_defaults(run=refresh)
+    command.add_argument("--guest", choices=["debian", "reactos"])
+    command.add_argument("--reactos", default=os.environ.get("QORVALIN_REACTOS_TREE"),
+                         metavar="TREE")
+    command.add_argument("--iso", metavar="LIVECD")
+    command.add_argument("exe", nargs="?")
     command = commands.add_parser("first-boot")
     command.set_defaults(run=first_boot)
     command.add_argument("image")
     args = parser.parse_args()
-    if args.command != "first-boot":
+    if args.command not in ("first-boot", "refresh"):
         if args.board not in boards.of(args.guest):
             parser.error("the %s guest runs on %s" % (args.guest, ", ".join(boards.of(args.guest))))
         if args.guest == "debian" and args.command != "plan" and not args.windows:
             parser.error("the debian guest needs --windows")
     try:
         if args.command != "first-boot":
-            if args.guest == "debian":
+            if args.guest == "debian" and args.command != "refresh":
                 build_files(*debian_guest.HANDED)
             args.exe = os.path.abspath(args.exe) if args.exe else str(build.path("win32_exe"))
         args.run(args)

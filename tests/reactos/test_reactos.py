@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-from harness import boards, build, catalogue, guest, reactos_guest, window
+from harness import boards, build, catalogue, guest, reactos_guest, recordings, window
 from harness.reactos_guest import main_window
 
 BOARDS = boards.of("reactos")
@@ -38,6 +38,9 @@ def test_report(boot, board):
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
     report = reactos_guest.report(runs[0])
     assert report[:-2] == expected, "the window against the replay of QVDUMP's recording"
+    differing = recordings.differences("\n".join(found["recording"]), "reactos", board)
+    assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
+                           "refresh keeps it anew):\n" + "\n".join(differing))
     controllers = boards.BOARDS[board]["controllers"]
     assert verdict == ("supported" if controllers else "not-supported")
     details = [window.unescape(line[len("detail: "):]) for line in report

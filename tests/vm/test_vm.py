@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from harness import boards, build, catalogue, debian_guest, sim, window
+from harness import boards, build, catalogue, debian_guest, recordings, sim, window
 from harness.debian_job import MODES
 
 # Every line of the chipset probe's findings.
@@ -65,6 +65,10 @@ def test_run(boot, board, item, tmp_path):
     replayed = sim.replay(build.path("sim"), recording)
     for part in ("headline", "panel", "detail"):
         assert result[part] == replayed[part], "%s against QVDUMP's recording" % part
+    if item["ports"] == "granted" and ("debian", board, item["windows"]) in recordings.kept():
+        differing = recordings.differences(result["recording"], "debian", board, item["windows"])
+        assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
+                               "refresh keeps it anew):\n" + "\n".join(differing))
     nine_x = MODES[item["windows"]][0] == "9x"
     if nine_x and item["ports"] == "granted":
         recorded = [(f["device"], f["function"], int(f["id"], 16))
