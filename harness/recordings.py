@@ -6,6 +6,7 @@ its why, beside its NAME.expected, as golden scenarios. Which ones are kept is h
 import datetime
 import difflib
 import json
+from pathlib import Path
 
 from harness import Failure, boards, golden, sim
 
@@ -22,8 +23,8 @@ def kept():
             [("reactos", board, None) for board in boards.of("reactos")])
 
 
-def path(guest, board, mode=None):
-    return FOLDER / ("-".join(filter(None, (guest, board, mode))) + ".json")
+def path(guest, board, mode=None, folder=FOLDER):
+    return Path(folder) / ("-".join(filter(None, (guest, board, mode))) + ".json")
 
 
 def comparable(text):
@@ -36,30 +37,30 @@ def comparable(text):
     return json.dumps(machine, indent=1, sort_keys=True).splitlines()
 
 
-def differences(fresh, guest, board, mode=None):
-    """The lines in which a fresh recording differs from the one kept, as a unified diff; empty
-    when they agree."""
-    kept_path = path(guest, board, mode)
+def differences(fresh, guest, board, mode=None, folder=FOLDER):
+    """The lines in which a fresh recording differs from the one kept (in folder), as a unified
+    diff; empty when they agree."""
+    kept_path = path(guest, board, mode, folder)
     if not kept_path.exists():
         return ["no recording is kept in %s" % kept_path]
     return list(difflib.unified_diff(comparable(kept_path.read_text()), comparable(fresh),
                                      str(kept_path), "the fresh recording", lineterm="", n=2))
 
 
-def keep(fresh, where, observed, simulator, guest, board, mode=None):
-    """Keeps the fresh recording, with where (a sentence: which guest, image and board) and
+def keep(fresh, where, observed, simulator, guest, board, mode=None, folder=FOLDER):
+    """Keeps the fresh recording in folder, with where (a sentence: which guest, image and board) and
     today's date in its why, and its expected report, once its replay shows what the window
     showed (observed: its headline, panel and detail lines). A recording that says what the kept
     one says leaves both files as they are. Returns whether they were written."""
-    target = path(guest, board, mode)
-    if target.exists() and not differences(fresh, guest, board, mode):
+    target = path(guest, board, mode, folder)
+    if target.exists() and not differences(fresh, guest, board, mode, folder):
         return False
     text = fresh.replace("\r\n", "\n")
     if RECORDED_BY not in text:
         raise Failure("the recording does not start as QVDUMP.EXE's do: %r" % text[:80])
     text = text.replace(RECORDED_BY, "%s %s, %s." % (RECORDED_BY, where,
                                                      datetime.date.today().isoformat()), 1)
-    FOLDER.mkdir(parents=True, exist_ok=True)
+    target.parent.mkdir(parents=True, exist_ok=True)
     scratch = target.with_suffix(".new")
     scratch.write_text(text)
     try:

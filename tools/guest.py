@@ -4,7 +4,8 @@
     python3 -m tools.guest report --guest reactos --board BOARD [--show SHOW[,SHOW...]]
         [--reactos TREE | --iso LIVECD] [--scenario-out FILE] [--screenshot PNG]
         [--records FILE] [--seconds N] [EXE]
-    python3 -m tools.guest refresh [--guest debian|reactos] [--reactos TREE | --iso LIVECD] [EXE]
+    python3 -m tools.guest refresh [--guest debian|reactos] [--board BOARD] [--into FOLDER]
+        [--reactos TREE | --iso LIVECD] [EXE]
     python3 -m tools.guest plan --guest debian --board BOARD PLAN.json OUT_DIR [EXE]
     python3 -m tools.guest bench --guest debian --board BOARD --windows MODE --tools DIR
         [--runs N] [EXE]
@@ -12,8 +13,9 @@
 report prints what the window showed after Continue in the simulator's report format (the
 headline:, panel: and detail: lines), then for debian the guest's bus 0 PCI functions (pci:
 BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. refresh
-boots each board whose recording the guests keep (harness/recordings.py; both guests unless
---guest names one) and keeps QVDUMP.EXE's fresh recording where it says something new. plan runs
+boots each board whose recording the guests keep (harness/recordings.py; both guests and every
+board unless --guest or --board names one) and keeps QVDUMP.EXE's fresh recording in FOLDER
+(tests/scenarios/guests) where it says something new. plan runs
 the items of a plan (JSON, as harness/debian_guest.py's plan makes) in one boot and writes each
 one's result into OUT_DIR; bench runs tools/bench/wine_bench.py in the guest with the i686
 benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and prints its summary.
@@ -151,7 +153,7 @@ def observed(lines):
     return parts
 
 
-def refresh_debian(board, modes, exe):
+def refresh_debian(board, modes, exe, folder):
     items = [{"name": mode, "windows": mode, "ports": "granted"} for mode in modes]
     said = debian_guest.run_plan(board, items, exe,
                                  build.ROOT / "build" / "guest" / "debian" / board)
@@ -163,10 +165,10 @@ def refresh_debian(board, modes, exe):
                  "access granted) on QEMU's board %s: %s" % (mode, board,
                                                              boards.BOARDS[board]["about"]))
         yield mode, recordings.keep(result["recording"], where, result, build.path("sim"),
-                                    "debian", board, mode)
+                                    "debian", board, mode, folder)
 
 
-def refresh_reactos(board, exe, iso, tree):
+def refresh_reactos(board, exe, iso, tree, folder):
     work = build.ROOT / "build" / "guest" / "reactos" / board
     os_guest = reactos_guest.ReactOS(["normal"], iso, tree)
     os_guest.release_cd(exe, work / "dist")
@@ -179,23 +181,23 @@ def refresh_reactos(board, exe, iso, tree):
         made, board, boards.BOARDS[board]["about"])
     recording = "\n".join(found["recording"]) + "\n"
     yield None, recordings.keep(recording, where, observed(reactos_guest.report(found["runs"][0])),
-                                build.path("sim"), "reactos", board)
+                                build.path("sim"), "reactos", board, folder=folder)
 
 
 def refresh(args):
     modes = {}
     for guest_name, board, mode in recordings.kept():
-        if args.guest in (None, guest_name):
+        if args.guest in (None, guest_name) and args.board in (None, board):
             modes.setdefault((guest_name, board), []).append(mode)
     for (guest_name, board), board_modes in modes.items():
         if guest_name == "debian":
             build_files(*debian_guest.HANDED)
-            kept = refresh_debian(board, board_modes, args.exe)
+            kept = refresh_debian(board, board_modes, args.exe, args.into)
         else:
             build_files("sim", "qorvalin_qvdrive_i686")
-            kept = refresh_reactos(board, args.exe, args.iso, args.reactos)
+            kept = refresh_reactos(board, args.exe, args.iso, args.reactos, args.into)
         for mode, written in kept:
-            print("%s: %s" % (recordings.path(guest_name, board, mode).relative_to(build.ROOT),
+            print("%s: %s" % (recordings.path(guest_name, board, mode, args.into),
                               "kept anew" if written else "unchanged"))
 
 
@@ -236,6 +238,9 @@ def main():
     command = commands.add_parser("refresh")
     command.set_defaults(run=refresh)
     command.add_argument("--guest", choices=["debian", "reactos"])
+    command.add_argument("--board", choices=sorted(boards.BOARDS))
+    command.add_argument("--into", default=recordings.FOLDER.relative_to(build.ROOT),
+                         metavar="FOLDER")
     command.add_argument("--reactos", default=os.environ.get("QORVALIN_REACTOS_TREE"),
                          metavar="TREE")
     command.add_argument("--iso", metavar="LIVECD")
