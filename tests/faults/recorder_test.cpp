@@ -152,6 +152,33 @@ TEST(Recorder, ItsRecordingRecordedAgainIsTheSameText)
     EXPECT_GE(recordings, 3u);
 }
 
+// QVDUMP replaces an existing file only when it starts as a recording does, with either line
+// end; anything else, a file that merely looks like a scenario included, is the user's.
+TEST(Recorder, KnowsARecordingByItsStart)
+{
+    const std::string head = RecordingHead;
+    std::string crlf = head;
+    crlf.replace(crlf.find('\n'), 1, "\r\n");
+    const struct {
+        const char *what;
+        std::string start;
+        bool recording;
+    } rows[] = {
+        {"as the recorder writes it", head + " what this machine answered", true},
+        {"as QVDUMP writes it", crlf + " what", true},
+        {"the head alone", head, true},
+        {"the head cut short", head.substr(0, head.size() - 1), false},
+        {"a hand-written scenario", "{\n  \"version\": {}\n}\n", false},
+        {"a why of another's", "{\n  \"why\": \"Recorded by hand\"}", false},
+        {"a byte order mark first", "\xEF\xBB\xBF" + head, false},
+        {"a letter", "Dear Ms Lindqvist,\r\n", false},
+        {"nothing", "", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(IsRecording(row.start.data(), (uint32_t)row.start.size()), row.recording)
+            << row.what;
+}
+
 // Each operation the recorder calls fails alone at each of its calls (the port accesses at
 // their first, second and last), those that hand out bytes also after writing them all.
 TEST(Recorder, EndsAndWritesAReadableFileUnderAnyOneFailure)
