@@ -6,6 +6,7 @@ catalogue  the program's messages and control numbers, by their symbols
 plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's skip status
 golden     the golden scenarios and their report or refusal files
 resfile    a compiled Win32 resource file read back
+pe         Windows programs' images (PE files), read with pefile
 wine       Wine sessions: finding Wine, display, prefix and server, registry, Windows versions
 rootfs     32-bit Wine from the test guest's root file system, for the host's i686 tests
 reader     the window reader in a session (winspy --serve), asked over a pipe

@@ -202,7 +202,7 @@ SIZE_ARGS=(--goal i686)
 [ -n "$HAVE_WIN32" ] && SIZE_ARGS+=(--build i686 "$WIN32" i686-w64-mingw32-)
 [ -n "$HAVE_WIN64" ] && SIZE_ARGS+=(--build x86_64 "$WIN64" x86_64-w64-mingw32-)
 if [ ${#SIZE_ARGS[@]} -gt 2 ]; then
-    python3 -B "$ROOT/tools/bench/sizes.py" "${SIZE_ARGS[@]}" || FAILED=yes
+    (cd "$ROOT" && "$PYTHON" -B -m tools.bench.sizes "${SIZE_ARGS[@]}") || FAILED=yes
 fi
 [ -z "$HAVE_WIN32" ] && echo "The i686 program was not built here: its size is skipped."
 [ -z "$HAVE_WIN64" ] && echo "The x86_64 program was not built here: its size is skipped."

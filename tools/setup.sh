@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    cmake g++ ninja-build python3 python3-pytest
+    cmake g++ ninja-build python3 python3-pytest python3-pefile
     libgtest-dev nlohmann-json3-dev
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
     wine64 wine xvfb xdotool imagemagick

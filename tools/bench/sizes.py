@@ -1,69 +1,18 @@
-"""What Qorvalin.exe is made of: its sections, the vendor table and the resources' own bytes."""
+"""What Qorvalin.exe is made of: its sections, the vendor table and the resources' own bytes.
+Run from the clone's root: python3 -m tools.bench.sizes --build LABEL DIR PREFIX ..."""
 
 import argparse
 import glob
 import os
-import struct
 import subprocess
 import sys
+
+from harness import pe as pe
 
 GOAL_ABOVE_RESOURCES = 48 * 1024
 
 RESOURCE_TYPES = {1: "cursors", 2: "bitmaps", 3: "icons", 4: "menus", 5: "dialogs",
                   6: "strings", 12: "cursors", 14: "icons", 16: "version", 24: "manifest"}
-
-
-def read_pe(path):
-    """The section table and the resource data entries of a PE file."""
-    with open(path, "rb") as f:
-        data = f.read()
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[header:header + 4] != b"PE\0\0":
-        raise ValueError("%s is not a PE file" % path)
-    sections_count, = struct.unpack_from("<H", data, header + 6)
-    optional_size, = struct.unpack_from("<H", data, header + 20)
-    optional = header + 24
-    magic, = struct.unpack_from("<H", data, optional)
-    directories = optional + (96 if magic == 0x10B else 112)
-    resource_rva, resource_size = struct.unpack_from("<II", data, directories + 2 * 8)
-    sections = []
-    table = optional + optional_size
-    for i in range(sections_count):
-        name, virtual_size, rva, raw_size, raw_offset = struct.unpack_from(
-            "<8sIIII", data, table + 40 * i)
-        sections.append({"name": name.rstrip(b"\0").decode("ascii"),
-                         "virtual": virtual_size, "rva": rva, "raw": raw_size,
-                         "offset": raw_offset})
-    headers = min((s["offset"] for s in sections if s["raw"]), default=len(data))
-    return {"size": len(data), "sections": sections, "headers": headers,
-            "resources": read_resources(data, sections, resource_rva) if resource_size else []}
-
-
-def read_resources(data, sections, root_rva):
-    """(type, size) of every resource: the bytes a program gets from LoadResource."""
-    def file_offset(rva):
-        for s in sections:
-            if s["rva"] <= rva < s["rva"] + max(s["raw"], s["virtual"]):
-                return s["offset"] + rva - s["rva"]
-        raise ValueError("address 0x%x lies in no section" % rva)
-
-    root = file_offset(root_rva)
-    found = []
-
-    def walk(offset, depth, kind):
-        named, numbered = struct.unpack_from("<HH", data, offset + 12)
-        for i in range(named + numbered):
-            ident, target = struct.unpack_from("<II", data, offset + 16 + 8 * i)
-            if depth == 0:
-                kind = ident if not ident & 0x80000000 else -1
-            if target & 0x80000000:
-                walk(root + (target & 0x7FFFFFFF), depth + 1, kind)
-            else:
-                _, size = struct.unpack_from("<II", data, root + target)
-                found.append((kind, size))
-
-    walk(root, 0, None)
-    return found
 
 
 def vendor_table(build_dir, tools_prefix):
@@ -88,14 +37,15 @@ def kib(n):
 
 
 def report(label, exe, build_dir, tools_prefix, goal):
-    pe = read_pe(exe)
-    lines = ["### %s: %s" % (label, kib(pe["size"])), "",
+    image = pe.read(exe)
+    size = os.path.getsize(exe)
+    sections = pe.sections(image)
+    lines = ["### %s: %s" % (label, kib(size)), "",
              "| part | bytes in the file | bytes in memory |", "|---|---|---|",
-             "| headers | %d | |" % pe["headers"]]
-    for s in pe["sections"]:
-        lines.append("| section %s | %d | %d |" % (s["name"], s["raw"], s["virtual"]))
+             "| headers | %d | |" % pe.headers_size(image)]
+    lines += ["| section %s | %d | %d |" % section for section in sections]
     lines.append("")
-    text = sum(s["raw"] for s in pe["sections"] if s["name"] == ".text")
+    text = sum(raw for name, raw, _ in sections if name == ".text")
     lines.append("- code (.text): %s" % kib(text))
     vendors = vendor_table(build_dir, tools_prefix)
     if vendors is None:
@@ -105,16 +55,17 @@ def report(label, exe, build_dir, tools_prefix, goal):
         lines.append("- vendor table (in .rdata): %s, of which the array %d and the names %d"
                      % (kib(vendors["total"]), vendors["array"] or 0,
                         vendors["total"] - (vendors["array"] or 0)))
-    own = sum(size for _, size in pe["resources"])
+    resources = pe.resources(image)
+    own = sum(n for _, n in resources)
     by_kind = {}
-    for kind, size in pe["resources"]:
+    for kind, n in resources:
         name = RESOURCE_TYPES.get(kind, "other")
-        by_kind[name] = by_kind.get(name, 0) + size
-    rsrc = sum(s["raw"] for s in pe["sections"] if s["name"] == ".rsrc")
+        by_kind[name] = by_kind.get(name, 0) + n
+    rsrc = sum(raw for name, raw, _ in sections if name == ".rsrc")
     lines.append("- resources' own bytes: %s (%s); the .rsrc section with its directory and "
                  "padding: %d" % (kib(own), ", ".join("%s %d" % kv for kv in
                                                        sorted(by_kind.items())), rsrc))
-    above = pe["size"] - own
+    above = size - own
     line = "- the file above the resources' own bytes: %s" % kib(above)
     if goal:
         line += ", goal at most %s: %s" % (kib(GOAL_ABOVE_RESOURCES),
