@@ -157,13 +157,14 @@ def refresh_debian(board, modes, exe, folder):
     items = [{"name": mode, "windows": mode, "ports": "granted"} for mode in modes]
     said = debian_guest.run_plan(board, items, exe,
                                  build.ROOT / "build" / "guest" / "debian" / board)
+    image = os.path.basename(debian_guest.Debian().image())
     for mode in modes:
         result = said["result"][mode]
         if "error" in result:
             raise Failure("the run failed in the guest:\n" + result["error"])
-        where = ("In the Debian guest (Debian 12, its 32-bit Wine in the Windows mode %s, port "
-                 "access granted) on QEMU's board %s: %s" % (mode, board,
-                                                             boards.BOARDS[board]["about"]))
+        where = ("In the Debian guest (Debian 12 and its 32-bit Wine, image %s of "
+                 "tools/vm/image.sh) in the Windows mode %s with port access granted, on QEMU's "
+                 "board %s: %s" % (image, mode, board, boards.BOARDS[board]["about"]))
         yield mode, recordings.keep(result["recording"], where, result, build.path("sim"),
                                     "debian", board, mode, folder)
 
