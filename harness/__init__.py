@@ -7,6 +7,7 @@ plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's 
 golden     the golden scenarios and their report or refusal files
 resfile    a compiled Win32 resource file read back
 pe         Windows programs' images (PE files), read with pefile
+win32      Win32's numbers: window, dialog and control styles, resource types, IDOK
 wine       Wine sessions: finding Wine, display, prefix and server, registry, Windows versions
 rootfs     32-bit Wine from the test guest's root file system, for the host's i686 tests
 reader     the window reader in a session (winspy --serve), asked over a pipe

@@ -8,15 +8,13 @@ import subprocess
 import time
 
 from harness import Failure, Unavailable, build, catalogue, guest, qemu, sim, window
+from harness.win32 import WS_MAXIMIZE, WS_MINIMIZE
 
 ROOT = build.ROOT
 # The show commands the driver can start the program with.
 SHOWS = ("normal", "maximized", "minnoactive", "hide")
 # The second CD drive, as QEMU names the drive at IDE index 3: the release CD goes in there.
 RELEASE_DRIVE = "ide1-cd1"
-
-WS_MAXIMIZE = 0x01000000
-WS_MINIMIZE = 0x20000000
 
 
 class ReactOS(guest.Guest):

@@ -2,12 +2,7 @@
 table resources inside them."""
 import struct
 
-RT_BITMAP = 2
-RT_ICON = 3
-RT_DIALOG = 5
-RT_STRING = 6
-RT_GROUP_ICON = 14
-RT_VERSION = 16
+from harness.win32 import DS_SETFONT
 
 # The predefined control classes, which templates name by an ordinal atom.
 CLASS_ATOMS = {0x80: 'BUTTON', 0x81: 'EDIT', 0x82: 'STATIC', 0x83: 'LISTBOX',
@@ -80,7 +75,7 @@ def parse_dialog(data):
     dialog['class'] = r.name_or_ordinal()
     dialog['caption'] = r.wide_string()
     dialog['font'] = None
-    if dialog['style'] & 0x40:  # DS_SETFONT
+    if dialog['style'] & DS_SETFONT:
         if extended:
             size, weight, italic, charset = r.take('HHBB')
             dialog['font'] = (size, weight, italic, charset, r.wide_string())

@@ -7,7 +7,6 @@ EXE_NAME = "Qorvalin.exe"
 QVDUMP_NAME = "qvdump.exe"
 MAIN_CLASS = "Qorvalin"
 DIALOG_CLASS = "#32770"
-IDOK = 1  # the OK button of a message box or dialog, as Windows numbers it
 TITLE = "Orvenda Qorvalin"
 ABOUT_TITLE = "About Orvenda Qorvalin"
 

@@ -8,13 +8,9 @@ from harness import check, check_equal
 from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS,
                                IDC_DETAILS_LABEL, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO,
                                IDC_SPLASH_TEXT, IDC_STATUS_ICON)
-from harness.window import (ABOUT_TITLE, DIALOG_CLASS, IDOK, MAIN_CLASS, TITLE, find, one,
-                            visible_one)
+from harness.win32 import BS_DEFPUSHBUTTON, BS_TYPE_MASK, IDOK, SS_BITMAP, SS_TYPE_MASK
+from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, TITLE, find, one, visible_one
 
-BS_TYPE_MASK = 0x0F
-BS_DEFPUSHBUTTON = 0x01
-SS_TYPE_MASK = 0x1F
-SS_BITMAP = 0x0E
 SCREEN = (1024, 768)
 
 SPLASH_TEXT = ("This program determines if your system supports Universal Serial Bus (USB) "

@@ -7,7 +7,8 @@ import pytest
 from harness import catalogue as c
 from harness import check, check_equal
 from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
-from harness.window import ABOUT_TITLE, DIALOG_CLASS, IDOK, MAIN_CLASS, one, visible_one
+from harness.win32 import IDOK
+from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, one, visible_one
 from harness.wine import DEFAULT
 
 # The light and dark shade of each set of frames.

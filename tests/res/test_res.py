@@ -10,39 +10,14 @@ from harness import build, catalogue, resfile
 from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS, IDC_DETAILS_LABEL,
                                IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, IDC_SPLASH_TEXT,
                                IDC_STATUS_ICON)
-
-IDOK = 1  # the OK button of a dialog, as Windows numbers it
-ENGLISH_US = 0x0409
-
-WS_POPUP = 0x80000000
-WS_CHILD = 0x40000000
-WS_VISIBLE = 0x10000000
-WS_CAPTION = 0x00C00000
-WS_BORDER = 0x00800000
-WS_VSCROLL = 0x00200000
-WS_SYSMENU = 0x00080000
-WS_GROUP = 0x00020000
-WS_TABSTOP = 0x00010000
-WS_MINIMIZEBOX = 0x00020000
-DS_MODALFRAME = 0x80
-DS_SETFONT = 0x40
-DS_CENTER = 0x800
-WS_EX_CLIENTEDGE = 0x200
-BS_PUSHBUTTON = 0
-BS_DEFPUSHBUTTON = 1
-SS_LEFT = 0
-SS_ICON = 3
-SS_BITMAP = 0x0E
-SS_NOPREFIX = 0x80
-SS_CENTERIMAGE = 0x200
-SS_REALSIZEIMAGE = 0x800
-ES_MULTILINE = 0x4
-ES_AUTOVSCROLL = 0x40
-ES_READONLY = 0x800
-LBS_NOTIFY = 0x1
-LBS_USETABSTOPS = 0x80
-LBS_NOINTEGRALHEIGHT = 0x100
-LBS_NOSEL = 0x4000
+from harness.win32 import (BS_DEFPUSHBUTTON, BS_PUSHBUTTON, DS_CENTER, DS_MODALFRAME, DS_SETFONT,
+                           ES_AUTOVSCROLL, ES_MULTILINE, ES_READONLY, IDOK, LANG_ENGLISH_US,
+                           LBS_NOINTEGRALHEIGHT, LBS_NOSEL, LBS_NOTIFY, LBS_USETABSTOPS, RT_BITMAP,
+                           RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_STRING, RT_VERSION,
+                           SS_BITMAP, SS_CENTERIMAGE, SS_ICON, SS_LEFT, SS_NOPREFIX,
+                           SS_REALSIZEIMAGE, WS_BORDER, WS_CAPTION, WS_CHILD, WS_EX_CLIENTEDGE,
+                           WS_GROUP, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU, WS_TABSTOP, WS_VISIBLE,
+                           WS_VSCROLL)
 
 CHILD = WS_CHILD | WS_VISIBLE
 MODAL_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT
@@ -122,22 +97,22 @@ def find(entries, kind, name):
 
 
 def test_every_resource_is_english_us(entries):
-    assert [(e['type'], e['name']) for e in entries if e['language'] != ENGLISH_US] == []
+    assert [(e['type'], e['name']) for e in entries if e['language'] != LANG_ENGLISH_US] == []
 
 
 def test_named_resources_are_exactly_the_expected_ones_and_named_by_strings(entries):
     named = sorted((e['type'], e['name']) for e in entries
-                   if e['type'] in (resfile.RT_DIALOG, resfile.RT_GROUP_ICON, resfile.RT_BITMAP))
-    expected = sorted([(resfile.RT_DIALOG, name) for name in DIALOGS] +
-                      [(resfile.RT_GROUP_ICON, name) for name in ['MAINICON'] + FRAME_NAMES] +
-                      [(resfile.RT_BITMAP, 'IDB_ORVLOGO')])
+                   if e['type'] in (RT_DIALOG, RT_GROUP_ICON, RT_BITMAP))
+    expected = sorted([(RT_DIALOG, name) for name in DIALOGS] +
+                      [(RT_GROUP_ICON, name) for name in ['MAINICON'] + FRAME_NAMES] +
+                      [(RT_BITMAP, 'IDB_ORVLOGO')])
     assert named == expected
 
 
 @pytest.mark.parametrize('name', DIALOGS)
 def test_dialog_template(entries, name):
     extended, style, size, window_class, caption, font, controls = DIALOGS[name]
-    d = resfile.parse_dialog(find(entries, resfile.RT_DIALOG, name)['data'])
+    d = resfile.parse_dialog(find(entries, RT_DIALOG, name)['data'])
     # windres writes the class name in capitals, as it does resource names; the system looks
     # classes up without regard to case, so "QORVALIN" finds the class registered as "Qorvalin".
     assert (d['extended'], hex_word(d['style']), d['exstyle'], d['rect'], d['menu'],
@@ -160,14 +135,14 @@ def test_dialog_template(entries, name):
 
 
 def group_icon(entries, name):
-    data = find(entries, resfile.RT_GROUP_ICON, name)['data']
+    data = find(entries, RT_GROUP_ICON, name)['data']
     reserved, kind, count = struct.unpack_from('<HHH', data, 0)
     assert (reserved, kind) == (0, 1), name
     images = []
     for i in range(count):
         width, height, colours, _, planes, bits, size, ident = struct.unpack_from(
             '<BBBBHHIH', data, 6 + 14 * i)
-        assert len(find(entries, resfile.RT_ICON, ident)['data']) == size, name
+        assert len(find(entries, RT_ICON, ident)['data']) == size, name
         images.append((width, height, colours, bits))
     return images
 
@@ -179,13 +154,13 @@ def test_icons(entries):
 
 
 def test_logo_bitmap(entries):
-    data = find(entries, resfile.RT_BITMAP, 'IDB_ORVLOGO')['data']
+    data = find(entries, RT_BITMAP, 'IDB_ORVLOGO')['data']
     assert struct.unpack_from('<IiiHHI', data, 0) == (40, 237, 78, 1, 24, 0)
     assert struct.unpack_from('<ii', data, 24) == (3780, 3780)
 
 
 def test_version_block(entries):
-    root, _ = resfile.parse_version_node(find(entries, resfile.RT_VERSION, 1)['data'])
+    root, _ = resfile.parse_version_node(find(entries, RT_VERSION, 1)['data'])
     key, fixed, children = root
     assert key == 'VS_VERSION_INFO'
     (signature, _, file_ms, file_ls, product_ms, product_ls, mask, flags, os_kind, kind,
@@ -206,13 +181,13 @@ def test_version_block(entries):
     assert strings == dict(VERSION_STRINGS, CompanyName='Orvenda')
     translation = blocks['VarFileInfo'][2]
     assert [(k, v) for k, v, _ in translation] == \
-        [('Translation', struct.pack('<HH', 0x0409, 0x04E4))]
+        [('Translation', struct.pack('<HH', LANG_ENGLISH_US, 0x04E4))]
 
 
 def test_string_table_holds_the_catalogue_exactly(entries):
     texts = {}
     for e in entries:
-        if e['type'] == resfile.RT_STRING:
+        if e['type'] == RT_STRING:
             texts.update(resfile.parse_strings(e['name'], e['data']))
     assert texts == catalogue.TEXTS
     assert len(texts) == 31
@@ -220,17 +195,16 @@ def test_string_table_holds_the_catalogue_exactly(entries):
 
 def test_qvdump_holds_the_icon_and_its_own_catalogue_exactly():
     entries = resfile.read_entries(build.path("qvdump_res"))
-    assert [(e['type'], e['name']) for e in entries if e['language'] != ENGLISH_US] == []
-    assert [(e['type'], e['name']) for e in entries if e['type'] == resfile.RT_GROUP_ICON] == \
-        [(resfile.RT_GROUP_ICON, 'MAINICON')]
+    assert [(e['type'], e['name']) for e in entries if e['language'] != LANG_ENGLISH_US] == []
+    assert [(e['type'], e['name']) for e in entries if e['type'] == RT_GROUP_ICON] == \
+        [(RT_GROUP_ICON, 'MAINICON')]
     texts = {}
     for e in entries:
-        if e['type'] == resfile.RT_STRING:
+        if e['type'] == RT_STRING:
             texts.update(resfile.parse_strings(e['name'], e['data']))
     assert texts == catalogue.DUMP_TEXTS
 
 
-RT_MANIFEST = 24
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
 
 
@@ -238,7 +212,7 @@ def test_both_programs_carry_one_manifest_that_runs_them_as_invoked():
     manifests = {}
     for res in ("qorvalin_res", "qvdump_res"):
         found = [e for e in resfile.read_entries(build.path(res)) if e['type'] == RT_MANIFEST]
-        assert [(e['name'], e['language']) for e in found] == [(1, ENGLISH_US)], res
+        assert [(e['name'], e['language']) for e in found] == [(1, LANG_ENGLISH_US)], res
         manifests[res] = found[0]['data']
     text = manifests["qorvalin_res"]
     assert manifests["qvdump_res"] == text

@@ -7,12 +7,14 @@ import os
 import subprocess
 import sys
 
-from harness import pe as pe
+from harness import pe, win32
 
 GOAL_ABOVE_RESOURCES = 48 * 1024
 
-RESOURCE_TYPES = {1: "cursors", 2: "bitmaps", 3: "icons", 4: "menus", 5: "dialogs",
-                  6: "strings", 12: "cursors", 14: "icons", 16: "version", 24: "manifest"}
+RESOURCE_TYPES = {win32.RT_CURSOR: "cursors", win32.RT_BITMAP: "bitmaps", win32.RT_ICON: "icons",
+                  win32.RT_MENU: "menus", win32.RT_DIALOG: "dialogs", win32.RT_STRING: "strings",
+                  win32.RT_GROUP_CURSOR: "cursors", win32.RT_GROUP_ICON: "icons",
+                  win32.RT_VERSION: "version", win32.RT_MANIFEST: "manifest"}
 
 
 def vendor_table(build_dir, tools_prefix):
