@@ -9,6 +9,9 @@ MAIN_CLASS = "Qorvalin"
 DIALOG_CLASS = "#32770"
 TITLE = "Orvenda Qorvalin"
 ABOUT_TITLE = "About Orvenda Qorvalin"
+# What the splash says above its buttons.
+SPLASH_TEXT = ("This program determines if your system supports Universal Serial Bus (USB) "
+               "devices.\r\n\r\nPress Continue to perform the tests or Close to exit the program.")
 
 ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\"}
 

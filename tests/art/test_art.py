@@ -7,12 +7,11 @@ import struct
 import pytest
 
 from harness import build
+from harness.hcpath import FRAME_COLOURS
 
-SETS = [
-    ("USBYES", (0, 255, 0), (0, 128, 0)),
-    ("USBMAYB", (255, 255, 0), (128, 128, 0)),
-    ("USBNO", (255, 0, 0), (128, 0, 0)),
-]
+# (prefix, light, dark) of each verdict's frames, the light colour the brighter.
+SETS = [(prefix, *sorted(colours, key=sum, reverse=True))
+        for prefix, colours in FRAME_COLOURS.items()]
 FRAMES = range(1, 17)
 WHITE, BLACK = (255, 255, 255), (0, 0, 0)
 RED, DARK_RED = (255, 0, 0), (128, 0, 0)

@@ -9,12 +9,10 @@ from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS,
                                IDC_DETAILS_LABEL, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO,
                                IDC_SPLASH_TEXT, IDC_STATUS_ICON)
 from harness.win32 import BS_DEFPUSHBUTTON, BS_TYPE_MASK, IDOK, SS_BITMAP, SS_TYPE_MASK
-from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, TITLE, find, one, visible_one
+from harness.window import (ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, SPLASH_TEXT, TITLE, find, one,
+                            visible_one)
 
 SCREEN = (1024, 768)
-
-SPLASH_TEXT = ("This program determines if your system supports Universal Serial Bus (USB) "
-               "devices.\r\n\r\nPress Continue to perform the tests or Close to exit the program.")
 
 # How far the About box is dragged to show that the input before the drag was handled.
 NUDGE = 12

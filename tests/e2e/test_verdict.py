@@ -7,16 +7,14 @@ import pytest
 from harness import catalogue as c
 from harness import check, check_equal
 from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
+from harness.hcpath import FRAME_COLOURS
 from harness.win32 import IDOK
 from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, one, visible_one
 from harness.wine import DEFAULT
 
-# The light and dark shade of each set of frames.
-SHADES = {
-    "green": ((0, 255, 0), (0, 128, 0)),
-    "yellow": ((255, 255, 0), (128, 128, 0)),
-    "red": ((255, 0, 0), (128, 0, 0)),
-}
+# The light and dark shade of each verdict's frames, the brighter one first.
+SHADES = {frames: sorted(colours, key=sum, reverse=True)
+          for frames, colours in FRAME_COLOURS.items()}
 
 # One animation cycle is 51 ticks of 150 ms (7.65 s); the first change comes 1.8 s after the
 # start.
@@ -62,9 +60,9 @@ def check_icon_animates(run, main, colour):
 
 
 @pytest.mark.parametrize("version, nt, win9x, headline, colour, picture", [
-    ("nt40", DEFAULT, None, c.MSG_HEADLINE_NOT_SUPPORTED, "red", "verdict-not-supported.png"),
+    ("nt40", DEFAULT, None, c.MSG_HEADLINE_NOT_SUPPORTED, "USBNO", "verdict-not-supported.png"),
     # Nothing determined anywhere: the green verdict.
-    (None, None, "4.0.1300", c.MSG_HEADLINE_SUPPORTED, "green", "verdict-supported.png"),
+    (None, None, "4.0.1300", c.MSG_HEADLINE_SUPPORTED, "USBYES", "verdict-supported.png"),
 ], ids=["red_for_nt40", "green_for_derived_4_0_1300"])
 def test_verdict(run, version, nt, win9x, headline, colour, picture):
     run.session.set_versions(version, nt, win9x)
@@ -90,7 +88,7 @@ def test_icon_animates_behind_about_box(run):
             visible_one(ws, DIALOG_CLASS, ABOUT_TITLE)), "the moved About box", program)
     check(not one(run.snapshot(), MAIN_CLASS).enabled,
           "the main window is disabled under the About box")
-    check_icon_animates(run, main, "red")
+    check_icon_animates(run, main, "USBNO")
     run.click(about.control(IDOK))
     main = run.main_when(program, "the main window enabled again", lambda m: m.enabled)
     check_equal(run.close(program, main), 0, "exit code after Close")

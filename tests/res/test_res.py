@@ -18,6 +18,7 @@ from harness.win32 import (BS_DEFPUSHBUTTON, BS_PUSHBUTTON, DS_CENTER, DS_MODALF
                            SS_REALSIZEIMAGE, WS_BORDER, WS_CAPTION, WS_CHILD, WS_EX_CLIENTEDGE,
                            WS_GROUP, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU, WS_TABSTOP, WS_VISIBLE,
                            WS_VSCROLL)
+from harness.window import ABOUT_TITLE, MAIN_CLASS, SPLASH_TEXT, TITLE
 
 CHILD = WS_CHILD | WS_VISIBLE
 MODAL_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT
@@ -38,8 +39,6 @@ MAIN_CONTROLS = [
     (IDC_DETAILS_LABEL, 'STATIC', 'Details:', (8, 138, 82, 8), CHILD | WS_GROUP | SS_LEFT, 0),
 ]
 
-SPLASH_TEXT = ('This program determines if your system supports Universal Serial Bus (USB) '
-               'devices.\r\n\r\nPress Continue to perform the tests or Close to exit the program.')
 SPLASH_CONTROLS = [
     (IDC_CONTINUE, 'BUTTON', 'Continue', (35, 104, 50, 14), CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON, 0),
     (IDC_CLOSE, 'BUTTON', 'Close', (135, 104, 50, 14), CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0),
@@ -61,11 +60,11 @@ ABOUT_CONTROLS = [
 # name: (extended, style, (w, h), class, caption, font, controls)
 DIALOGS = {
     'QORVALIN': (False, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_SETFONT | DS_CENTER,
-                 (300, 218), 'Qorvalin', 'Orvenda Qorvalin', (8, 'MS Sans Serif'),
+                 (300, 218), MAIN_CLASS, TITLE, (8, 'MS Sans Serif'),
                  MAIN_CONTROLS),
-    'IDD_SPLASH_DIALOG': (True, MODAL_STYLE, (220, 126), '', 'Orvenda Qorvalin',
+    'IDD_SPLASH_DIALOG': (True, MODAL_STYLE, (220, 126), '', TITLE,
                           (8, 0, 0, 1, 'MS Sans Serif'), SPLASH_CONTROLS),
-    'IDD_ABOUTBOX': (False, MODAL_STYLE, (260, 47), '', 'About Orvenda Qorvalin',
+    'IDD_ABOUTBOX': (False, MODAL_STYLE, (260, 47), '', ABOUT_TITLE,
                      (8, 'MS Sans Serif'), ABOUT_CONTROLS),
 }
 
