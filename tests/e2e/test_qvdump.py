@@ -11,7 +11,7 @@ import pytest
 
 from harness import Unavailable
 from harness import catalogue as c
-from harness import check, check_equal, sim
+from harness import sim
 from harness.window import DIALOG_CLASS, QVDUMP_NAME, visible_one
 from harness.wine import windows_path
 
@@ -29,7 +29,7 @@ def message(box):
     """A message box's text: its one static control with text."""
     texts = [control.text for control in box.controls if control.cls.upper() == "STATIC"
              and control.text]
-    check_equal(len(texts), 1, "text controls of the message box %r" % box)
+    assert len(texts) == 1, "text controls of the message box %r" % box
     return texts[0]
 
 
@@ -88,9 +88,9 @@ def test_a_user_saves_a_recording(run):
         save_as(run, program, refused)
         box = dialog(run, program, TITLE, "the message that the file was not written")
         told = message(box)
-        check_equal(list(locked.iterdir()), [], "files left in the unwritable folder")
-    check(told.startswith(c.dump_text(c.MSG_DUMP_NOT_WRITTEN) % refused) and
-          told.endswith(c.dump_text(c.MSG_DUMP_CHOOSE_AGAIN)), "the message: %r" % told)
+        assert list(locked.iterdir()) == [], "files left in the unwritable folder"
+    assert told.startswith(c.dump_text(c.MSG_DUMP_NOT_WRITTEN) % refused), "the message"
+    assert told.endswith(c.dump_text(c.MSG_DUMP_CHOOSE_AGAIN)), "the message"
     run.key(box, "Return")
 
     # Offered again on the desktop, not in the folder that could not be written.
@@ -98,18 +98,17 @@ def test_a_user_saves_a_recording(run):
     save_as(run, program, windows_path(saved))
     box = dialog(run, program, TITLE, "the message that the file was written")
     size = saved.stat().st_size
-    check_equal(message(box).split("\r\n\r\n"),
-                [c.dump_text(c.MSG_DUMP_WRITTEN).replace("%lu", "%d") % (windows_path(saved),
-                                                                         size),
-                 c.dump_text(c.MSG_DUMP_WHAT), c.dump_text(c.MSG_DUMP_HOW)], "the message")
+    written = c.dump_text(c.MSG_DUMP_WRITTEN).replace("%lu", "%d") % (windows_path(saved), size)
+    assert message(box).split("\r\n\r\n") == [
+        written, c.dump_text(c.MSG_DUMP_WHAT), c.dump_text(c.MSG_DUMP_HOW)], "the message"
     run.key(box, "Return")
-    check_equal(run.wait_exit(program), 0, "QVDUMP's exit code")
-    check_equal(sorted(p.name for p in folder.iterdir()), [saved.name], "files in the folder")
+    assert run.wait_exit(program) == 0, "QVDUMP's exit code"
+    assert sorted(p.name for p in folder.iterdir()) == [saved.name], "files in the folder"
 
     expected = sim.simulate(run.session.sim, sim.wine_scenario(run.session), folder.parent)
     replayed = sim.replay(run.session.sim, saved)
     for part in ("headline", "panel", "detail", "verdict"):
-        check_equal(replayed[part], expected[part], "%s: the recording vs the simulator" % part)
+        assert replayed[part] == expected[part], "%s: the recording vs the simulator" % part
 
 
 @pytest.mark.parametrize("before, written", [

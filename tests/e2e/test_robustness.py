@@ -3,7 +3,7 @@
 import pytest
 
 from harness import catalogue as c
-from harness import check, check_equal, sim
+from harness import sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
 from harness.wine import DEFAULT, raw_bytes
 
@@ -43,27 +43,26 @@ def test_odd_values(run, name):
     program = run.start()
     main = run.continue_to_verdict(program)
     headline = main.control(IDC_HEADLINE).text
-    check(headline in [text(n) for n in (c.MSG_HEADLINE_SUPPORTED, c.MSG_HEADLINE_CHANGES,
-                                         c.MSG_HEADLINE_NOT_SUPPORTED)],
-          "one verdict: %r" % headline)
+    assert headline in [text(n) for n in (c.MSG_HEADLINE_SUPPORTED, c.MSG_HEADLINE_CHANGES,
+                                          c.MSG_HEADLINE_NOT_SUPPORTED)], "one verdict"
     panel = main.control(IDC_MORE_INFO).text
     closing = text(c.MSG_INFO_PHYSICAL_PORT)
-    check(panel.endswith(closing + "\r\n\r\n") and panel.count(closing) == 1,
-          "the closing paragraph comes once, last: %r" % panel)
+    assert panel.endswith(closing + "\r\n\r\n") and panel.count(closing) == 1, \
+        "the closing paragraph comes once, last: %r" % panel
     lines = main.control(IDC_DETAILS_LIST).items
-    check_equal(len(lines), 4, "Details lines: %r" % lines)
-    check(lines[0] in [text(n) for n in range(c.MSG_OS_UNKNOWN, c.MSG_OS_98 + 1)],
-          "a release line: %r" % lines[0])
+    assert len(lines) == 4, "Details lines: %r" % lines
+    assert lines[0] in [text(n) for n in range(c.MSG_OS_UNKNOWN, c.MSG_OS_98 + 1)], \
+        "a release line: %r" % lines[0]
     prefix = text(c.MSG_REGISTRY_VERSION) % ""
-    check(lines[1].startswith(prefix), "the registry line: %r" % lines[1])
+    assert lines[1].startswith(prefix), "the registry line: %r" % lines[1]
     nt_value, win9x_value = run.session.registry_values(nt, win9x)
     record = machine.get("version")
     value = nt_value if record and record["platform"] == 2 else win9x_value
-    check_equal(lines[1][len(prefix):], registry_text(value),
-                "the registry text shown for %r" % (value,))
-    check(lines[2].startswith(text(c.MSG_KERNEL_VERSION).partition("%")[0]),
-          "the kernel line: %r" % lines[2])
-    check_equal(lines[3], "", "the blank line")
-    check_equal(run.close(program, main), 0, "exit code after Close")
+    assert lines[1][len(prefix):] == registry_text(value), \
+        "the registry text shown for %r" % (value,)
+    assert lines[2].startswith(text(c.MSG_KERNEL_VERSION).partition("%")[0]), \
+        "the kernel line: %r" % lines[2]
+    assert lines[3] == "", "the blank line"
+    assert run.close(program, main) == 0, "exit code after Close"
     report = sim.simulate(run.session.sim, machine, run.session.work)
     sim.check_window(main, report, ("detail", "panel"))

@@ -4,7 +4,6 @@ import time
 
 import pytest
 
-from harness import check, check_equal
 from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS,
                                IDC_DETAILS_LABEL, IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO,
                                IDC_SPLASH_TEXT, IDC_STATUS_ICON)
@@ -24,8 +23,8 @@ def splash_and_hidden_main(run, program):
     splash = run.splash(program)
     windows = run.snapshot()
     main = one(windows, MAIN_CLASS)
-    check(main is not None, "the main window exists while the splash is shown")
-    check(not main.visible, "the main window is hidden while the splash is shown")
+    assert main is not None, "the main window exists while the splash is shown"
+    assert not main.visible, "the main window is hidden while the splash is shown"
     return splash, main
 
 
@@ -53,7 +52,7 @@ def check_tab_after(run, program, window, cls, title, focused, what):
 
     after = run.wait_settled(moved, "the focus on control %d after %s and a Tab"
                              % (focused, what), program)
-    check(program.poll() is None, "%s: the program is still running" % what)
+    assert program.poll() is None, "%s: the program is still running" % what
     return after
 
 
@@ -68,45 +67,45 @@ def check_drag_after(run, program, about, what):
         return w if w is not None and w.rect.top == about.rect.top + NUDGE else None
 
     after = run.wait_settled(moved, "the About box moved after %s" % what, program)
-    check(program.poll() is None, "%s: the program is still running" % what)
+    assert program.poll() is None, "%s: the program is still running" % what
     return after
 
 
 def check_expanded(main, compact, full, how):
-    check_equal((main.rect.left, main.rect.top), (compact.rect.left, compact.rect.top),
-                "top-left corner after Details >> (%s)" % how)
-    check_equal(main.rect.width, full.rect.width, "width after Details >> (%s)" % how)
-    check_equal(main.rect.height, full.rect.height, "height after Details >> (%s)" % how)
+    assert (main.rect.left, main.rect.top) == (compact.rect.left, compact.rect.top), \
+        "top-left corner after Details >> (%s)" % how
+    assert main.rect.width == full.rect.width, "width after Details >> (%s)" % how
+    assert main.rect.height == full.rect.height, "height after Details >> (%s)" % how
     details = main.control(IDC_DETAILS)
-    check(not details.enabled, "Details >> is greyed after it was used (%s)" % how)
-    check_equal(main.focused_id(), IDC_CLOSE, "focused control after Details >> (%s)" % how)
+    assert not details.enabled, "Details >> is greyed after it was used (%s)" % how
+    assert main.focused_id() == IDC_CLOSE, "focused control after Details >> (%s)" % how
     listbox = main.control(IDC_DETAILS_LIST)
     label = main.control(IDC_DETAILS_LABEL)
-    check(listbox.visible and listbox.rect.bottom <= main.client.bottom,
-          "the Details list lies inside the expanded window (%s)" % how)
-    check(label.rect.top >= main.client.top and label.rect.bottom <= main.client.bottom,
-          "the Details: label lies inside the expanded window (%s)" % how)
+    assert listbox.visible and listbox.rect.bottom <= main.client.bottom, \
+        "the Details list lies inside the expanded window (%s)" % how
+    assert label.rect.top >= main.client.top and label.rect.bottom <= main.client.bottom, \
+        "the Details: label lies inside the expanded window (%s)" % how
 
 
 def test_splash_first(run):
     program = run.start()
     splash, main = splash_and_hidden_main(run, program)
-    check_equal(splash.title, TITLE, "splash title")
-    check_equal(splash.owner, main.hwnd, "splash owner")
-    check(not main.enabled, "the hidden main window is disabled under the modal splash")
-    check_equal(splash.control(IDC_SPLASH_TEXT).text, SPLASH_TEXT, "splash text")
+    assert splash.title == TITLE, "splash title"
+    assert splash.owner == main.hwnd, "splash owner"
+    assert not main.enabled, "the hidden main window is disabled under the modal splash"
+    assert splash.control(IDC_SPLASH_TEXT).text == SPLASH_TEXT, "splash text"
     cont = splash.control(IDC_CONTINUE)
     close = splash.control(IDC_CLOSE)
-    check_equal(cont.text, "Continue", "Continue button text")
-    check_equal(close.text, "Close", "Close button text")
-    check_equal(cont.style & BS_TYPE_MASK, BS_DEFPUSHBUTTON, "Continue is the default button")
-    check(close.style & BS_TYPE_MASK != BS_DEFPUSHBUTTON, "Close is not the default button")
+    assert cont.text == "Continue", "Continue button text"
+    assert close.text == "Close", "Close button text"
+    assert cont.style & BS_TYPE_MASK == BS_DEFPUSHBUTTON, "Continue is the default button"
+    assert close.style & BS_TYPE_MASK != BS_DEFPUSHBUTTON, "Close is not the default button"
     logos = [c for c in splash.controls if c.cls == "Static" and
              c.style & SS_TYPE_MASK == SS_BITMAP]
-    check_equal(len(logos), 1, "bitmap controls on the splash")
-    check(cont.rect.left < close.rect.left, "Continue stands left of Close")
+    assert len(logos) == 1, "bitmap controls on the splash"
+    assert cont.rect.left < close.rect.left, "Continue stands left of Close"
     dialogs = find(run.snapshot(), DIALOG_CLASS)
-    check_equal([d.title for d in dialogs], [TITLE], "dialogs open at start")
+    assert [d.title for d in dialogs] == [TITLE], "dialogs open at start"
 
 
 def test_splash_close_exits_unseen(run):
@@ -117,14 +116,14 @@ def test_splash_close_exits_unseen(run):
     deadline = time.time() + 20
     while program.poll() is None and time.time() < deadline:
         seen += [w for w in run.snapshot() if w.cls == MAIN_CLASS and w.visible]
-    check_equal(run.wait_exit(program), 0, "exit code after Close on the splash")
-    check_equal(seen, [], "main windows seen visible after Close on the splash")
+    assert run.wait_exit(program) == 0, "exit code after Close on the splash"
+    assert seen == [], "main windows seen visible after Close on the splash"
 
 
 def test_splash_escape_closebox_ignored_enter_continues(run):
     program = run.start()
     splash, _ = splash_and_hidden_main(run, program)
-    check_equal(splash.focused_id(), IDC_CONTINUE, "focused control on the splash")
+    assert splash.focused_id() == IDC_CONTINUE, "focused control on the splash"
     run.key(splash, "Escape")
     splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CLOSE,
                              "Escape on the splash")
@@ -132,12 +131,12 @@ def test_splash_escape_closebox_ignored_enter_continues(run):
     splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CONTINUE,
                              "the splash's close box")
     windows = run.snapshot()
-    check(visible_one(windows, DIALOG_CLASS, TITLE) is not None,
-          "the splash stays after Escape and its close box")
-    check(not one(windows, MAIN_CLASS).visible, "the main window is still hidden")
+    assert visible_one(windows, DIALOG_CLASS, TITLE) is not None, \
+        "the splash stays after Escape and its close box"
+    assert not one(windows, MAIN_CLASS).visible, "the main window is still hidden"
     run.key(splash, "Return")
     main = run.main_window(program)
-    check_equal(main.focused_id(), IDC_CLOSE, "focused control after Enter on the splash")
+    assert main.focused_id() == IDC_CLOSE, "focused control after Enter on the splash"
 
 
 def test_continue_shows_compact_window(run):
@@ -148,33 +147,33 @@ def test_continue_shows_compact_window(run):
     # hidden.
     first = run.wait_for(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
                          program)
-    check(first.control(IDC_HEADLINE).text, "a headline at the first sight of the window")
-    check(first.control(IDC_DETAILS_LIST).items, "findings at the first sight of the window")
-    check(first.control(IDC_MORE_INFO).text, "advice at the first sight of the window")
+    assert first.control(IDC_HEADLINE).text, "a headline at the first sight of the window"
+    assert first.control(IDC_DETAILS_LIST).items, "findings at the first sight of the window"
+    assert first.control(IDC_MORE_INFO).text, "advice at the first sight of the window"
     main = run.main_window(program)
-    check_equal(main.title, TITLE, "main window title")
-    check(one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone")
-    check_equal(main.rect.width, full.rect.width, "compact width (the template width)")
-    check_equal((main.rect.left, main.rect.top), (full.rect.left, full.rect.top),
-                "compact top-left (where the full window was centred)")
+    assert main.title == TITLE, "main window title"
+    assert one(run.snapshot(), DIALOG_CLASS, TITLE) is None, "the splash is gone"
+    assert main.rect.width == full.rect.width, "compact width (the template width)"
+    assert (main.rect.left, main.rect.top) == (full.rect.left, full.rect.top), \
+        "compact top-left (where the full window was centred)"
     label = main.control(IDC_DETAILS_LABEL)
-    check_equal(main.rect.bottom, label.rect.top, "compact bottom edge vs Details: label top")
-    check(main.rect.height < full.rect.height, "the compact window is lower than the template")
+    assert main.rect.bottom == label.rect.top, "compact bottom edge vs Details: label top"
+    assert main.rect.height < full.rect.height, "the compact window is lower than the template"
     centre = ((full.rect.left + full.rect.right) / 2, (full.rect.top + full.rect.bottom) / 2)
-    check(abs(centre[0] - SCREEN[0] / 2) <= 2 and abs(centre[1] - SCREEN[1] / 2) <= 2,
-          "the full-size window was centred on the screen: centre %r" % (centre,))
-    check_equal(main.focused_id(), IDC_CLOSE, "focused control in the compact window")
+    assert abs(centre[0] - SCREEN[0] / 2) <= 2 and abs(centre[1] - SCREEN[1] / 2) <= 2, \
+        "the full-size window was centred on the screen: centre %r" % (centre,)
+    assert main.focused_id() == IDC_CLOSE, "focused control in the compact window"
     for ident, text in ((IDC_CLOSE, "Close"), (IDC_ABOUT, "About"), (IDC_DETAILS, "Details >>")):
         button = main.control(ident)
-        check_equal(button.text, text, "button %d text" % ident)
-        check(button.enabled and button.visible, "%s is usable" % text)
-        check(button.rect.bottom <= main.client.bottom, "%s lies inside the window" % text)
+        assert button.text == text, "button %d text" % ident
+        assert button.enabled and button.visible, "%s is usable" % text
+        assert button.rect.bottom <= main.client.bottom, "%s lies inside the window" % text
     for ident in (IDC_HEADLINE, IDC_STATUS_ICON, IDC_MORE_INFO):
         c = main.control(ident)
-        check(c.visible and c.rect.bottom <= main.client.bottom,
-              "control %d shows in the compact window" % ident)
-    check(main.control(IDC_DETAILS_LIST).rect.top >= main.rect.bottom,
-          "the Details list is cut off in the compact window")
+        assert c.visible and c.rect.bottom <= main.client.bottom, \
+            "control %d shows in the compact window" % ident
+    assert main.control(IDC_DETAILS_LIST).rect.top >= main.rect.bottom, \
+        "the Details list is cut off in the compact window"
 
 
 @pytest.mark.parametrize("how", ["click", "space", "click after a move"])
@@ -193,10 +192,10 @@ def test_details_expands_in_place(run, how):
             run.drag_title(compact, dx, dy)
             moved = run.main_when(program, "the moved window",
                                   lambda m: m.rect.top != compact.rect.top)
-            check_equal((moved.rect.left, moved.rect.top),
-                        (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag")
-            check_equal((moved.rect.width, moved.rect.height),
-                        (compact.rect.width, compact.rect.height), "size after the drag")
+            assert (moved.rect.left, moved.rect.top) == \
+                (compact.rect.left + dx, compact.rect.top + dy), "top-left after the drag"
+            assert (moved.rect.width, moved.rect.height) == \
+                (compact.rect.width, compact.rect.height), "size after the drag"
             compact = moved
         run.click(compact.control(IDC_DETAILS))
     main = expanded(run, program, full)
@@ -210,7 +209,7 @@ def test_details_expands_in_place(run, how):
         main = run.main_when(program, "the focus to move on from control %s" % before,
                              lambda m: m.focused_id() != before)
         order.append(main.focused_id())
-    check_equal(order, [IDC_ABOUT, IDC_CLOSE, IDC_ABOUT], "Tab order in the expanded window")
+    assert order == [IDC_ABOUT, IDC_CLOSE, IDC_ABOUT], "Tab order in the expanded window"
 
 
 def test_about_is_modal_and_closes_with_ok_or_enter(run):
@@ -221,19 +220,19 @@ def test_about_is_modal_and_closes_with_ok_or_enter(run):
         about = run.about(program)
         windows = run.snapshot()
         owner = one(windows, MAIN_CLASS)
-        check_equal(about.owner, owner.hwnd, "About box owner")
-        check(not owner.enabled, "the main window is disabled while About is open")
-        check_equal(about.control(IDOK).text, "OK", "About OK button")
-        check_equal(about.control(IDOK).style & BS_TYPE_MASK, BS_DEFPUSHBUTTON,
-                    "OK is the default button")
+        assert about.owner == owner.hwnd, "About box owner"
+        assert not owner.enabled, "the main window is disabled while About is open"
+        assert about.control(IDOK).text == "OK", "About OK button"
+        assert about.control(IDOK).style & BS_TYPE_MASK == BS_DEFPUSHBUTTON, \
+            "OK is the default button"
         texts = [c.text for c in about.controls if c.cls == "Static"]
-        check("Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts)
+        assert "Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts
         run.key(about, "Escape")
         about = check_drag_after(run, program, about, "Escape in the About box")
         run.click_close_box(about)
         about = check_drag_after(run, program, about, "the About box's close box")
-        check(not one(run.snapshot(), MAIN_CLASS).enabled,
-              "the main window is still disabled under the About box")
+        assert not one(run.snapshot(), MAIN_CLASS).enabled, \
+            "the main window is still disabled under the About box"
         if how == "OK":
             run.click(about.control(IDOK))
         else:
@@ -241,21 +240,21 @@ def test_about_is_modal_and_closes_with_ok_or_enter(run):
         main = run.wait_settled(
             lambda ws: one(ws, DIALOG_CLASS, ABOUT_TITLE) is None and
             visible_one(ws, MAIN_CLASS), "the About box to close by " + how, program)
-        check(main.enabled, "the main window is enabled again after About")
+        assert main.enabled, "the main window is enabled again after About"
     run.click(main.control(IDC_CLOSE))
-    check_equal(run.wait_exit(program), 0, "exit code after About and Close")
+    assert run.wait_exit(program) == 0, "exit code after About and Close"
 
 
 def test_escape_in_main_window_does_nothing_alt_f4_ends(run):
     program = run.start()
     main, _ = continue_to_compact(run, program)
-    check_equal(main.focused_id(), IDC_CLOSE, "focused control in the compact window")
+    assert main.focused_id() == IDC_CLOSE, "focused control in the compact window"
     run.key(main, "Escape")
     # From Close, where Escape left the focus, a Tab goes on to About.
     after = check_tab_after(run, program, main, MAIN_CLASS, None, IDC_ABOUT,
                             "Escape in the main window")
     run.key(after, "alt+F4")
-    check_equal(run.wait_exit(program), 0, "exit code after Alt+F4")
+    assert run.wait_exit(program) == 0, "exit code after Alt+F4"
 
 
 @pytest.mark.parametrize("how", ["Close", "the close box of the expanded window"])
@@ -267,7 +266,7 @@ def test_close_ends_with_zero(run, how):
     else:
         run.click(compact.control(IDC_DETAILS))
         run.click_close_box(expanded(run, program, full))
-    check_equal(run.wait_exit(program), 0, "exit code after " + how)
+    assert run.wait_exit(program) == 0, "exit code after " + how
 
 
 def test_two_copies_run_side_by_side(run):
@@ -277,12 +276,12 @@ def test_two_copies_run_side_by_side(run):
     splashes = run.wait_settled(
         lambda ws: (lambda s: s if len(s) == 2 and all(w.visible for w in s) else None)(
             find(ws, DIALOG_CLASS, TITLE)), "two splash dialogs", second)
-    check(splashes[0].pid != splashes[1].pid, "the two splashes belong to two processes")
+    assert splashes[0].pid != splashes[1].pid, "the two splashes belong to two processes"
     mains = find(run.snapshot(), MAIN_CLASS)
-    check_equal(len(mains), 2, "main windows of two copies")
+    assert len(mains) == 2, "main windows of two copies"
     for s in splashes:
         run.click(s.control(IDC_CLOSE))
         time.sleep(0.5)
-    check_equal(run.wait_exit(first), 0, "exit code of the first copy")
-    check_equal(run.wait_exit(second), 0, "exit code of the second copy")
+    assert run.wait_exit(first) == 0, "exit code of the first copy"
+    assert run.wait_exit(second) == 0, "exit code of the second copy"
 

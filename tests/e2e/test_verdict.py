@@ -5,7 +5,6 @@ import time
 import pytest
 
 from harness import catalogue as c
-from harness import check, check_equal
 from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
 from harness.hcpath import FRAME_COLOURS
 from harness.win32 import IDOK
@@ -46,17 +45,17 @@ def check_icon_animates(run, main, colour):
     while time.time() < deadline:
         counts = icon_shades(run, main)
         foreign = {k: n for k, n in counts.items() if k[0] != colour}
-        check(not foreign, "the %s icon shows no other colour: %r" % (colour, counts))
-        check(counts.get((colour, "light"), 0) + counts.get((colour, "dark"), 0) > 50,
-              "the icon shows the %s symbol: %r" % (colour, counts))
+        assert not foreign, "the %s icon shows no other colour: %r" % (colour, counts)
+        assert counts.get((colour, "light"), 0) + counts.get((colour, "dark"), 0) > 50, \
+            "the icon shows the %s symbol: %r" % (colour, counts)
         if counts not in seen:
             seen.append(counts)
         if len(seen) >= 3 and mostly(seen, colour, "light") and mostly(seen, colour, "dark"):
             break
         time.sleep(0.2)
-    check(len(seen) >= 3, "the icon changed at least twice in %d s: %r" % (WATCH_SECONDS, seen))
-    check(mostly(seen, colour, "light"), "a mostly light frame was seen: %r" % seen)
-    check(mostly(seen, colour, "dark"), "a mostly dark frame was seen: %r" % seen)
+    assert len(seen) >= 3, "the icon changed at least twice in %d s: %r" % (WATCH_SECONDS, seen)
+    assert mostly(seen, colour, "light"), "a mostly light frame was seen: %r" % seen
+    assert mostly(seen, colour, "dark"), "a mostly dark frame was seen: %r" % seen
 
 
 @pytest.mark.parametrize("version, nt, win9x, headline, colour, picture", [
@@ -68,11 +67,11 @@ def test_verdict(run, version, nt, win9x, headline, colour, picture):
     run.session.set_versions(version, nt, win9x)
     program = run.start()
     main = run.continue_to_verdict(program)
-    check_equal(main.control(IDC_HEADLINE).text, text(headline), "headline")
+    assert main.control(IDC_HEADLINE).text == text(headline), "headline"
     check_icon_animates(run, main, colour)
     run.point(0, 0)
     run.screenshot(run.session.work / "screenshots" / picture, main.rect)
-    check_equal(run.close(program, main), 0, "exit code after Close")
+    assert run.close(program, main) == 0, "exit code after Close"
 
 
 def test_icon_animates_behind_about_box(run):
@@ -86,9 +85,9 @@ def test_icon_animates_behind_about_box(run):
     about = run.wait_settled(
         lambda ws: (lambda a: a if a is not None and a.rect.top > main.rect.bottom else None)(
             visible_one(ws, DIALOG_CLASS, ABOUT_TITLE)), "the moved About box", program)
-    check(not one(run.snapshot(), MAIN_CLASS).enabled,
-          "the main window is disabled under the About box")
+    assert not one(run.snapshot(), MAIN_CLASS).enabled, \
+        "the main window is disabled under the About box"
     check_icon_animates(run, main, "USBNO")
     run.click(about.control(IDOK))
     main = run.main_when(program, "the main window enabled again", lambda m: m.enabled)
-    check_equal(run.close(program, main), 0, "exit code after Close")
+    assert run.close(program, main) == 0, "exit code after Close"

@@ -1,10 +1,12 @@
 """Under Wine: the findings in each Windows version, as read, as the simulator says, and as
 QVDUMP.EXE records them for the simulator to replay."""
 
+from typing import NamedTuple, Optional
+
 import pytest
 
 from harness import catalogue as c
-from harness import check, check_equal, sim
+from harness import sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
 from harness.wine import DEFAULT
 
@@ -16,62 +18,68 @@ NT = "the prefix's NT CurrentVersion"
 NO, UNKNOWN = c.MSG_INFO_HARDWARE_NOT_SUPPORTED, c.MSG_INFO_HARDWARE_UNKNOWN
 NOT_SUPPORTED, SUPPORTED = c.MSG_INFO_OS_NOT_SUPPORTED, c.MSG_INFO_OS_SUPPORTED
 
-# Wine's Version, NT "CurrentVersion", 9x "VersionNumber", release line, registry text shown,
-# kernel version shown (major, minor, build, service pack), OS paragraph or None, hardware
-# paragraph, headline.
-CASES = {
-    "win95": ("win95", DEFAULT, None, c.MSG_OS_95, "", (4, 0, 950, ""), NOT_SUPPORTED, UNKNOWN,
-              c.MSG_HEADLINE_NOT_SUPPORTED),
+
+class Case(NamedTuple):
+    name: str
+    version: Optional[str]  # Wine's Version
+    nt: Optional[str]  # the NT "CurrentVersion" value
+    win9x: Optional[str]  # the 9x "VersionNumber" value
+    release: int  # the release line
+    registry: str  # the registry text shown
+    kernel: tuple  # the kernel version shown: major, minor, build, service pack
+    os_paragraph: Optional[int]
+    hardware_paragraph: int
+    headline: int
+
+
+CASES = [
+    Case("win95", "win95", DEFAULT, None, c.MSG_OS_95, "", (4, 0, 950, ""),
+         NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
     # The build word (950) decides before the registry text is compared.
-    "win95_with_osr2_registry_text": ("win95", DEFAULT, "4.03.1214", c.MSG_OS_95, "4.03.1214",
-                                      (4, 0, 950, ""), NOT_SUPPORTED, UNKNOWN,
-                                      c.MSG_HEADLINE_NOT_SUPPORTED),
-    "win98": ("win98", DEFAULT, "4.10.2222", c.MSG_OS_98, "4.10.2222", (4, 10, 2222, " A "),
-              SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "win98_without_version_number": ("win98", DEFAULT, None, c.MSG_OS_98, "",
-                                     (4, 10, 2222, " A "), SUPPORTED, NO,
-                                     c.MSG_HEADLINE_NOT_SUPPORTED),
-    "winme": ("winme", DEFAULT, "4.90.3000", c.MSG_OS_98, "4.90.3000", (4, 90, 3000, " "),
-              SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "nt40": ("nt40", DEFAULT, None, c.MSG_OS_NT, NT, (4, 0, 1381, "Service Pack 6a"),
-             NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "nt40_without_current_version": ("nt40", None, "4.10.2222", c.MSG_OS_NT, "",
-                                     (4, 0, 1381, "Service Pack 6a"), NOT_SUPPORTED, UNKNOWN,
-                                     c.MSG_HEADLINE_NOT_SUPPORTED),
-    "win2k": ("win2k", DEFAULT, None, c.MSG_OS_2000, NT, (5, 0, 2195, "Service Pack 4"),
-              SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "winxp": ("winxp", DEFAULT, None, c.MSG_OS_2000, NT, (5, 1, 2600, "Service Pack 3"),
-              SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "win7": ("win7", DEFAULT, None, c.MSG_OS_2000, NT, (6, 1, 7601, "Service Pack 1"),
-             SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    "win10": ("win10", DEFAULT, None, c.MSG_OS_2000, NT, (6, 2, 9200, ""), SUPPORTED, NO,
-              c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win95_with_osr2_registry_text", "win95", DEFAULT, "4.03.1214", c.MSG_OS_95,
+         "4.03.1214", (4, 0, 950, ""), NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win98", "win98", DEFAULT, "4.10.2222", c.MSG_OS_98, "4.10.2222", (4, 10, 2222, " A "),
+         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win98_without_version_number", "win98", DEFAULT, None, c.MSG_OS_98, "",
+         (4, 10, 2222, " A "), SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("winme", "winme", DEFAULT, "4.90.3000", c.MSG_OS_98, "4.90.3000", (4, 90, 3000, " "),
+         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("nt40", "nt40", DEFAULT, None, c.MSG_OS_NT, NT, (4, 0, 1381, "Service Pack 6a"),
+         NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("nt40_without_current_version", "nt40", None, "4.10.2222", c.MSG_OS_NT, "",
+         (4, 0, 1381, "Service Pack 6a"), NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win2k", "win2k", DEFAULT, None, c.MSG_OS_2000, NT, (5, 0, 2195, "Service Pack 4"),
+         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("winxp", "winxp", DEFAULT, None, c.MSG_OS_2000, NT, (5, 1, 2600, "Service Pack 3"),
+         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win7", "win7", DEFAULT, None, c.MSG_OS_2000, NT, (6, 1, 7601, "Service Pack 1"),
+         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win10", "win10", DEFAULT, None, c.MSG_OS_2000, NT, (6, 2, 9200, ""), SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
     # No Version and no NT value: Wine derives platform 1, 4.0, build 0x04000514 from the 9x
     # text, which no rule knows (no paragraph), and nothing opening on 4.0 is undetermined.
-    "derived_4_0_1300": (None, None, "4.0.1300", c.MSG_OS_95, "4.0.1300", (4, 0, 1300, ""), None,
-                         UNKNOWN, c.MSG_HEADLINE_SUPPORTED),
-}
+    Case("derived_4_0_1300", None, None, "4.0.1300", c.MSG_OS_95, "4.0.1300", (4, 0, 1300, ""),
+         None, UNKNOWN, c.MSG_HEADLINE_SUPPORTED),
+]
 
 
-@pytest.mark.parametrize("name", CASES)
-def test_version(run, name):
-    (version, nt, win9x, release, registry, kernel, os_paragraph, hardware_paragraph,
-     headline) = CASES[name]
+@pytest.mark.parametrize("case", CASES, ids=[case.name for case in CASES])
+def test_version(run, case):
+    registry = case.registry
     if registry == NT:
         registry = run.session.nt_current_version
-        check(registry, "the fresh prefix has an NT CurrentVersion value")
-    run.session.set_versions(version, nt, win9x)
+        assert registry, "the fresh prefix has an NT CurrentVersion value"
+    run.session.set_versions(case.version, case.nt, case.win9x)
     program = run.start()
     main = run.continue_to_verdict(program)
-    check_equal(main.control(IDC_DETAILS_LIST).items,
-                [text(release), text(c.MSG_REGISTRY_VERSION) % registry,
-                 text(c.MSG_KERNEL_VERSION) % kernel, ""], "Details list")
-    check_equal(main.control(IDC_MORE_INFO).text,
-                "".join(text(n) + "\r\n\r\n" for n in (os_paragraph, hardware_paragraph,
-                                                       c.MSG_INFO_PHYSICAL_PORT) if n),
-                "More Information")
-    check_equal(main.control(IDC_HEADLINE).text, text(headline), "headline")
-    machine = sim.wine_scenario(run.session, nt, win9x)
+    assert main.control(IDC_DETAILS_LIST).items == [
+        text(case.release), text(c.MSG_REGISTRY_VERSION) % registry,
+        text(c.MSG_KERNEL_VERSION) % case.kernel, ""], "Details list"
+    assert main.control(IDC_MORE_INFO).text == "".join(
+        text(n) + "\r\n\r\n" for n in (case.os_paragraph, case.hardware_paragraph,
+                                       c.MSG_INFO_PHYSICAL_PORT) if n), "More Information"
+    assert main.control(IDC_HEADLINE).text == text(case.headline), "headline"
+    machine = sim.wine_scenario(run.session, case.nt, case.win9x)
     sim.check_window(main, sim.simulate(run.session.sim, machine, run.session.work))
-    sim.check_recording(run, main, run.session.work / "recordings" / name)
-    check_equal(run.close(program, main), 0, "exit code after Close")
+    sim.check_recording(run, main, run.session.work / "recordings" / case.name)
+    assert run.close(program, main) == 0, "exit code after Close"
