@@ -10,10 +10,16 @@ PACKAGES=(
     wine64 wine xvfb xdotool imagemagick
     clang libclang-rt-14-dev
     qemu-system-x86 gcc-multilib g++-multilib
-    mmdebstrap e2fsprogs
-    bison flex libhivex-bin
+    e2fsprogs
+    bison libhivex-bin
     mtools xorriso zip
 )
+# These two keep their recommended packages: mmdebstrap runs helpers it only recommends
+# (arch-test for the guest's i386 half, gpg for the archive's keys), and flex's libfl-dev may be
+# linked by the ReactOS build's scanners. The rest need none: wine64 would recommend 32-bit
+# Wine, which the tests do not take from the host, qemu-system-x86 its GUI and disk tools, Xvfb
+# xauth, which only xvfb-run needs, and ImageMagick coders beyond PNG.
+WITH_RECOMMENDS=(mmdebstrap flex)
 # 32-bit Wine is not among them: the i686 program's tests take it from the test guest's root file
 # system (harness/rootfs.py), where Debian's amd64 and i386 packages come from one index.
 
@@ -29,6 +35,7 @@ else
     as_root=(false)
 fi
 
+# install [--no-install-recommends] PACKAGE...
 install() {
     echo "Installing missing packages: $*"
     if [ "${as_root[*]}" = false ]; then
@@ -44,6 +51,11 @@ install() {
 
 missing=()
 for package in "${PACKAGES[@]}"; do
+    installed "$package" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] || install --no-install-recommends "${missing[@]}"
+missing=()
+for package in "${WITH_RECOMMENDS[@]}"; do
     installed "$package" || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
