@@ -8,20 +8,13 @@ import time
 import traceback
 
 from harness import Failure, build, catalogue, debian_session, hcpath, sim
+from harness.modes import MODES
 from harness.driver import Run
 from harness.wine import Session
 
-# Each mode: Wine's Version, and the version text that release's own installation keeps in the
-# registry ("9x": VersionNumber, "nt": CurrentVersion).
-MODES = {
-    "win95": ("9x", "4.00.950"), "win98": ("9x", "4.10.2222"), "winme": ("9x", "4.90.3000"),
-    "nt40": ("nt", "4.0"), "win2k": ("nt", "5.0"), "winxp": ("nt", "5.1"),
-    "win7": ("nt", "6.1"), "win10": ("nt", "6.3"),
-}
 # How the program reaches the ports: through the port-access wrapper, through Wine's emulation
 # of in and out (9x modes), or not at all, that emulation off, so that the fault reaches it.
 PORTS = ("granted", "emulated", "denied")
-DENIED_OVERRIDE = "krnl386.exe16=d"
 FAULT_TRACE = "trace:seh:dispatch_exception code=c0000096"
 
 
@@ -39,15 +32,16 @@ def pci_functions():
 
 def use_ports(session, ports, wrapper):
     session.command = ([wrapper] if ports == "granted" else []) + [debian_session.WINE]
-    session.dll_overrides = DENIED_OVERRIDE if ports == "denied" else ""
+    session.dll_overrides = sim.PORT_EMULATION_OFF if ports == "denied" else ""
 
 
 def report_run(session, item):
     """The program in the item's mode: what its window shows after Continue, the faults it
     caught, and the machine Wine presented; then QVDUMP.EXE's recording of the same machine,
     started with the same access to the ports."""
-    member, text = MODES[item["windows"]]
-    nt, win9x = (session.nt_current_version, text) if member == "9x" else (text, None)
+    mode = MODES[item["windows"]]
+    nt, win9x = ((session.nt_current_version, mode.registry) if mode.family == "9x" else
+                 (mode.registry, None))
     session.set_versions(item["windows"], nt, win9x)
     record = session.version_record()
     run = Run(session, item["name"])

@@ -10,6 +10,7 @@ from pathlib import Path
 from harness import Failure, catalogue, check, check_equal
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, IDC_STATUS_ICON
 from harness.sim import check_recording, port_access, simulate
+from harness.modes import MODES
 from harness.window import EXE_NAME, QVDUMP_NAME
 from harness.wine import windows_path
 
@@ -20,17 +21,6 @@ HCD_COUNT = 10  # the driver's devices: HCD0 to HCD9
 DRIVER_PATH = r"C:\windows\system32\drivers" + "\\" + SERVICE + ".sys"
 # The configuration manager's answer when a property does not fit the room given.
 CR_BUFFER_SMALL = 0x1A
-
-# What GetVersionExA reports under each of Wine's Version settings, and the 9x registry text
-# the tests put beside it.
-WINE_MACHINES = {
-    "win95": ({"major": 4, "minor": 0, "build": "0x040003B6", "platform": 1, "csd": ""},
-              "4.00.950"),
-    "win98": ({"major": 4, "minor": 10, "build": "0x040A08AE", "platform": 1, "csd": " A "},
-              "4.10.2222"),
-    "win2k": ({"major": 5, "minor": 0, "build": 2195, "platform": 2, "csd": "Service Pack 4"},
-              None),
-}
 
 # The light and dark colours of each verdict's icon frames.
 FRAME_COLOURS = {
@@ -314,7 +304,8 @@ def run_machine(run, case, driver, cfgmgr, folder):
     lines, the driver's (opens, requests), the stand-in's call log and the configuration
     managers loaded."""
     session = run.session
-    record, registry_text = WINE_MACHINES[case.windows]
+    mode = MODES[case.windows]
+    record, registry_text = mode.record(), mode.registry if mode.family == "9x" else None
     hcds = [{"index": index, "driverKey": reply} for index, reply in case.hcds]
     expected = simulate(session.sim, {
         "version": record, "registry": {"9x": registry_text, "nt": session.nt_current_version},

@@ -31,7 +31,7 @@ import sys
 import time
 
 from harness import Failure, Unavailable, boards, build, guest, recordings
-from harness import debian_guest, debian_job, reactos_guest
+from harness import debian_guest, debian_job, modes, reactos_guest
 
 
 def build_files(*names):
@@ -231,7 +231,7 @@ def main():
             command.add_argument("--records")
             command.add_argument("--seconds", type=int, default=600)
         if name != "plan":
-            command.add_argument("--windows", choices=sorted(debian_job.MODES))
+            command.add_argument("--windows", choices=sorted(modes.MODES))
         if name == "bench":
             command.add_argument("--tools", required=True)
             command.add_argument("--runs", type=int, default=10)

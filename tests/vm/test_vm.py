@@ -9,7 +9,7 @@ import time
 import pytest
 
 from harness import boards, build, catalogue, debian_guest, recordings, sim, window
-from harness.debian_job import MODES
+from harness.modes import MODES
 
 # Every line of the chipset probe's findings.
 CHIPSET_LINES = (catalogue.MSG_PIIX3_BRIDGE, catalogue.MSG_PIIX3_USB_ENABLED,
@@ -69,7 +69,7 @@ def test_run(boot, board, item, tmp_path):
         differing = recordings.differences(result["recording"], "debian", board, item["windows"])
         assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
                                "refresh keeps it anew):\n" + "\n".join(differing))
-    nine_x = MODES[item["windows"]][0] == "9x"
+    nine_x = MODES[item["windows"]].family == "9x"
     if nine_x and item["ports"] == "granted":
         recorded = [(f["device"], f["function"], int(f["id"], 16))
                     for f in json.loads(result["recording"]).get("pci", [])]
