@@ -13,7 +13,7 @@ PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
 export PYTHONDONTWRITEBYTECODE=1
 
-bash "$ROOT/tools/setup.sh"
+bash "$ROOT/tools/setup.sh" run
 
 # The end-to-end tests' own probe: 32-bit Wine, the test guest's, started here
 # (QORVALIN_HOST_I686=no says no).
