@@ -5,6 +5,8 @@ build      where the native build put the programs and generated files (build/na
 catalogue  the program's messages and control numbers, by their symbols
 plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's skip status
 golden     the golden scenarios and their report or refusal files
+recordings the machines the guests answered, kept as golden scenarios, and their refresh
+modes      the Windows releases Wine can be told to be, one row each
 resfile    a compiled Win32 resource file read back
 pe         Windows programs' images (PE files), read with pefile
 win32      Win32's numbers: window, dialog and control styles, resource types, IDOK
