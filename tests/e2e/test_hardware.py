@@ -7,6 +7,7 @@ import pytest
 from harness import catalogue as c
 from harness import sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_MORE_INFO, text
+from harness.modes import MODES
 from harness.window import EXE_NAME
 from harness.wine import DEFAULT
 
@@ -19,9 +20,9 @@ PRIVILEGED_INSTRUCTION = "c0000096"
 # (undetermined); with every read all ones no chipset is found either, the same ratings.
 NO, UNKNOWN = c.MSG_INFO_HARDWARE_NOT_SUPPORTED, c.MSG_INFO_HARDWARE_UNKNOWN
 CASES = {
-    "win95": ("win95", DEFAULT, "4.00.950", 1, UNKNOWN),
-    "win98": ("win98", DEFAULT, "4.10.2222", 1, NO),
-    "winme": ("winme", DEFAULT, "4.90.3000", 1, NO),
+    "win95": ("win95", DEFAULT, MODES["win95"].registry, 1, UNKNOWN),
+    "win98": ("win98", DEFAULT, MODES["win98"].registry, 1, NO),
+    "winme": ("winme", DEFAULT, MODES["winme"].registry, 1, NO),
     "derived_4_0_1300": (None, None, "4.0.1300", 1, UNKNOWN),
     "nt40": ("nt40", DEFAULT, None, 0, UNKNOWN),
     "win2k": ("win2k", DEFAULT, None, 0, NO),

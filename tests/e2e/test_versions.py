@@ -8,6 +8,7 @@ import pytest
 from harness import catalogue as c
 from harness import sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
+from harness.modes import MODES
 from harness.wine import DEFAULT
 
 NT = "the prefix's NT CurrentVersion"
@@ -26,40 +27,51 @@ class Case(NamedTuple):
     win9x: Optional[str]  # the 9x "VersionNumber" value
     release: int  # the release line
     registry: str  # the registry text shown
-    kernel: tuple  # the kernel version shown: major, minor, build, service pack
     os_paragraph: Optional[int]
     hardware_paragraph: int
     headline: int
+    # The kernel version shown (major, minor, build, service pack): the mode's own, or this.
+    kernel: Optional[tuple] = None
+
+    def kernel_shown(self):
+        if self.kernel is not None:
+            return self.kernel
+        mode = MODES[self.version]
+        return (mode.major, mode.minor, mode.build, mode.csd)
+
+
+# Each release's own registry text.
+OWN = {name: mode.registry for name, mode in MODES.items()}
 
 
 CASES = [
-    Case("win95", "win95", DEFAULT, None, c.MSG_OS_95, "", (4, 0, 950, ""),
-         NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win95", "win95", DEFAULT, None, c.MSG_OS_95, "", NOT_SUPPORTED, UNKNOWN,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
     # The build word (950) decides before the registry text is compared.
     Case("win95_with_osr2_registry_text", "win95", DEFAULT, "4.03.1214", c.MSG_OS_95,
-         "4.03.1214", (4, 0, 950, ""), NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win98", "win98", DEFAULT, "4.10.2222", c.MSG_OS_98, "4.10.2222", (4, 10, 2222, " A "),
-         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win98_without_version_number", "win98", DEFAULT, None, c.MSG_OS_98, "",
-         (4, 10, 2222, " A "), SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("winme", "winme", DEFAULT, "4.90.3000", c.MSG_OS_98, "4.90.3000", (4, 90, 3000, " "),
-         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("nt40", "nt40", DEFAULT, None, c.MSG_OS_NT, NT, (4, 0, 1381, "Service Pack 6a"),
+         "4.03.1214", NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win98", "win98", DEFAULT, OWN["win98"], c.MSG_OS_98, OWN["win98"], SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win98_without_version_number", "win98", DEFAULT, None, c.MSG_OS_98, "", SUPPORTED,
+         NO, c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("winme", "winme", DEFAULT, OWN["winme"], c.MSG_OS_98, OWN["winme"], SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("nt40", "nt40", DEFAULT, None, c.MSG_OS_NT, NT, NOT_SUPPORTED, UNKNOWN,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("nt40_without_current_version", "nt40", None, OWN["win98"], c.MSG_OS_NT, "",
          NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("nt40_without_current_version", "nt40", None, "4.10.2222", c.MSG_OS_NT, "",
-         (4, 0, 1381, "Service Pack 6a"), NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win2k", "win2k", DEFAULT, None, c.MSG_OS_2000, NT, (5, 0, 2195, "Service Pack 4"),
-         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("winxp", "winxp", DEFAULT, None, c.MSG_OS_2000, NT, (5, 1, 2600, "Service Pack 3"),
-         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win7", "win7", DEFAULT, None, c.MSG_OS_2000, NT, (6, 1, 7601, "Service Pack 1"),
-         SUPPORTED, NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win10", "win10", DEFAULT, None, c.MSG_OS_2000, NT, (6, 2, 9200, ""), SUPPORTED, NO,
+    Case("win2k", "win2k", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("winxp", "winxp", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win7", "win7", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
+         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win10", "win10", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
          c.MSG_HEADLINE_NOT_SUPPORTED),
     # No Version and no NT value: Wine derives platform 1, 4.0, build 0x04000514 from the 9x
     # text, which no rule knows (no paragraph), and nothing opening on 4.0 is undetermined.
-    Case("derived_4_0_1300", None, None, "4.0.1300", c.MSG_OS_95, "4.0.1300", (4, 0, 1300, ""),
-         None, UNKNOWN, c.MSG_HEADLINE_SUPPORTED),
+    Case("derived_4_0_1300", None, None, "4.0.1300", c.MSG_OS_95, "4.0.1300", None, UNKNOWN,
+         c.MSG_HEADLINE_SUPPORTED, kernel=(4, 0, 1300, "")),
 ]
 
 
@@ -74,7 +86,7 @@ def test_version(run, case):
     main = run.continue_to_verdict(program)
     assert main.control(IDC_DETAILS_LIST).items == [
         text(case.release), text(c.MSG_REGISTRY_VERSION) % registry,
-        text(c.MSG_KERNEL_VERSION) % case.kernel, ""], "Details list"
+        text(c.MSG_KERNEL_VERSION) % case.kernel_shown(), ""], "Details list"
     assert main.control(IDC_MORE_INFO).text == "".join(
         text(n) + "\r\n\r\n" for n in (case.os_paragraph, case.hardware_paragraph,
                                        c.MSG_INFO_PHYSICAL_PORT) if n), "More Information"
