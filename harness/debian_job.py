@@ -7,7 +7,7 @@ import sys
 import time
 import traceback
 
-from harness import Failure, build, catalogue, debian_session, hcpath, sim
+from harness import Failure, build, debian_session, hcpath, observation, sim
 from harness.modes import MODES
 from harness.driver import Run
 from harness.wine import Session
@@ -48,16 +48,13 @@ def report_run(session, item):
     program = run.start(wine_debug="-all,err+all,+seh")
     try:
         main = run.continue_to_verdict(program)
-        result = {
-            "headline": main.control(catalogue.IDC_HEADLINE).raw_text,
-            "panel": main.control(catalogue.IDC_MORE_INFO).raw_text,
-            "detail": main.control(catalogue.IDC_DETAILS_LIST).raw_items,
-        }
-        result["exit"] = run.close(program, main)
+        seen = observation.of_window(main)
+        seen.exit = run.close(program, main)
         recording = session.work / (item["name"] + ".txt")
-        result["qvdump"] = sim.record(run, recording)[0]
+        result = {"qvdump": sim.record(run, recording)[0]}
         with open(recording, encoding="latin-1") as f:
-            result["recording"] = f.read()
+            seen.recording = f.read()
+        result["observation"] = seen.as_dict()
     finally:
         run.stop_all()
     with open(program.log, encoding="latin-1") as f:

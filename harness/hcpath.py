@@ -7,7 +7,7 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from harness import Failure, catalogue, check, check_equal
+from harness import Failure, catalogue, check, check_equal, observation
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, IDC_STATUS_ICON
 from harness.sim import check_recording, port_access, simulate
 from harness.modes import MODES
@@ -335,11 +335,9 @@ def run_machine(run, case, driver, cfgmgr, folder):
                             {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree),
                              "QORVALIN_CFGMGR_LOG": windows_path(log)})
         main = run.continue_to_verdict(program)
-        for part, shown in (("headline", main.control(IDC_HEADLINE).raw_text),
-                            ("panel", main.control(IDC_MORE_INFO).raw_text),
-                            ("detail", main.control(IDC_DETAILS_LIST).raw_items),
-                            ("frames", icon_frames(run, main))):
-            check_equal(shown, expected[part], "%s: the window vs the simulator" % part)
+        seen = observation.of_window(main)
+        seen.frames = icon_frames(run, main)
+        observation.check(seen, expected, parts=observation.SHOWN_PARTS + ("frames",))
         if case.supported:
             check_equal(main.control(IDC_HEADLINE).text,
                         catalogue.text(catalogue.MSG_HEADLINE_SUPPORTED), "headline")

@@ -7,7 +7,7 @@ import shutil
 import subprocess
 import time
 
-from harness import Failure, Unavailable, build, catalogue, guest, qemu, sim, window
+from harness import Failure, Unavailable, build, catalogue, guest, observation, qemu, sim, window
 from harness.win32 import WS_MAXIMIZE, WS_MINIMIZE
 
 ROOT = build.ROOT
@@ -165,19 +165,16 @@ def shown(windows):
     return "%s %s %s focus=%s" % ("visible" if main.visible else "hidden", state, size, focus)
 
 
-def report(run):
-    """The report lines read from a run's windows, in the simulator's format and escaping."""
+def observe(run, recording=None):
+    """What a run's windows showed (its Details list read after "Details >>"), how the window
+    first appeared and the exit code, with QVDUMP's recording of the boot's machine."""
     verdict = run["snapshots"].get("verdict", [])
     detailed = run["snapshots"].get("details") or verdict
     main, full = main_window(verdict), main_window(detailed)
-    lines = []
-    if main is not None and full is not None:
-        lines.append("headline: " + main.control(catalogue.IDC_HEADLINE).raw_text)
-        lines.append("panel: " + main.control(catalogue.IDC_MORE_INFO).raw_text)
-        lines += ["detail: " + item for item in full.control(catalogue.IDC_DETAILS_LIST).raw_items]
-    lines.append("shown: " + shown(verdict))
-    lines.append("exit: %s" % run["exit"])
-    return lines
+    seen = (observation.of_window(main, full) if main is not None and full is not None else
+            observation.Observation())
+    seen.shown, seen.exit, seen.recording = shown(verdict), run["exit"], recording
+    return seen
 
 
 def tree_identity(tree):
@@ -196,10 +193,7 @@ def write_scenario(found, path):
 
 
 def simulate(found, folder):
-    """qorvalin-sim's report on the scenario QVDUMP.EXE recorded in the guest: the lines
-    comparable with report(run), and the verdict."""
+    """qorvalin-sim's report (sim.replay's) on the scenario QVDUMP.EXE recorded in the guest."""
     path = os.path.join(folder, "recording.txt")
     write_scenario(found, path)
-    expected = sim.replay(build.path("sim"), path)
-    return (["headline: " + expected["headline"], "panel: " + expected["panel"]] +
-            ["detail: " + d for d in expected["detail"]]), expected["verdict"]
+    return sim.replay(build.path("sim"), path)

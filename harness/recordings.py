@@ -8,7 +8,7 @@ import difflib
 import json
 from pathlib import Path
 
-from harness import Failure, boards, golden, sim
+from harness import Failure, boards, golden, observation, sim
 
 FOLDER = golden.FOLDER / "guests"
 # The recorder's own first sentence, which a kept recording follows with where it was made.
@@ -47,11 +47,11 @@ def differences(fresh, guest, board, mode=None, folder=FOLDER):
                                      str(kept_path), "the fresh recording", lineterm="", n=2))
 
 
-def keep(fresh, where, observed, simulator, guest, board, mode=None, folder=FOLDER):
-    """Keeps the fresh recording in folder, with where (a sentence: which guest, image and board) and
-    today's date in its why, and its expected report, once its replay shows what the window
-    showed (observed: its headline, panel and detail lines). A recording that says what the kept
-    one says leaves both files as they are. Returns whether they were written."""
+def keep(fresh, where, seen, simulator, guest, board, mode=None, folder=FOLDER):
+    """Keeps the fresh recording in folder, with where (a sentence: which guest, image and
+    board) and today's date in its why, and its expected report, once its replay shows what the
+    window showed (seen, the run's Observation). A recording that says what the kept one says
+    leaves both files as they are. Returns whether they were written."""
     target = path(guest, board, mode, folder)
     if target.exists() and not differences(fresh, guest, board, mode, folder):
         return False
@@ -64,11 +64,7 @@ def keep(fresh, where, observed, simulator, guest, board, mode=None, folder=FOLD
     scratch = target.with_suffix(".new")
     scratch.write_text(text)
     try:
-        replayed = sim.replay(simulator, scratch)
-        for part in ("headline", "panel", "detail"):
-            if replayed[part] != observed[part]:
-                raise Failure("%s: the replay of the recording shows %r, the window showed %r"
-                              % (part, replayed[part], observed[part]))
+        observation.check(seen, sim.replay(simulator, scratch), "the replay of the recording")
         report = golden.run(simulator, scratch)
         target.with_suffix(".expected").write_bytes(report.stdout)
         scratch.replace(target)

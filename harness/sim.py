@@ -5,7 +5,7 @@ import os
 import subprocess
 from pathlib import Path
 
-from harness import Failure, Unavailable, catalogue, check, check_equal
+from harness import Failure, Unavailable, check, check_equal, observation
 from harness.window import QVDUMP_NAME
 from harness.wine import DEFAULT, raw_bytes, windows_path
 
@@ -77,19 +77,6 @@ def replay(simulator, path):
     return report
 
 
-# Each part of the report and the control of the main window that shows it.
-SHOWN_IN = {"detail": catalogue.IDC_DETAILS_LIST, "panel": catalogue.IDC_MORE_INFO,
-            "headline": catalogue.IDC_HEADLINE}
-
-
-def check_window(main, report, parts=("detail", "panel", "headline")):
-    """The main window shows what the report says, part by part."""
-    for part in parts:
-        control = main.control(SHOWN_IN[part])
-        shown = control.raw_items if part == "detail" else control.raw_text
-        check_equal(shown, report[part], "%s against the simulator" % part)
-
-
 def start_recording(run, path, exe=None, dll_overrides="", env=None, wine_debug="-all,err+all"):
     """QVDUMP.EXE (built beside the session's program, or exe), started as a script does, with
     the file path to write; the program started."""
@@ -115,5 +102,6 @@ def check_recording(run, main, folder, exe=None, dll_overrides="", env=None,
     code, program = record(run, path, exe, dll_overrides, env, wine_debug)
     check_equal(code, 0, "QVDUMP's exit code")
     check(path.is_file(), "QVDUMP wrote %s" % path)
-    check_window(main, replay(run.session.sim, path))
+    observation.check(observation.of_window(main), replay(run.session.sim, path),
+                      "the replay of QVDUMP's recording")
     return program

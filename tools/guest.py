@@ -30,7 +30,7 @@ import subprocess
 import sys
 import time
 
-from harness import Failure, Unavailable, boards, build, guest, recordings
+from harness import Failure, Unavailable, boards, build, guest, observation, recordings
 from harness import debian_guest, debian_job, modes, reactos_guest
 
 
@@ -54,13 +54,10 @@ def debian_report(args):
     result = said["result"]["report"]
     if "error" in result:
         raise Failure("the run failed in the guest:\n" + result["error"])
-    print("headline: " + result["headline"])
-    print("panel: " + result["panel"])
-    for line in result["detail"]:
-        print("detail: " + line)
-    for address, ident in said["pci"]:
-        print("pci: %s 0x%08X" % (address, ident))
-    print("exit: %d" % result["exit"])
+    seen = observation.Observation(**result["observation"])
+    for line in seen.lines(between=["pci: %s 0x%08X" % (address, ident)
+                                    for address, ident in said["pci"]]):
+        print(line)
 
 
 def debian_plan(args):
@@ -137,20 +134,8 @@ def reactos_report(args):
           % (machine.times["hello"], time.time() - machine.times["started"]), file=sys.stderr)
     if not found["runs"]:
         raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
-    for line in reactos_guest.report(found["runs"][0]):
+    for line in reactos_guest.observe(found["runs"][0]).lines():
         print(line)
-
-
-def observed(lines):
-    """The headline, panel and Details lines of report lines as the simulator prints them."""
-    parts = {"detail": []}
-    for line in lines:
-        key, _, value = line.partition(": ")
-        if key == "detail":
-            parts["detail"].append(value)
-        elif key in ("headline", "panel"):
-            parts[key] = value
-    return parts
 
 
 def refresh_debian(board, modes, exe, folder):
@@ -165,8 +150,9 @@ def refresh_debian(board, modes, exe, folder):
         where = ("In the Debian guest (Debian 12 and its 32-bit Wine, image %s of "
                  "tools/vm/image.sh) in the Windows mode %s with port access granted, on QEMU's "
                  "board %s: %s" % (image, mode, board, boards.BOARDS[board]["about"]))
-        yield mode, recordings.keep(result["recording"], where, result, build.path("sim"),
-                                    "debian", board, mode, folder)
+        seen = observation.Observation(**result["observation"])
+        yield mode, recordings.keep(seen.recording, where, seen, build.path("sim"), "debian",
+                                    board, mode, folder)
 
 
 def refresh_reactos(board, exe, iso, tree, folder):
@@ -180,9 +166,9 @@ def refresh_reactos(board, exe, iso, tree, folder):
             "%s" % os.path.basename(iso) if iso else "built last here")
     where = "On a ReactOS live CD (%s) on QEMU's board %s: %s" % (
         made, board, boards.BOARDS[board]["about"])
-    recording = "\n".join(found["recording"]) + "\n"
-    yield None, recordings.keep(recording, where, observed(reactos_guest.report(found["runs"][0])),
-                                build.path("sim"), "reactos", board, folder=folder)
+    seen = reactos_guest.observe(found["runs"][0], "\n".join(found["recording"]) + "\n")
+    yield None, recordings.keep(seen.recording, where, seen, build.path("sim"), "reactos",
+                                board, folder=folder)
 
 
 def refresh(args):

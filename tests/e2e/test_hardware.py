@@ -5,7 +5,7 @@ import re
 import pytest
 
 from harness import catalogue as c
-from harness import sim
+from harness import observation, sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_MORE_INFO, text
 from harness.modes import MODES
 from harness.window import EXE_NAME
@@ -86,7 +86,7 @@ def check_run(run, name, dll_overrides=""):
     machine = sim.wine_scenario(run.session, nt, win9x, dll_overrides)
     ports = machine["ports"]
     report = sim.simulate(run.session.sim, machine, run.session.work)
-    sim.check_window(main, report)
+    observation.check(observation.of_window(main), report)
     assert run.close(program, main) == 0, "exit code after Close"
     writes, reads, faults = port_counts(report)
     seen = port_exceptions(program.log)

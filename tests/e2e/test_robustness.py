@@ -3,7 +3,7 @@
 import pytest
 
 from harness import catalogue as c
-from harness import sim
+from harness import observation, sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
 from harness.wine import DEFAULT, raw_bytes
 
@@ -65,4 +65,4 @@ def test_odd_values(run, name):
     assert lines[3] == "", "the blank line"
     assert run.close(program, main) == 0, "exit code after Close"
     report = sim.simulate(run.session.sim, machine, run.session.work)
-    sim.check_window(main, report, ("detail", "panel"))
+    observation.check(observation.of_window(main), report, parts=("panel", "detail"))

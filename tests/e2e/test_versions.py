@@ -6,7 +6,7 @@ from typing import NamedTuple, Optional
 import pytest
 
 from harness import catalogue as c
-from harness import sim
+from harness import observation, sim
 from harness.catalogue import IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, text
 from harness.modes import MODES
 from harness.wine import DEFAULT
@@ -92,6 +92,7 @@ def test_version(run, case):
                                        c.MSG_INFO_PHYSICAL_PORT) if n), "More Information"
     assert main.control(IDC_HEADLINE).text == text(case.headline), "headline"
     machine = sim.wine_scenario(run.session, case.nt, case.win9x)
-    sim.check_window(main, sim.simulate(run.session.sim, machine, run.session.work))
+    observation.check(observation.of_window(main),
+                      sim.simulate(run.session.sim, machine, run.session.work))
     sim.check_recording(run, main, run.session.work / "recordings" / case.name)
     assert run.close(program, main) == 0, "exit code after Close"

@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-from harness import boards, build, catalogue, guest, reactos_guest, recordings, window
+from harness import boards, build, catalogue, guest, observation, reactos_guest, recordings, window
 from harness.reactos_guest import main_window
 
 BOARDS = boards.of("reactos")
@@ -26,25 +26,24 @@ def boot(board):
     machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
     print("desktop and driver after %.0f s" % machine.times["hello"])
     found = reactos_guest.parse(machine.heard)
-    return (found,) + reactos_guest.simulate(found, folder)
+    return found, reactos_guest.simulate(found, folder)
 
 
 @pytest.mark.parametrize("board", BOARDS, scope="module")
 def test_report(boot, board):
     """The first run's window against the replay of QVDUMP's recording, the verdict, and the
     controllers of the board named by the vendor table with ReactOS's description of each."""
-    found, expected, verdict = boot
+    found, expected = boot
     runs = found["runs"]
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
-    report = reactos_guest.report(runs[0])
-    assert report[:-2] == expected, "the window against the replay of QVDUMP's recording"
+    seen = reactos_guest.observe(runs[0])
+    observation.check(seen, expected, "the replay of QVDUMP's recording")
     differing = recordings.differences("\n".join(found["recording"]), "reactos", board)
     assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
                            "refresh keeps it anew):\n" + "\n".join(differing))
     controllers = boards.BOARDS[board]["controllers"]
-    assert verdict == ("supported" if controllers else "not-supported")
-    details = [window.unescape(line[len("detail: "):]) for line in report
-               if line.startswith("detail: ")]
+    assert expected["verdict"] == ("supported" if controllers else "not-supported")
+    details = [window.unescape(line) for line in seen.detail]
     named = [line for line in details if line.startswith("Found ")]
     form = catalogue.text(catalogue.MSG_HC_VENDOR_DEVICE).replace("%4.4x", "%04x")
     # Every controller of the boards is Intel's.
@@ -56,7 +55,7 @@ def test_report(boot, board):
         assert description.startswith("\t") and len(description) > 1, \
             "the controller's description follows its line"
     supported = catalogue.text(catalogue.MSG_INFO_HARDWARE_SUPPORTED) in \
-        window.unescape(report[1])
+        window.unescape(seen.panel)
     assert supported == bool(controllers), "the hardware paragraph of a supported system"
 
 
@@ -65,8 +64,8 @@ def test_shown(boot, board):
     """Whatever show command started it, the window first appears normal, in its compact size,
     with the focus on Close, and Close ends the program with 0."""
     for run in boot[0]["runs"]:
-        assert reactos_guest.report(run)[-2:] == [
-            "shown: visible normal compact focus=close", "exit: 0"], run["show"]
+        seen = reactos_guest.observe(run)
+        assert (seen.shown, seen.exit) == ("visible normal compact focus=close", 0), run["show"]
 
 
 @pytest.mark.parametrize("board", BOARDS, scope="module")

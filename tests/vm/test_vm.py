@@ -8,7 +8,8 @@ import time
 
 import pytest
 
-from harness import boards, build, catalogue, debian_guest, recordings, sim, window
+from harness import boards, build, catalogue, debian_guest, observation, recordings, sim, window
+from harness.observation import Observation
 from harness.modes import MODES
 
 # Every line of the chipset probe's findings.
@@ -54,29 +55,28 @@ def test_run(boot, board, item, tmp_path):
     if "case" in item:
         assert result["passed"], result["message"]
         return
+    seen = Observation(**result["observation"])
     expected = sim.simulate(build.path("sim"), scenario(result, item["ports"], said["pci"]),
                             tmp_path)
-    for part in ("headline", "panel", "detail"):
-        assert result[part] == expected[part], "%s against the simulator" % part
-    assert result["exit"] == 0, "exit code after Close"
+    observation.check(seen, expected)
+    assert seen.exit == 0, "exit code after Close"
     assert result["qvdump"] == 0, "QVDUMP's exit code"
     recording = tmp_path / "recording.txt"
-    recording.write_text(result["recording"], encoding="latin-1")
-    replayed = sim.replay(build.path("sim"), recording)
-    for part in ("headline", "panel", "detail"):
-        assert result[part] == replayed[part], "%s against QVDUMP's recording" % part
+    recording.write_text(seen.recording, encoding="latin-1")
+    observation.check(seen, sim.replay(build.path("sim"), recording),
+                      "the replay of QVDUMP's recording")
     if item["ports"] == "granted" and ("debian", board, item["windows"]) in recordings.kept():
-        differing = recordings.differences(result["recording"], "debian", board, item["windows"])
+        differing = recordings.differences(seen.recording, "debian", board, item["windows"])
         assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
                                "refresh keeps it anew):\n" + "\n".join(differing))
     nine_x = MODES[item["windows"]].family == "9x"
     if nine_x and item["ports"] == "granted":
         recorded = [(f["device"], f["function"], int(f["id"], 16))
-                    for f in json.loads(result["recording"]).get("pci", [])]
+                    for f in json.loads(seen.recording).get("pci", [])]
         presented = [(int(address[3:5], 16), int(address[6]), ident)
                      for address, ident in said["pci"]]
         assert sorted(recorded) == sorted(presented), "the PCI functions QVDUMP recorded"
-    details = [window.unescape(line) for line in result["detail"]]
+    details = [window.unescape(line) for line in seen.detail]
     shown = [n for line in details for n in CHIPSET_LINES if catalogue.text(n) == line]
     wanted = boards.BOARDS[board]["debian"]["chipset"] if nine_x and item["ports"] == "granted" \
         else []
