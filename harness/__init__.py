@@ -16,6 +16,7 @@ reader     the window reader in a session (winspy --serve), asked over a pipe
 window     the windows as the reader prints them: Window, Control, Rect
 driver     one test's run of the program: a user's eyes and hands (Run)
 sim        what the program should show: qorvalin-sim on the machine Wine presents
+observation what a run showed, observed alike in all three places, and its one comparison
 hcpath     the host controller path: stand-in driver and CfgMgr32, its table of cases
 demo       what tools/run.sh shows with no display
 boards     the emulated boards (boards.json), read by CMake too
