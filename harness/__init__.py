@@ -12,9 +12,9 @@ pe         Windows programs' images (PE files), read with pefile
 win32      Win32's numbers: window, dialog and control styles, resource types, IDOK
 wine       Wine sessions: finding Wine, display, prefix and server, registry, Windows versions
 rootfs     32-bit Wine from the test guest's root file system, for the host's i686 tests
-reader     the window reader in a session (winspy --serve), asked over a pipe
-window     the windows as the reader prints them: Window, Control, Rect
-driver     one test's run of the program: a user's eyes and hands (Run)
+window_reader the window reader in a session (winspy --serve), asked over a pipe
+window     the windows as the window reader prints them: Window, Control, Rect
+user       one test's run of the program: a user's eyes and hands (Run)
 sim        what the program should show: qorvalin-sim on the machine Wine presents
 observation what a run showed, observed alike in all three places, and its one comparison
 hcpath     the host controller path: stand-in driver and CfgMgr32, its table of cases

@@ -9,7 +9,7 @@ import traceback
 
 from harness import Failure, build, debian_session, hcpath, observation, sim
 from harness.modes import MODES
-from harness.driver import Run
+from harness.user import Run
 from harness.wine import Session
 
 # How the program reaches the ports: through the port-access wrapper, through Wine's emulation

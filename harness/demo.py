@@ -7,7 +7,7 @@ import time
 
 from harness import Failure, Unavailable, wine
 from harness.catalogue import IDC_DETAILS, IDC_HEADLINE
-from harness.driver import Run
+from harness.user import Run
 
 
 def demo(session, folder):

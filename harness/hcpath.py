@@ -380,41 +380,41 @@ def check_lines_in_order(details, lines):
     check_equal(len(places), 1, "places of %r in the Details list %r" % (lines, details))
 
 
-def library_sessions(calls):
+def library_loads(calls):
     """The calls between each load of the library and its free."""
-    sessions = []
+    loads = []
     for line in calls:
         if line == "load":
-            check(not sessions or sessions[-1][1], "a load after a free: %r" % calls)
-            sessions.append([[], False])
+            check(not loads or loads[-1][1], "a load after a free: %r" % calls)
+            loads.append([[], False])
         elif line == "free":
-            check(sessions and not sessions[-1][1], "a free after a load: %r" % calls)
-            sessions[-1][1] = True
+            check(loads and not loads[-1][1], "a free after a load: %r" % calls)
+            loads[-1][1] = True
         else:
             check(line != "unload at exit", "the library was freed by the program: %r" % calls)
-            check(sessions and not sessions[-1][1], "a call while loaded: %r" % line)
-            sessions[-1][0].append(log_fields(line))
-    check(all(freed for _, freed in sessions), "every load freed: %r" % calls)
-    return [session for session, _ in sessions]
+            check(loads and not loads[-1][1], "a call while loaded: %r" % line)
+            loads[-1][0].append(log_fields(line))
+    check(all(freed for _, freed in loads), "every load freed: %r" % calls)
+    return [load for load, _ in loads]
 
 
-def check_search(session, tree, driver_key):
+def check_search(search, tree, driver_key):
     """One search of the tree: the root located, the driver property read from each node in
     depth-first order up to the match, and on a match the hardware ID and the description read
     with the room the buffer has behind the TAB."""
-    check(session, "calls between the library's load and free")
-    name, args, result, _ = session[0]
+    check(search, "calls between the library's load and free")
+    name, args, result, _ = search[0]
     check_equal((name, args, result), ("CM_Locate_DevNodeA", {"id": "(null)", "flags": "0x0"}, 0),
                 "the first call of a search")
-    for name, args, _, _ in session:
+    for name, args, _, _ in search:
         check_equal(args.get("flags"), "0x0", "flags of %s" % name)
     reads = [(args["node"], int(args["property"]), int(args["length"]), result)
-             for name, args, result, _ in session if name == "CM_Get_DevNode_Registry_PropertyA"]
+             for name, args, result, _ in search if name == "CM_Get_DevNode_Registry_PropertyA"]
     driver_reads = [r for r in reads if r[1] == 10]
     order = preorder_drivers(tree)
     found = driver_key in order
     visited = order[:order.index(driver_key) + 1] if found else order
-    check_equal(len(driver_reads), len(visited), "driver properties read: %r" % session)
+    check_equal(len(driver_reads), len(visited), "driver properties read: %r" % search)
     check(all(r[2] == 256 for r in driver_reads), "driver property read with 256 bytes of room")
     others = [(prop, length) for _, prop, length, _ in reads if prop != 10]
     check_equal(others, [(2, 256), (1, 255)] if found else [], "the found node's reads")
@@ -428,7 +428,7 @@ def run_case(run, case, driver, cfgmgr, folder):
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     try:
-        details, counts, calls, loads = run_machine(run, case, driver, cfgmgr, folder)
+        details, counts, calls, loaded = run_machine(run, case, driver, cfgmgr, folder)
     finally:
         try:
             run.stop_all()
@@ -443,15 +443,15 @@ def run_case(run, case, driver, cfgmgr, folder):
         # name to look up, Wine's own configuration manager, which locates no root.
         check_equal(counts, (1, case.requests), "driver opens and requests")
         check_equal(calls, [], "calls of the test configuration manager")
-        check_equal([load.split(" ")[0] for load in loads],
+        check_equal([load.split(" ")[0] for load in loaded],
                     [] if case.test_cfgmgr else ["builtin"], "configuration managers loaded")
         return
     keys = case.searched
     check_equal(counts, (len(keys), len(keys)), "driver opens and requests")
-    sessions = library_sessions(calls)
-    check_equal(len(sessions), len(keys), "library loads, one per named controller")
-    for session, key in zip(sessions, keys):
-        check_search(session, case.cfgmgr["tree"], key)
-    small = [(args["property"], outs["length"]) for session in sessions
-             for _, args, result, outs in session if result == CR_BUFFER_SMALL]
+    searches = library_loads(calls)
+    check_equal(len(searches), len(keys), "library loads, one per named controller")
+    for search, key in zip(searches, keys):
+        check_search(search, case.cfgmgr["tree"], key)
+    small = [(args["property"], outs["length"]) for search in searches
+             for _, args, result, outs in search if result == CR_BUFFER_SMALL]
     check_equal(small, case.too_small, "reads that found the buffer too small")

@@ -9,7 +9,7 @@ CLASS_ATOMS = {0x80: 'BUTTON', 0x81: 'EDIT', 0x82: 'STATIC', 0x83: 'LISTBOX',
                0x84: 'SCROLLBAR', 0x85: 'COMBOBOX'}
 
 
-class Reader:
+class Cursor:
     def __init__(self, data, offset=0):
         self.data = data
         self.offset = offset
@@ -46,7 +46,7 @@ def read_entries(path):
     entries = []
     offset = 0
     while offset < len(data):
-        r = Reader(data, offset)
+        r = Cursor(data, offset)
         data_size, header_size = r.take('II')
         kind = r.name_or_ordinal()
         name = r.name_or_ordinal()
@@ -61,7 +61,7 @@ def read_entries(path):
 
 
 def parse_dialog(data):
-    r = Reader(data)
+    r = Cursor(data)
     extended = struct.unpack_from('<HH', data, 0) == (1, 0xFFFF)
     dialog = {'extended': extended}
     if extended:
@@ -105,7 +105,7 @@ def parse_dialog(data):
 
 def parse_strings(block_id, data):
     """The up to 16 texts of one string table block, by message number."""
-    r = Reader(data)
+    r = Cursor(data)
     texts = {}
     for i in range(16):
         length = r.take('H')
@@ -118,7 +118,7 @@ def parse_strings(block_id, data):
 
 def parse_version_node(data, offset=0):
     """One node of the version block: (key, value, children); value is bytes or text."""
-    r = Reader(data, offset)
+    r = Cursor(data, offset)
     length, value_length, kind = r.take('HHH')
     key = r.wide_string()
     r.align()

@@ -9,7 +9,7 @@ import time
 from pathlib import Path
 
 from harness import Failure, Unavailable, build, debian_session, rootfs
-from harness.reader import Reader
+from harness.window_reader import WindowReader
 from harness.window import unescape
 
 NT_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
@@ -151,7 +151,7 @@ class Session:
         self.dll_overrides = ""
         self.still_working = still_working
         self.xvfb = None
-        self.reader = Reader(self)
+        self.window_reader = WindowReader(self)
         # The prefix's own version values, which reset_versions puts back (ready reads them).
         self.nt_current_version = self.win9x_version_number = None
 
@@ -205,7 +205,7 @@ class Session:
 
     def server(self, option, timeout=60):
         if option == "-k":
-            self.reader.stop("wineserver -k")
+            self.window_reader.stop("wineserver -k")
         return subprocess.run(self.server_command + [option], env=self.environment(),
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=timeout).returncode
@@ -243,7 +243,7 @@ class Session:
     def query_value(self, key, name):
         """The text of a registry value as "reg query" prints it, or None when it is absent."""
         fields = dict(f.split("=", 1) for f in
-                      self.reader.ask("get\t%s\t%s" % (key, name)).split()[1:])
+                      self.window_reader.ask("get\t%s\t%s" % (key, name)).split()[1:])
         if "absent" in fields:
             return None
         kind, data = int(fields["type"]), bytes.fromhex(fields["data"])
@@ -256,12 +256,12 @@ class Session:
     def write_value(self, key, name, value):
         """Stores a text as REG_SZ, bytes as REG_BINARY, an int as REG_DWORD; None deletes."""
         if value is None:
-            self.reader.ask("delete\t%s\t%s" % (key, name))
+            self.window_reader.ask("delete\t%s\t%s" % (key, name))
             return
         kind = REG_BINARY if isinstance(value, bytes) else (
             REG_DWORD if isinstance(value, int) else REG_SZ)
         data = (value + "\0").encode("utf-16-le") if kind == REG_SZ else raw_bytes(value)
-        self.reader.ask("set\t%s\t%s\t%d\t%s" % (key, name, kind, data.hex()))
+        self.window_reader.ask("set\t%s\t%s\t%d\t%s" % (key, name, kind, data.hex()))
 
     # The Windows version that Wine reports
 
@@ -286,7 +286,7 @@ class Session:
         """The version record that GetVersionExA gives a program in the current mode, or None
         when the call fails; from a reader started now, as Wine fixes the record that a process
         reads when the process starts."""
-        out = self.reader.ask("version", timeout=60, fresh=True)
+        out = self.window_reader.ask("version", timeout=60, fresh=True)
         fields = dict(f.split("=", 1) for f in out.rstrip("\r\n").split("\t")[1:])
         if "failed" in fields:
             return None

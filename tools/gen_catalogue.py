@@ -6,7 +6,6 @@ report/controls.h, into the JSON file through which the Python harness names bot
 import argparse
 import json
 import re
-import sys
 
 from c_literal import c_literal
 

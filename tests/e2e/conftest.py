@@ -3,7 +3,7 @@
 import pytest
 
 from harness import build, wine
-from harness.driver import Run
+from harness.user import Run
 
 
 def pytest_addoption(parser):

@@ -32,7 +32,7 @@ import time
 
 from harness import Failure, wine
 from harness.catalogue import IDC_CONTINUE
-from harness.driver import Run
+from harness.user import Run
 from harness.window import DIALOG_CLASS, MAIN_CLASS, TITLE, one
 
 BASELINE_TITLE = "Qorvalin benchmark baseline"

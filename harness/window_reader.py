@@ -17,7 +17,7 @@ class Ended(Exception):
     """The reader went away before it answered."""
 
 
-class Reader:
+class WindowReader:
     """The window reader of a session (harness.wine.Session): ask(request) gives exactly what
     "winspy" with the same request on its command line prints. A new Wine process for each look
     at the windows would cost tens of milliseconds to a second here and seconds in the emulated

@@ -93,7 +93,7 @@ class Run:
 
     def snapshot(self):
         """Every top-level window of the program (its IME helper left out)."""
-        self.last_snapshot = self.session.reader.ask("windows " + self.watched, timeout=30)
+        self.last_snapshot = self.session.window_reader.ask("windows " + self.watched, timeout=30)
         return [w for w in parse_snapshot(self.last_snapshot) if w.cls != "IME"]
 
     def sync(self):
@@ -101,7 +101,7 @@ class Run:
         does from its message loop once it has done with the message it was handling (5 s at
         most a window), and returns the reader's answer: windows, answered, foreground."""
         fields = dict(f.split("=", 1) for f in
-                      self.session.reader.ask("sync " + self.watched, timeout=60).split()[1:])
+                      self.session.window_reader.ask("sync " + self.watched, timeout=60).split()[1:])
         return {"windows": int(fields["windows"]), "answered": int(fields["answered"]),
                 "foreground": int(fields["foreground"], 0)}
 
