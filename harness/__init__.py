@@ -19,6 +19,7 @@ sim        what the program should show: qorvalin-sim on the machine Wine presen
 observation what a run showed, observed alike in all three places, and its one comparison
 hcpath     the host controller path: stand-in driver and CfgMgr32, its table of cases
 demo       what tools/run.sh shows with no display
+scripts    the tools' scripts that the harness and the tests start, each named once
 boards     the emulated boards (boards.json), read by CMake too
 qemu       QEMU from the host: accelerator, machine protocol (QMP), saved states
 guest      the guests' one interface: saved states, the channel, results, retries, the cache

@@ -5,7 +5,7 @@ import os
 import shutil
 import subprocess
 
-from harness import Failure, Unavailable, boards, build, debian_session, guest, qemu
+from harness import Failure, Unavailable, boards, build, debian_session, guest, qemu, scripts
 from harness.window import QVDUMP_NAME
 
 ROOT = build.ROOT
@@ -37,7 +37,7 @@ class Debian(guest.Guest):
         if self.folder is None:
             if shutil.which("qemu-system-x86_64") is None:
                 raise Unavailable("qemu-system-x86_64 is not installed")
-            made = subprocess.run(["bash", ROOT / "tools" / "vm" / "image.sh"],
+            made = subprocess.run(["bash", scripts.GUEST_IMAGE],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             said = made.stderr.strip().splitlines() or [""]
             if made.returncode == 3:
@@ -87,7 +87,7 @@ def hand_in(folder, job, exe=None):
     shutil.copyfile(os.path.join(os.path.dirname(exe), QVDUMP_NAME),
                     os.path.join(folder, QVDUMP_NAME))
     subprocess.run(["cc", "-O2", "-static", "-o", os.path.join(folder, "ports"),
-                    ROOT / "tools" / "vm" / "ports.c"], check=True)
+                    scripts.PORT_ACCESS], check=True)
     shutil.copytree(ROOT / "harness", os.path.join(folder, "src", "harness"),
                     ignore=shutil.ignore_patterns("__pycache__"))
     handed = {}

@@ -7,10 +7,10 @@ import shutil
 import subprocess
 import time
 
-from harness import Failure, Unavailable, build, catalogue, guest, observation, qemu, sim, window
+from harness import (Failure, Unavailable, build, catalogue, guest, observation, qemu, scripts, sim,
+                     window)
 from harness.win32 import WS_MAXIMIZE, WS_MINIMIZE
 
-ROOT = build.ROOT
 # The show commands the driver can start the program with.
 SHOWS = ("normal", "maximized", "minnoactive", "hide")
 # The second CD drive, as QEMU names the drive at IDE index 3: the release CD goes in there.
@@ -39,7 +39,7 @@ class ReactOS(guest.Guest):
         (tools/dist.sh), once the live CD is there."""
         self.image()
         shutil.rmtree(folder, ignore_errors=True)
-        subprocess.run(["bash", ROOT / "tools" / "dist.sh", folder, exe], check=True,
+        subprocess.run(["bash", scripts.RELEASE_FILES, folder, exe], check=True,
                        stdout=subprocess.DEVNULL)
         self.release = next(os.path.join(folder, n) for n in os.listdir(folder)
                             if n.endswith(".iso"))
@@ -50,11 +50,10 @@ class ReactOS(guest.Guest):
         if shutil.which("qemu-system-i386") is None:
             raise Unavailable("qemu-system-i386 is not installed")
         driver = str(build.path("qorvalin_qvdrive_i686"))
-        tools = ROOT / "tools" / "reactos"
         if self.iso:
-            command = ["bash", tools / "ready_iso.sh", self.iso, driver]
+            command = ["bash", scripts.READY_ISO, self.iso, driver]
         else:
-            command = ["bash", tools / "livecd.sh", self.tree or "--last", driver]
+            command = ["bash", scripts.LIVECD, self.tree or "--last", driver]
         made = subprocess.run(command, stdout=subprocess.PIPE)
         if made.returncode == 3:
             raise Unavailable("no ReactOS live CD has been built here (python3 -m tools.guest "

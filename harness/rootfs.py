@@ -8,7 +8,7 @@ import os
 import shutil
 import subprocess
 
-from harness import Unavailable, build
+from harness import Unavailable, build, scripts
 
 # Binds the shared folders and the kernel's, then runs the command in the root. Mount points
 # made for the clone's path stay behind in the root as empty folders, which nothing reads.
@@ -27,7 +27,7 @@ exec chroot "$root" "$@"
 def host_runs_i686():
     """Whether this machine's kernel runs 32-bit programs (tools/vm/host32.sh, which also heeds
     QORVALIN_HOST_I686=no)."""
-    return subprocess.run(["bash", str(build.ROOT / "tools" / "vm" / "host32.sh")],
+    return subprocess.run(["bash", str(scripts.HOST_RUNS_I686)],
                           stdin=subprocess.DEVNULL, capture_output=True).returncode == 0
 
 
@@ -42,7 +42,7 @@ def root():
     if os.geteuid() != 0 or not shutil.which("unshare"):
         raise Unavailable("32-bit Wine runs in the test guest's root file system, which needs "
                           "root and unshare")
-    made = subprocess.run(["bash", str(build.ROOT / "tools" / "vm" / "image.sh")],
+    made = subprocess.run(["bash", str(scripts.GUEST_IMAGE)],
                           stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if made.returncode != 0:
         raise Unavailable("the test guest could not be built: %s" % made.stderr.strip()[-400:])

@@ -5,7 +5,7 @@ prints the verdict the window showed."""
 import os
 import subprocess
 
-from harness import build, catalogue
+from harness import build, catalogue, scripts
 
 HEADLINES = (catalogue.MSG_HEADLINE_SUPPORTED, catalogue.MSG_HEADLINE_NOT_SUPPORTED,
              catalogue.MSG_HEADLINE_CHANGES)
@@ -16,7 +16,7 @@ def test_run_sh_without_a_display():
     for name in ("compact.png", "expanded.png"):
         (shots / name).unlink(missing_ok=True)
     environment = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    done = subprocess.run(["bash", "tools/run.sh"], cwd=build.ROOT, env=environment,
+    done = subprocess.run(["bash", scripts.RUN], cwd=build.ROOT, env=environment,
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=900)
     assert done.returncode == 0, done.stdout[-2000:] + done.stderr[-2000:]
     said = dict(line.partition(": ")[::2] for line in done.stdout.splitlines() if ": " in line)

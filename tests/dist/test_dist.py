@@ -13,9 +13,9 @@ import zipfile
 
 import pytest
 
-from harness import Unavailable, build
+from harness import Unavailable, build, scripts
 
-DIST_SH = build.ROOT / 'tools' / 'dist.sh'
+DIST_SH = scripts.RELEASE_FILES
 
 CONTENTS = ['QORVALIN.EXE', 'QVDUMP.EXE', 'README.TXT']
 FLOPPY_SIZE = 1474560
