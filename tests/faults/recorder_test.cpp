@@ -93,7 +93,18 @@ std::vector<SweepMachine> AllMachines()
     return machines;
 }
 
-TEST(Recorder, ItsRecordingReplaysToTheReportOfTheMachine)
+std::string ReadText(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Its recording replays to the report of the machine itself; read back and recorded again it
+// is the same text, so the replay holds every answer in the form the recorder gave it; and a
+// golden scenario that is a recording is exactly what the recorder writes of its machine.
+TEST(Recorder, ItsRecordingReplaysToTheMachineAndRecordsAsItself)
 {
     for (const SweepMachine &sweep : AllMachines()) {
         std::string expected = Report(sweep.machine, sweep.name);
@@ -103,37 +114,13 @@ TEST(Recorder, ItsRecordingReplaysToTheReportOfTheMachine)
         std::string error;
         ASSERT_TRUE(Replay(recording, sweep.name, &replayed, &error)) << error << "\n"
                                                                       << recording;
-        // Known difference: ports taken away in the middle of a run are taken at the n-th
-        // access of whoever asks, and the recorder asks in another order than Qorvalin.
-        if (sweep.machine.portsDeniedFrom > 1)
-            continue;
-        EXPECT_EQ(Report(replayed, sweep.name), expected) << sweep.name << "\n" << recording;
-    }
-}
-
-std::string ReadText(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// A recording read back and recorded again is the same text, so the replay holds every answer
-// in the form the recorder gave it; and a golden scenario that is a recording is exactly what
-// the recorder writes of its machine.
-TEST(Recorder, ItsRecordingRecordedAgainIsTheSameText)
-{
-    for (const SweepMachine &sweep : AllMachines()) {
-        Sim = sweep.machine;
-        std::string recording = RecordWithin(CaseSeconds, sweep.name);
-        SimMachine replayed;
-        std::string error;
-        ASSERT_TRUE(Replay(recording, sweep.name, &replayed, &error)) << error << "\n"
-                                                                      << recording;
         Sim = replayed;
         EXPECT_EQ(WithoutWhys(RecordWithin(CaseSeconds, sweep.name)), WithoutWhys(recording))
             << sweep.name;
+        // Known difference: ports taken away in the middle of a run are taken at the n-th
+        // access of whoever asks, and the recorder asks in another order than Qorvalin.
+        if (sweep.machine.portsDeniedFrom <= 1)
+            EXPECT_EQ(Report(replayed, sweep.name), expected) << sweep.name << "\n" << recording;
     }
     uint32_t recordings = 0;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(QORVALIN_SCENARIO_DIR)) {
@@ -148,7 +135,7 @@ TEST(Recorder, ItsRecordingRecordedAgainIsTheSameText)
         Sim = machine;
         EXPECT_EQ(WithoutWhys(RecordWithin(CaseSeconds, path)), WithoutWhys(text)) << path;
     }
-    // tests/scenarios/recorded/ holds them.
+    // tests/scenarios/recorded/ holds them, and guests/ the recordings made in the guests.
     EXPECT_GE(recordings, 3u);
 }
 
