@@ -163,7 +163,7 @@ def refresh_reactos(board, exe, iso, tree, folder):
     if found["qvdump"] != "exit=0" or not found["runs"]:
         raise Failure("QVDUMP.EXE or the program did not run in the guest (%s)" % found["qvdump"])
     made = ("built from the ReactOS tree %s" % reactos_guest.tree_identity(tree) if tree else
-            "%s" % os.path.basename(iso) if iso else "built last here")
+            os.path.basename(iso) if iso else "built last here")
     where = "On a ReactOS live CD (%s) on QEMU's board %s: %s" % (
         made, board, boards.BOARDS[board]["about"])
     seen = reactos_guest.observe(found["runs"][0], "\n".join(found["recording"]) + "\n")
