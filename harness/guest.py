@@ -4,6 +4,7 @@ channel between host and guest, the retry policy and the cache."""
 import os
 import socket
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -208,4 +209,6 @@ def run(guest, board, folder, seconds):
             if attempt == BOOTS:
                 raise
             why = str(e)
-        print("booting again: %s" % why, flush=True)
+        # Beside what the guest says, not in it: the guests' command prints its report on
+        # standard output, which scripts read.
+        print("booting again: %s" % why, file=sys.stderr, flush=True)
