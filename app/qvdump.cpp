@@ -186,8 +186,9 @@ static void TellNotARecording(const char *path)
     Tell(MB_ICONEXCLAMATION, text);
 }
 
-// The desktop as the shell names it; false where the shell cannot say. SHELL32 is loaded here,
-// not imported, so that the program's imports stay those that Windows 95 has.
+// The desktop as the shell names it; false, and folder empty, where the shell cannot say.
+// SHELL32 is loaded here, not imported, so that the program's imports stay those that Windows 95
+// has.
 static bool DesktopFromShell(char *folder)
 {
     typedef HRESULT(WINAPI * LocationFunction)(HWND, int, LPITEMIDLIST *);
@@ -212,6 +213,8 @@ static bool DesktopFromShell(char *folder)
         memory->Release();
     }
     FreeLibrary(shell);
+    if (!found)
+        folder[0] = '\0';
     return found;
 }
 
@@ -224,7 +227,6 @@ static void DefaultFolder(char *folder, DWORD size)
     folder[0] = '\0';
     if (size >= MAX_PATH && DesktopFromShell(folder))
         return;
-    folder[0] = '\0';
     if (RegOpenKeyExA(HKEY_CURRENT_USER,
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
                       KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
