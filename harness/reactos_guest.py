@@ -183,12 +183,17 @@ def tree_identity(tree):
     return said.stdout.strip() if said.returncode == 0 else os.path.basename(str(tree))
 
 
-def write_scenario(found, path):
-    """The scenario file QVDUMP.EXE wrote in the guest, as it wrote it."""
+def recording(found):
+    """The scenario QVDUMP.EXE recorded in the guest, as a text with LF line ends."""
     if found["qvdump"] != "exit=0" or not found["recording"]:
         raise Failure("QVDUMP.EXE recorded nothing in the guest (%s)" % found["qvdump"])
+    return "\n".join(found["recording"]) + "\n"
+
+
+def write_scenario(found, path):
+    """The scenario file QVDUMP.EXE wrote in the guest, as it wrote it."""
     with open(path, "w", newline="\r\n") as f:
-        f.write("\n".join(found["recording"]) + "\n")
+        f.write(recording(found))
 
 
 def simulate(found, folder):

@@ -38,7 +38,7 @@ def test_report(boot, board):
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
     seen = reactos_guest.observe(runs[0])
     observation.check(seen, expected, "the replay of QVDUMP's recording")
-    differing = recordings.differences("\n".join(found["recording"]), "reactos", board)
+    differing = recordings.differences(reactos_guest.recording(found), "reactos", board)
     assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
                            "refresh keeps it anew):\n" + "\n".join(differing))
     controllers = boards.BOARDS[board]["controllers"]
