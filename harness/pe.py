@@ -69,22 +69,25 @@ def headers_size(pe):
                default=len(pe.__data__))
 
 
+def resource_entries(pe):
+    """(type, name, language, entry) of every resource, a type or name given by a string as that
+    string; entry.data.struct gives where its bytes are and how many."""
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    key = lambda e: str(e.name) if e.id is None else e.id
+    return [(key(kind), key(name), leaf.id, leaf) for kind in (root.entries if root else [])
+            for name in kind.directory.entries for leaf in name.directory.entries]
+
+
+def resource_data(pe, entry):
+    """The bytes a program gets from LoadResource."""
+    return pe.get_data(entry.data.struct.OffsetToData, entry.data.struct.Size)
+
+
 def resources(pe):
     """(type, size) of every resource: the bytes a program gets from LoadResource; the type is
     -1 for a type named by a string."""
-    found = []
-
-    def walk(entries, kind):
-        for entry in entries:
-            here = (-1 if entry.id is None else entry.id) if kind is None else kind
-            if hasattr(entry, "directory"):
-                walk(entry.directory.entries, here)
-            else:
-                found.append((here, entry.data.struct.Size))
-
-    if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
-        walk(pe.DIRECTORY_ENTRY_RESOURCE.entries, None)
-    return found
+    return [(-1 if isinstance(kind, str) else kind, entry.data.struct.Size)
+            for kind, _, _, entry in resource_entries(pe)]
 
 
 def point_load_config(path, address, size):

@@ -1,12 +1,14 @@
-"""Reads the compiled resource scripts back and checks every template, control, icon, the logo,
-the version block and the string table against what Qorvalin must contain, QVDUMP's icon and
-string table, and the application manifest of both."""
+"""Reads the resources linked into the i686 Qorvalin and QVDUMP back and checks every template,
+control, icon, the logo, the version block and the string table against what Qorvalin must
+contain, QVDUMP's icon and string table, and the application manifest of both."""
+import functools
 import struct
 import xml.etree.ElementTree as ElementTree
+from unittest.mock import ANY
 
 import pytest
 
-from harness import build, catalogue, resfile
+from harness import build, catalogue, pe, resfile
 from harness.catalogue import (IDC_ABOUT, IDC_CLOSE, IDC_CONTINUE, IDC_DETAILS, IDC_DETAILS_LABEL,
                                IDC_DETAILS_LIST, IDC_HEADLINE, IDC_MORE_INFO, IDC_SPLASH_TEXT,
                                IDC_STATUS_ICON)
@@ -84,24 +86,35 @@ def hex_word(value):
     return '0x%08X' % value
 
 
-@pytest.fixture(scope="module")
-def entries():
-    return resfile.read_entries(build.path("qorvalin_res"))
+@functools.lru_cache(maxsize=None)
+def read_program(name):
+    """The resources of the program the build calls name as (type, name, language, bytes), and
+    its string table by message number."""
+    image = pe.read(build.path(name))
+    strings = {number: text for kind in image.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == RT_STRING
+               for block in kind.directory.entries for number, text in block.directory.strings.items()}
+    return [(kind, ident, language, pe.resource_data(image, entry))
+            for kind, ident, language, entry in pe.resource_entries(image)], strings
 
 
-def find(entries, kind, name):
-    found = [e for e in entries if e['type'] == kind and e['name'] == name]
+def find(kind, name, program='win32_exe'):
+    found = [data for t, n, _, data in read_program(program)[0] if (t, n) == (kind, name)]
     assert len(found) == 1, 'resource %r of type %d' % (name, kind)
     return found[0]
 
 
-def test_every_resource_is_english_us(entries):
-    assert [(e['type'], e['name']) for e in entries if e['language'] != LANG_ENGLISH_US] == []
+def not_english_us(program):
+    return [(kind, name) for kind, name, language, _ in read_program(program)[0]
+            if language != LANG_ENGLISH_US]
 
 
-def test_named_resources_are_exactly_the_expected_ones_and_named_by_strings(entries):
-    named = sorted((e['type'], e['name']) for e in entries
-                   if e['type'] in (RT_DIALOG, RT_GROUP_ICON, RT_BITMAP))
+def test_every_resource_is_english_us():
+    assert not_english_us('win32_exe') == []
+
+
+def test_named_resources_are_exactly_the_expected_ones_and_named_by_strings():
+    named = sorted((kind, name) for kind, name, _, _ in read_program('win32_exe')[0]
+                   if kind in (RT_DIALOG, RT_GROUP_ICON, RT_BITMAP))
     expected = sorted([(RT_DIALOG, name) for name in DIALOGS] +
                       [(RT_GROUP_ICON, name) for name in ['MAINICON'] + FRAME_NAMES] +
                       [(RT_BITMAP, 'IDB_ORVLOGO')])
@@ -109,9 +122,9 @@ def test_named_resources_are_exactly_the_expected_ones_and_named_by_strings(entr
 
 
 @pytest.mark.parametrize('name', DIALOGS)
-def test_dialog_template(entries, name):
+def test_dialog_template(name):
     extended, style, size, window_class, caption, font, controls = DIALOGS[name]
-    d = resfile.parse_dialog(find(entries, RT_DIALOG, name)['data'])
+    d = resfile.parse_dialog(find(RT_DIALOG, name))
     # windres writes the class name in capitals, as it does resource names; the system looks
     # classes up without regard to case, so "QORVALIN" finds the class registered as "Qorvalin".
     assert (d['extended'], hex_word(d['style']), d['exstyle'], d['rect'], d['menu'],
@@ -133,88 +146,73 @@ def test_dialog_template(entries, name):
             assert control['help'] == 0, where
 
 
-def group_icon(entries, name):
-    data = find(entries, RT_GROUP_ICON, name)['data']
+def group_icon(name):
+    data = find(RT_GROUP_ICON, name)
     reserved, kind, count = struct.unpack_from('<HHH', data, 0)
     assert (reserved, kind) == (0, 1), name
     images = []
     for i in range(count):
         width, height, colours, _, planes, bits, size, ident = struct.unpack_from(
             '<BBBBHHIH', data, 6 + 14 * i)
-        assert len(find(entries, RT_ICON, ident)['data']) == size, name
+        assert len(find(RT_ICON, ident)) == size, name
         images.append((width, height, colours, bits))
     return images
 
 
-def test_icons(entries):
-    assert group_icon(entries, 'MAINICON') == [(32, 32, 16, 4), (16, 16, 16, 4)]
-    assert {name: group_icon(entries, name) for name in FRAME_NAMES} == \
+def test_icons():
+    assert group_icon('MAINICON') == [(32, 32, 16, 4), (16, 16, 16, 4)]
+    assert {name: group_icon(name) for name in FRAME_NAMES} == \
         {name: [(32, 32, 16, 4)] for name in FRAME_NAMES}
 
 
-def test_logo_bitmap(entries):
-    data = find(entries, RT_BITMAP, 'IDB_ORVLOGO')['data']
+def test_logo_bitmap():
+    data = find(RT_BITMAP, 'IDB_ORVLOGO')
     assert struct.unpack_from('<IiiHHI', data, 0) == (40, 237, 78, 1, 24, 0)
     assert struct.unpack_from('<ii', data, 24) == (3780, 3780)
 
 
-def test_version_block(entries):
-    root, _ = resfile.parse_version_node(find(entries, RT_VERSION, 1)['data'])
-    key, fixed, children = root
+def test_version_block():
+    (key, fixed, children), _ = resfile.parse_version_node(find(RT_VERSION, 1))
     assert key == 'VS_VERSION_INFO'
-    (signature, _, file_ms, file_ls, product_ms, product_ls, mask, flags, os_kind, kind,
-     subtype, date_ms, date_ls) = struct.unpack('<13I', fixed)
-    assert signature == 0xFEEF04BD
-    assert (file_ms, file_ls, product_ms, product_ls) == (0x20000, 0, 0x20000, 0)
-    assert (mask, flags) == (0x3F, 0)
-    assert (os_kind, kind, subtype) == (0x4, 1, 0)  # VOS__WINDOWS32, VFT_APP
-    assert (date_ms, date_ls) == (0, 0)
-
-    blocks = {child[0]: child for child in children}
+    # Signature, any structure version, file and product versions, flags' mask and flags, the
+    # system (VOS__WINDOWS32), type (VFT_APP) and subtype, and date.
+    assert struct.unpack('<13I', fixed) == \
+        (0xFEEF04BD, ANY, 0x20000, 0, 0x20000, 0, 0x3F, 0, 0x4, 1, 0, 0, 0)
+    blocks = {child[0]: child[2] for child in children}
     assert sorted(blocks) == ['StringFileInfo', 'VarFileInfo']
-    tables = blocks['StringFileInfo'][2]
+    tables = blocks['StringFileInfo']
     assert [t[0] for t in tables] == ['040904E4']
     strings = {k: v.rstrip('\0') for k, v, _ in tables[0][2]}
     # The maker's name and notice are worded freely but must be there.
     assert 'Orvenda' in strings.pop('LegalCopyright', '')
     assert strings == dict(VERSION_STRINGS, CompanyName='Orvenda')
-    translation = blocks['VarFileInfo'][2]
-    assert [(k, v) for k, v, _ in translation] == \
+    assert [(k, v) for k, v, _ in blocks['VarFileInfo']] == \
         [('Translation', struct.pack('<HH', LANG_ENGLISH_US, 0x04E4))]
 
 
-def test_string_table_holds_the_catalogue_exactly(entries):
-    texts = {}
-    for e in entries:
-        if e['type'] == RT_STRING:
-            texts.update(resfile.parse_strings(e['name'], e['data']))
+def test_string_table_holds_the_catalogue_exactly():
+    texts = read_program('win32_exe')[1]
     assert texts == catalogue.TEXTS
     assert len(texts) == 31
 
 
 def test_qvdump_holds_the_icon_and_its_own_catalogue_exactly():
-    entries = resfile.read_entries(build.path("qvdump_res"))
-    assert [(e['type'], e['name']) for e in entries if e['language'] != LANG_ENGLISH_US] == []
-    assert [(e['type'], e['name']) for e in entries if e['type'] == RT_GROUP_ICON] == \
-        [(RT_GROUP_ICON, 'MAINICON')]
-    texts = {}
-    for e in entries:
-        if e['type'] == RT_STRING:
-            texts.update(resfile.parse_strings(e['name'], e['data']))
-    assert texts == catalogue.DUMP_TEXTS
+    assert not_english_us('win32_qvdump') == []
+    assert [(kind, name) for kind, name, _, _ in read_program('win32_qvdump')[0]
+            if kind == RT_GROUP_ICON] == [(RT_GROUP_ICON, 'MAINICON')]
+    assert read_program('win32_qvdump')[1] == catalogue.DUMP_TEXTS
 
 
 ASM_V1, ASM_V3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
 
 
 def test_both_programs_carry_one_manifest_that_runs_them_as_invoked():
-    manifests = {}
-    for res in ("qorvalin_res", "qvdump_res"):
-        found = [e for e in resfile.read_entries(build.path(res)) if e['type'] == RT_MANIFEST]
-        assert [(e['name'], e['language']) for e in found] == [(1, LANG_ENGLISH_US)], res
-        manifests[res] = found[0]['data']
-    text = manifests["qorvalin_res"]
-    assert manifests["qvdump_res"] == text
+    manifests = [[(name, language, data) for kind, name, language, data in read_program(program)[0]
+                  if kind == RT_MANIFEST] for program in ('win32_exe', 'win32_qvdump')]
+    assert [[(name, language) for name, language, _ in found] for found in manifests] == \
+        [[(1, LANG_ENGLISH_US)]] * 2
+    text = manifests[0][0][2]
+    assert manifests[1][0][2] == text
     # Each program grows by the manifest alone; Windows XP SP2 fails on a namespace declared
     # twice; a supportedOS list would change the version Windows 8.1 and later report, and DPI
     # awareness would let the fixed-size art be drawn unscaled.
