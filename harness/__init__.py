@@ -2,7 +2,7 @@
 it on the path; tools run as python3 -m tools.NAME from there). Its modules:
 
 build      where the native build put the programs and generated files (build/native/harness.json)
-catalogue  the program's messages and control numbers, by their symbols
+catalogue  the programs' messages and control numbers, by their symbols, from their sources
 plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's skip status
 golden     the golden scenarios and their report or refusal files
 recordings the machines the guests answered, kept as golden scenarios, and their refresh
@@ -10,6 +10,7 @@ modes      the Windows releases Wine can be told to be, one row each
 resfile    a compiled Win32 resource file read back
 pe         Windows programs' images (PE files), read with pefile
 win32      Win32's numbers: window, dialog and control styles, resource types, IDOK
+display    an X display and Wine's environment, made alike on the host and in the guest
 wine       Wine sessions: finding Wine, display, prefix and server, registry, Windows versions
 rootfs     32-bit Wine from the test guest's root file system, for the host's i686 tests
 window_reader the window reader in a session (winspy --serve), asked over a pipe
@@ -17,13 +18,13 @@ window     the windows as the window reader prints them: Window, Control, Rect
 user       one test's run of the program: a user's eyes and hands (Run)
 sim        what the program should show: qorvalin-sim on the machine Wine presents
 observation what a run showed, observed alike in all three places, and its one comparison
-hcpath     the host controller path: stand-in driver and CfgMgr32, its table of cases
+hcpath     the host controller path: the stand-in driver and CfgMgr32, and what a run says
 demo       what tools/run.sh shows with no display
 scripts    the tools' scripts that the harness and the tests start, each named once
 boards     the emulated boards (boards.json), read by CMake too
 qemu       QEMU from the host: accelerator, machine protocol (QMP), saved states
 guest      the guests' one interface: saved states, the channel, results, retries, the cache
-debian_guest, debian_job, debian_session   the Debian guest: its host side, its job, its session
+debian_guest  the Debian guest's host side (what runs inside it is in guest/debian/)
 reactos_guest                               the ReactOS guest and its test driver's records
 """
 

@@ -1,23 +1,17 @@
-"""The programs' messages and dialog controls, as the build generated them from
-report/catalogue.txt and report/controls.h (Qorvalin's) and dump/catalogue.txt (QVDUMP's): each
-symbol is a name of this module with its number (MSG_PIIX4_USB, IDC_CLOSE, MSG_DUMP_TITLE), and
-TEXTS and DUMP_TEXTS hold each message's text by number."""
+"""The programs' messages and dialog controls, read from their sources as the build reads them
+(tools/gen_catalogue.py): report/catalogue.txt and report/controls.h, Qorvalin's, and
+dump/catalogue.txt, QVDUMP's. TEXTS and DUMP_TEXTS hold each message's text by number; the
+symbols the tests name are this module's names, with their numbers."""
 
-import json
+from harness.build import ROOT
+from tools.gen_catalogue import read_catalogue, read_controls
 
-from harness import build
-
-
-def _load(name):
-    with open(build.path(name)) as f:
-        generated = json.load(f)
-    globals().update({symbol: number for symbol, (number, _) in generated["messages"].items()})
-    globals().update(generated["controls"])
-    return {number: text for number, text in generated["messages"].values()}
-
-
-TEXTS = _load("catalogue")
-DUMP_TEXTS = _load("qvdump_catalogue")
+_QORVALIN = read_catalogue(ROOT / "report" / "catalogue.txt")
+_QVDUMP = read_catalogue(ROOT / "dump" / "catalogue.txt")
+TEXTS = {number: text for number, _, text in _QORVALIN}
+DUMP_TEXTS = {number: text for number, _, text in _QVDUMP}
+_NUMBERS = dict(read_controls(ROOT / "report" / "controls.h"),
+                **{symbol: number for number, symbol, _ in _QORVALIN + _QVDUMP})
 
 
 def text(number):
@@ -28,3 +22,49 @@ def text(number):
 def dump_text(number):
     """A message of QVDUMP's catalogue."""
     return DUMP_TEXTS[number]
+
+
+IDC_CLOSE = _NUMBERS["IDC_CLOSE"]
+IDC_ABOUT = _NUMBERS["IDC_ABOUT"]
+IDC_DETAILS = _NUMBERS["IDC_DETAILS"]
+IDC_MORE_INFO = _NUMBERS["IDC_MORE_INFO"]
+IDC_DETAILS_LIST = _NUMBERS["IDC_DETAILS_LIST"]
+IDC_HEADLINE = _NUMBERS["IDC_HEADLINE"]
+IDC_STATUS_ICON = _NUMBERS["IDC_STATUS_ICON"]
+IDC_CONTINUE = _NUMBERS["IDC_CONTINUE"]
+IDC_SPLASH_TEXT = _NUMBERS["IDC_SPLASH_TEXT"]
+IDC_DETAILS_LABEL = _NUMBERS["IDC_DETAILS_LABEL"]
+MSG_DUMP_TITLE = _NUMBERS["MSG_DUMP_TITLE"]
+MSG_DUMP_SAVE_TITLE = _NUMBERS["MSG_DUMP_SAVE_TITLE"]
+MSG_DUMP_FILE_NAME = _NUMBERS["MSG_DUMP_FILE_NAME"]
+MSG_DUMP_WRITTEN = _NUMBERS["MSG_DUMP_WRITTEN"]
+MSG_DUMP_WHAT = _NUMBERS["MSG_DUMP_WHAT"]
+MSG_DUMP_HOW = _NUMBERS["MSG_DUMP_HOW"]
+MSG_DUMP_NOT_WRITTEN = _NUMBERS["MSG_DUMP_NOT_WRITTEN"]
+MSG_DUMP_CHOOSE_AGAIN = _NUMBERS["MSG_DUMP_CHOOSE_AGAIN"]
+MSG_DUMP_NOT_A_RECORDING = _NUMBERS["MSG_DUMP_NOT_A_RECORDING"]
+MSG_DUMP_NAME_ANOTHER = _NUMBERS["MSG_DUMP_NAME_ANOTHER"]
+MSG_HEADLINE_SUPPORTED = _NUMBERS["MSG_HEADLINE_SUPPORTED"]
+MSG_HEADLINE_CHANGES = _NUMBERS["MSG_HEADLINE_CHANGES"]
+MSG_HEADLINE_NOT_SUPPORTED = _NUMBERS["MSG_HEADLINE_NOT_SUPPORTED"]
+MSG_OS_UNKNOWN = _NUMBERS["MSG_OS_UNKNOWN"]
+MSG_OS_NT = _NUMBERS["MSG_OS_NT"]
+MSG_OS_2000 = _NUMBERS["MSG_OS_2000"]
+MSG_OS_95 = _NUMBERS["MSG_OS_95"]
+MSG_OS_98 = _NUMBERS["MSG_OS_98"]
+MSG_REGISTRY_VERSION = _NUMBERS["MSG_REGISTRY_VERSION"]
+MSG_KERNEL_VERSION = _NUMBERS["MSG_KERNEL_VERSION"]
+MSG_PIIX3_BRIDGE = _NUMBERS["MSG_PIIX3_BRIDGE"]
+MSG_PIIX3_USB_ENABLED = _NUMBERS["MSG_PIIX3_USB_ENABLED"]
+MSG_PIIX3_USB_DISABLED = _NUMBERS["MSG_PIIX3_USB_DISABLED"]
+MSG_PIIX4_USB = _NUMBERS["MSG_PIIX4_USB"]
+MSG_OPTI_USB = _NUMBERS["MSG_OPTI_USB"]
+MSG_ALI_USB = _NUMBERS["MSG_ALI_USB"]
+MSG_HC_VENDOR_DEVICE = _NUMBERS["MSG_HC_VENDOR_DEVICE"]
+MSG_HC_UNIDENTIFIED = _NUMBERS["MSG_HC_UNIDENTIFIED"]
+MSG_INFO_OS_SUPPORTED = _NUMBERS["MSG_INFO_OS_SUPPORTED"]
+MSG_INFO_OS_NOT_SUPPORTED = _NUMBERS["MSG_INFO_OS_NOT_SUPPORTED"]
+MSG_INFO_PHYSICAL_PORT = _NUMBERS["MSG_INFO_PHYSICAL_PORT"]
+MSG_INFO_HARDWARE_SUPPORTED = _NUMBERS["MSG_INFO_HARDWARE_SUPPORTED"]
+MSG_INFO_HARDWARE_NOT_SUPPORTED = _NUMBERS["MSG_INFO_HARDWARE_NOT_SUPPORTED"]
+MSG_INFO_HARDWARE_UNKNOWN = _NUMBERS["MSG_INFO_HARDWARE_UNKNOWN"]

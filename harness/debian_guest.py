@@ -1,26 +1,33 @@
-"""The Debian guest: the i686 program under 32-bit Wine, run by its job (harness/debian_job.py)."""
+"""The Debian guest: the i686 program under 32-bit Wine, run by its job (guest/debian/job.py)."""
 
 import json
 import os
 import shutil
 import subprocess
 
-from harness import Failure, Unavailable, boards, build, debian_session, guest, qemu, scripts
+from guest.debian import session as debian_session
+from harness import Failure, Unavailable, boards, build, guest, qemu, scripts
 from harness.window import QVDUMP_NAME
 
 ROOT = build.ROOT
 # What the guest's job finds by name (harness/build.py), handed in through the shared folder.
-HANDED = ("sim", "catalogue", "qvdump_catalogue", "qorvalin_winspy_i686",
-          "qorvalin_test_cfgmgr_i686", "qorvalin_hcdriver_i686")
+HANDED = ("sim", "qorvalin_winspy_i686", "qorvalin_test_cfgmgr_i686", "qorvalin_hcdriver_i686")
+# What of the clone the job imports and reads: the harness, the job, the host controller path's
+# cases, and the sources the harness reads the catalogues and the icons' colours from.
+SOURCES = ("harness", "guest", "tests/e2e/test_hcpath.py", "tools/gen_catalogue.py",
+           "tools/gen_art.py", "report/catalogue.txt", "report/controls.h", "dump/catalogue.txt")
 # Under emulation a boot and its Wine session take 30 s, three times that on a busy host; each
 # run up to 90 s more. The guest's own waits report a Wine that hangs.
 BOOT_SECONDS = 240
+# How the program reaches the ports: through the port-access wrapper, through Wine's emulation
+# of in and out (9x modes), or not at all, that emulation off, so that the fault reaches it.
+PORTS = ("granted", "emulated", "denied")
 RUN_SECONDS = 90
 
 
 class Debian(guest.Guest):
     """Debian bookworm with 32-bit Wine (tools/vm/image.sh). Its start-up ends in its Wine
-    session (harness/debian_session.py); the host then says go, and the guest mounts the boot's
+    session (guest/debian/session.py); the host then says go, and the guest mounts the boot's
     folder as /io and runs the job.sh there, which says its results on the channel."""
 
     name = "debian"
@@ -88,8 +95,13 @@ def hand_in(folder, job, exe=None):
                     os.path.join(folder, QVDUMP_NAME))
     subprocess.run(["cc", "-O2", "-static", "-o", os.path.join(folder, "ports"),
                     scripts.PORT_ACCESS], check=True)
-    shutil.copytree(ROOT / "harness", os.path.join(folder, "src", "harness"),
-                    ignore=shutil.ignore_patterns("__pycache__"))
+    for source in SOURCES:
+        copy = os.path.join(folder, "src", source)
+        if os.path.isdir(ROOT / source):
+            shutil.copytree(ROOT / source, copy, ignore=shutil.ignore_patterns("__pycache__"))
+        else:
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copyfile(ROOT / source, copy)
     handed = {}
     os.makedirs(os.path.join(folder, "build"))
     for name in HANDED:
@@ -102,7 +114,7 @@ def hand_in(folder, job, exe=None):
 
 def plan(board):
     """The runs of the board's boot (harness/boards.json): "MODE [PORTS]", a report of the
-    program in Wine's mode, or "hcpath.CASE [PORTS]", a case of harness/hcpath.py."""
+    program in Wine's mode, or "hcpath.CASE [PORTS]", a case of tests/e2e/test_hcpath.py."""
     items = []
     for run in boards.BOARDS[board]["debian"]["runs"]:
         name, _, ports = run.partition(" ")
@@ -117,7 +129,7 @@ def plan(board):
 def run_plan(board, items, exe, folder):
     """One boot on the board that runs the plan's items: the guest's bus 0 PCI functions, its
     timings, and each item's result by name."""
-    hand_in(folder, "exec python3 -B -m harness.debian_job /io\n", exe)
+    hand_in(folder, "exec python3 -B -m guest.debian.job /io\n", exe)
     with open(os.path.join(folder, "plan.json"), "w") as f:
         json.dump(items, f, indent=1)
     machine = guest.run(Debian(), board, folder, BOOT_SECONDS + RUN_SECONDS * len(items))

@@ -1,6 +1,7 @@
 """The program's windows as the window reader prints them (windump.h): Window, Control, Rect."""
 
 from harness import Failure
+from tools.gen_art import FRAME_SETS
 
 EXE_NAME = "Qorvalin.exe"
 # QVDUMP.EXE as the build names it, beside the program.
@@ -132,3 +133,7 @@ def one(windows, cls, title=None):
 def visible_one(windows, cls, title=None):
     w = one(windows, cls, title)
     return w if w is not None and w.visible else None
+
+
+# The light and dark colours of each verdict's icon frames, as the art is drawn.
+FRAME_COLOURS = {prefix: {light, dark} for _, prefix, light, dark in FRAME_SETS}

@@ -8,7 +8,9 @@ import tempfile
 import time
 from pathlib import Path
 
-from harness import Failure, Unavailable, build, debian_session, rootfs
+from guest.debian import session as debian_session
+from harness import Failure, Unavailable, build, rootfs
+from harness.display import start_xvfb, wine_environment
 from harness.window_reader import WindowReader
 from harness.window import unescape
 
@@ -92,24 +94,6 @@ def missing_prerequisites(arch):
     return reasons
 
 
-def start_xvfb(number=None):
-    """A new Xvfb on the display of that number, or on a free one, once it is ready (it writes
-    the number to the pipe then): (its process, the display's number)."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb"] + ([] if number is None else [":%d" % number])
-        + ["-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL, start_new_session=True)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as ready:
-        said = ready.readline().strip()
-    if not said.isdigit() or number not in (None, int(said)):
-        xvfb.kill()
-        raise Failure("Xvfb did not open the display asked for (it said %r)" % said)
-    return xvfb, int(said)
-
-
 def windows_path(path):
     """Where Wine's drive Z: shows a file of this machine."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -156,14 +140,8 @@ class Session:
         self.nt_current_version = self.win9x_version_number = None
 
     def environment(self, wine_debug="-all", dll_overrides=""):
-        env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG=wine_debug,
-                   DISPLAY=":%d" % self.display, WINESERVER=self.wineserver)
-        # No Mono or Gecko installer dialogs while the prefix is made.
-        env["WINEDLLOVERRIDES"] = ";".join(filter(None, ["mscoree,mshtml=", self.dll_overrides,
-                                                         dll_overrides]))
-        if self.winearch:
-            env["WINEARCH"] = self.winearch
-        return env
+        return wine_environment(self.prefix, self.display, self.wineserver, wine_debug,
+                                (self.dll_overrides, dll_overrides), self.winearch)
 
     def x_environment(self):
         return dict(os.environ, DISPLAY=":%d" % self.display)

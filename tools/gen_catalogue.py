@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
 """Turns a message catalogue (report/catalogue.txt, Qorvalin's; dump/catalogue.txt, QVDUMP's)
 into the message number header and the resource script's string table, and as asked into the
-table that the native builds look texts up in and, with the control numbers of
-report/controls.h, into the JSON file through which the Python harness names both."""
+table that the native builds look texts up in. The Python harness reads the catalogues and the
+control numbers of report/controls.h with the same functions (harness/catalogue.py)."""
 import argparse
-import json
 import re
-
-from c_literal import c_literal
 
 ESCAPES = {'r': '\r', 'n': '\n', 't': '\t', '\\': '\\'}
 
@@ -61,22 +58,17 @@ def read_controls(path):
 
 
 def main():
+    # Run as a script from the build: the literal writer stands beside it.
+    from c_literal import c_literal
     parser = argparse.ArgumentParser()
     parser.add_argument('source')
     parser.add_argument('--header', required=True)
     parser.add_argument('--rc', required=True)
     parser.add_argument('--table')
-    parser.add_argument('--json')
-    parser.add_argument('--controls')
     args = parser.parse_args()
     entries = read_catalogue(args.source)
     origin = '(generated from %s)' % '/'.join(args.source.replace('\\', '/').split('/')[-2:])
     guard = re.sub(r'\W', '_', args.header.split('/')[-2] + '_' + args.header.split('/')[-1]).upper()
-    if args.json:
-        with open(args.json, 'w', newline='\n') as f:
-            json.dump({'messages': {symbol: [number, text] for number, symbol, text in entries},
-                       'controls': read_controls(args.controls) if args.controls else {}},
-                      f, indent=1, sort_keys=True)
     with open(args.header, 'w', newline='\n') as f:
         f.write('// Message numbers of the catalogue %s.\n' % origin)
         f.write('#ifndef QORVALIN_%s\n#define QORVALIN_%s\n' % (guard, guard))

@@ -31,7 +31,7 @@ import sys
 import time
 
 from harness import Failure, Unavailable, boards, build, guest, observation, recordings
-from harness import debian_guest, debian_job, modes, reactos_guest
+from harness import debian_guest, modes, reactos_guest
 
 
 def build_files(*names):
@@ -207,7 +207,7 @@ def main():
             command.add_argument("plan")
             command.add_argument("out")
         if name == "report":
-            command.add_argument("--ports", choices=debian_job.PORTS, default="granted")
+            command.add_argument("--ports", choices=debian_guest.PORTS, default="granted")
             command.add_argument("--show", default="normal")
             command.add_argument("--reactos", default=os.environ.get("QORVALIN_REACTOS_TREE"),
                                  metavar="TREE")

@@ -1,4 +1,5 @@
-"""Runs inside the Debian guest: each run of a plan in its Wine session, said on the channel."""
+"""Runs inside the Debian guest, from the shared folder's copy of the clone: each run of a plan
+in the guest's Wine session, said on the channel."""
 
 import glob
 import json
@@ -7,14 +8,13 @@ import sys
 import time
 import traceback
 
-from harness import Failure, build, debian_session, hcpath, observation, sim
+from guest.debian import session as debian_session
+from harness import Failure, build, observation, sim
 from harness.modes import MODES
 from harness.user import Run
 from harness.wine import Session
+from tests.e2e import test_hcpath
 
-# How the program reaches the ports: through the port-access wrapper, through Wine's emulation
-# of in and out (9x modes), or not at all, that emulation off, so that the fault reaches it.
-PORTS = ("granted", "emulated", "denied")
 FAULT_TRACE = "trace:seh:dispatch_exception code=c0000096"
 
 
@@ -64,15 +64,16 @@ def report_run(session, item):
 
 
 def case_run(session, item):
-    """One of the host controller path's cases (harness/hcpath.py), checked here."""
+    """One of the host controller path's cases (tests/e2e/test_hcpath.py), checked here."""
     run = Run(session, item["name"])
     session.reset_versions()
     try:
-        hcpath.run_case(run, hcpath.CASES[item["case"]], build.path("qorvalin_hcdriver_i686"),
-                        build.path("qorvalin_test_cfgmgr_i686"), session.work / item["name"])
+        test_hcpath.run_case(run, test_hcpath.CASES[item["case"]],
+                             build.path("qorvalin_hcdriver_i686"),
+                             build.path("qorvalin_test_cfgmgr_i686"), session.work / item["name"])
         return {"passed": True}
-    except Failure as e:
-        return {"passed": False, "message": str(e)}
+    except (Failure, AssertionError) as e:
+        return {"passed": False, "message": str(e) or repr(e)}
     finally:
         session.reset_versions()
 

@@ -1,15 +1,17 @@
-"""The Debian guest's Wine session, which its init starts before the job; it imports nothing."""
+"""Runs inside the Debian guest: its Wine session, which its init starts before the job.
 
-# Every boot on a board repeats it alike: the host saves the guest's state once this says on
-# the channel that it is ready, and later boots start there. The few lines it needs of the
-# harness's (Xvfb's start, Wine's environment) stand here, as the shared folder that holds the
-# harness is mounted only after the state is saved.
+Every boot on a board repeats it alike: the host saves the guest's state once this says on the
+channel that it is ready, and later boots start there. The shared folder that holds the harness
+is mounted only after the state is saved, so the image holds the one module of the harness this
+needs (harness/display.py) beside it."""
 
 import json
 import os
 import subprocess
 import sys
 import time
+
+from harness.display import start_xvfb, wine_environment
 
 WINE = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver32"
@@ -95,34 +97,14 @@ def wait_working(child, what, log):
     return time.time() - started
 
 
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL, start_new_session=True)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as f:
-        number = f.readline().strip()
-    if not number.isdigit():
-        raise Hung("Xvfb did not report a display number")
-    return xvfb.pid, int(number)
-
-
-def environment(display):
-    """Wine's environment as the harness gives it: no Mono or Gecko installer dialogs."""
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", DISPLAY=":%d" % display,
-               WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=WINESERVER)
-    return env
-
-
 def start(log):
     """The session: its display, its server (one for the rest of the boot: a server that Wine
     starts on its own ends a few seconds after its last program, and a program started while it
     ends finds no desktop), and Wine's first start, by a program that makes a window."""
     session = {}
-    session["xvfb_pid"], session["display"] = start_xvfb()
-    env = environment(session["display"])
+    xvfb, session["display"] = start_xvfb()
+    session["xvfb_pid"] = xvfb.pid
+    env = wine_environment(PREFIX, session["display"], WINESERVER)
     for option in ("-w", "-p"):
         subprocess.run([WINESERVER, option], env=env, stdin=subprocess.DEVNULL, check=True,
                        timeout=60)

@@ -6,7 +6,7 @@ import pytest
 
 from harness import catalogue as c
 from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
-from harness.hcpath import FRAME_COLOURS
+from harness.window import FRAME_COLOURS
 from harness.win32 import IDOK
 from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, one, visible_one
 from harness.wine import DEFAULT

@@ -8,8 +8,9 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 
-session=$repo/harness/debian_session.py
-key=$(cat "$here/image.sh" "$here/init.sh" "$session" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
+session=$repo/guest/debian/session.py
+display=$repo/harness/display.py
+key=$(cat "$here/image.sh" "$here/init.sh" "$session" "$display" "$here/prefix.sh" "$here/firstboot.sh" "$here/host32.sh" |
     sha256sum | cut -c1-16)
 
 # The cache lives outside the clone so that every clone and CI run on the machine shares it.
@@ -81,6 +82,7 @@ mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --quiet \
     --customize-hook='echo "/dev/vda / ext4 rw 0 1" >"$1/etc/fstab"' \
     --customize-hook="install -m 755 '$here/init.sh' \"\$1/sbin/qorvalin-init\"" \
     --customize-hook="install -D -m 644 '$session' \"\$1/usr/local/lib/qorvalin/session.py\"" \
+    --customize-hook="install -D -m 644 '$display' \"\$1/usr/local/lib/qorvalin/harness/display.py\"" \
     --customize-hook='mkdir -p "$1/io" "$1/var/lib/xkb"' \
     --customize-hook='cp "$1"/boot/vmlinuz-* '"'$work/vmlinuz'"' && cp "$1"/boot/initrd.img-* '"'$work/initrd.img'"'' \
     bookworm "$work/rootfs" \
