@@ -23,8 +23,7 @@ std::string Report(const SimMachine &machine, const std::string &label)
 {
     Sim = machine;
     ResetCheckRun();
-    CheckRatings ratings = PerformChecksWithin(CaseSeconds, label);
-    return FormatReport(Sim, ratings);
+    return FormatReport(Sim, PerformChecksWithin(CaseSeconds, label));
 }
 
 // The machine a recording describes; false, with the reader's complaint, when it refuses it.
@@ -45,16 +44,9 @@ SimMachine Windows98WithController()
     SimMachine m;
     m.versionKnown = true;
     m.version = {4, 10, 0x040A08AE, 1, " A "};
-    m.registry9x.keyOpens = m.registry9x.present = true;
-    m.registry9x.bytes = std::string("4.10.2222", 10);
-    SimHcd hcd;
-    hcd.reply = HcdDriverKeyReply(UhciKey);
-    hcd.requestSucceeds = true;
-    hcd.replyCount = (uint32_t)hcd.reply.size();
-    m.hcds.push_back(hcd);
-    m.cfgmgr.present = true;
-    int root = SimAddNode(&m, -1, nullptr);
-    int bus = SimAddNode(&m, root, nullptr);
+    m.registry9x = {true, true, std::string("4.10.2222", 10)};
+    AddHcd(&m, 0, UhciKey);
+    int bus = SimAddNode(&m, SimAddNode(&m, -1, nullptr), nullptr);
     SimAddNode(&m, bus, UhciKey, "PCI\\VEN_8086&DEV_7112", "Intel 82371AB/EB PCI to USB");
     return m;
 }
@@ -65,11 +57,8 @@ std::vector<SweepMachine> RecorderMachines()
     std::vector<SweepMachine> machines;
     // Registry values of other types than REG_SZ: a DWORD and a REG_EXPAND_SZ text.
     SimMachine typed = Windows98WithController();
-    typed.registry9x.bytes = std::string("4.10.2222", 10);
     typed.registry9x.type = 2;
-    typed.registryNt.keyOpens = typed.registryNt.present = true;
-    typed.registryNt.bytes = std::string("\x05\0\0\0", 4);
-    typed.registryNt.type = 4;
+    typed.registryNt = {true, true, std::string("\x05\0\0\0", 4), 4};
     machines.push_back({"registry values of types other than REG_SZ", typed, 0});
     // Without CM_Get_Parent the controller is not looked for, though the tree holds it.
     SimMachine lacking = Windows98WithController();
@@ -85,11 +74,10 @@ std::vector<SweepMachine> RecorderMachines()
 
 std::vector<SweepMachine> AllMachines()
 {
-    std::vector<SweepMachine> machines = RepresentativeMachines();
-    for (SweepMachine &row : RecorderMachines())
-        machines.push_back(row);
-    for (SweepMachine &file : ScenarioFileMachines(QORVALIN_SCENARIO_DIR))
-        machines.push_back(file);
+    std::vector<SweepMachine> machines = RepresentativeMachines(), recorder = RecorderMachines(),
+                              files = ScenarioFileMachines(QORVALIN_SCENARIO_DIR);
+    machines.insert(machines.end(), recorder.begin(), recorder.end());
+    machines.insert(machines.end(), files.begin(), files.end());
     return machines;
 }
 

@@ -3,12 +3,12 @@
 // and must keep the invariants; what it refuses must say why. QVDUMP's recording of an accepted
 // machine must be accepted too, be recorded again as the same text and, without the failure,
 // replay to the same report.
-#include "dump/record.h"
 #include "sim/report_out.h"
 #include "sim/scenario.h"
 #include "tests/support/fake.h"
 #include "tests/support/invariants.h"
 
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +24,23 @@ static uint32_t Hash(const uint8_t *data, size_t size)
     return hash;
 }
 
+// A finding: said on standard error, and the input kept by libFuzzer.
+[[noreturn]] static void Finding(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    abort();
+}
+
+static std::string Report(const SimMachine &machine)
+{
+    Sim = machine;
+    ResetCheckRun();
+    return FormatReport(Sim, PerformChecks(TheWindow));
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string name = "fuzz.json";
@@ -31,49 +48,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SimReset();
     std::string error;
     if (!ParseScenario(text, name, &Sim, &error)) {
-        if (error.compare(0, name.size() + 2, name + ": ") != 0 || error.size() <= name.size() + 2) {
-            fprintf(stderr, "a refused scenario without a proper message: \"%s\"\n",
-                    error.c_str());
-            abort();
-        }
+        if (error.compare(0, name.size() + 2, name + ": ") != 0 || error.size() <= name.size() + 2)
+            Finding("a refused scenario without a proper message: \"%s\"\n", error.c_str());
         return 0;
     }
 
     const SimMachine machine = Sim;
-    std::string recording;
-    RecordMachine([](void *to, const char *piece, uint32_t length) {
-        ((std::string *)to)->append(piece, length);
-    }, &recording);
+    std::string recording = Recording();
     SimMachine replayed;
-    if (!ParseScenario(recording, "recording", &replayed, &error)) {
-        fprintf(stderr, "the recording is refused: %s\n%s", error.c_str(), recording.c_str());
-        abort();
-    }
+    if (!ParseScenario(recording, "recording", &replayed, &error))
+        Finding("the recording is refused: %s\n%s", error.c_str(), recording.c_str());
     // Read and recorded again, it is the same text.
     Sim = replayed;
-    std::string again;
-    RecordMachine([](void *to, const char *piece, uint32_t length) {
-        ((std::string *)to)->append(piece, length);
-    }, &again);
-    if (WithoutWhys(again) != WithoutWhys(recording)) {
-        fprintf(stderr, "the recording recorded again differs:\n%s\nrecording:\n%s",
-                again.c_str(), recording.c_str());
-        abort();
-    }
+    std::string again = Recording();
+    if (WithoutWhys(again) != WithoutWhys(recording))
+        Finding("the recording recorded again differs:\n%s\nrecording:\n%s", again.c_str(),
+                recording.c_str());
     // Ports taken away in the middle of a run are taken at the n-th access of whoever asks.
     if (machine.portsDeniedFrom <= 1) {
-        std::string reports[2];
-        const SimMachine *machines[2] = {&machine, &replayed};
-        for (int i = 0; i < 2; ++i) {
-            Sim = *machines[i];
-            ResetCheckRun();
-            reports[i] = FormatReport(Sim, PerformChecks(TheWindow));
-        }
-        if (reports[0] != reports[1]) {
-            fprintf(stderr, "the recording replays otherwise:\n%s\nrecording:\n%s",
-                    reports[1].c_str(), recording.c_str());
-            abort();
-        }
+        std::string expected = Report(machine), replay = Report(replayed);
+        if (replay != expected)
+            Finding("the recording replays otherwise:\n%s\nrecording:\n%s", replay.c_str(),
+                    recording.c_str());
     }
     Sim = machine;
 
@@ -91,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!problems.empty()) {
         for (const std::string &problem : problems)
             fprintf(stderr, "invariant broken: %s\n", problem.c_str());
-        fprintf(stderr, "report:\n%s", report.c_str());
-        abort();
+        Finding("report:\n%s", report.c_str());
     }
     return 0;
 }

@@ -15,7 +15,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
+#include <set>
 
 static char CurrentCase[512];
 
@@ -49,22 +52,23 @@ CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label)
     return ratings;
 }
 
-static void AppendRecorded(void *context, const char *text, uint32_t size)
+std::string Recording()
 {
-    ((std::string *)context)->append(text, size);
+    std::string text;
+    RecordMachine([](void *to, const char *piece, uint32_t size) {
+        ((std::string *)to)->append(piece, size);
+    }, &text);
+    return text;
 }
 
 std::string RecordWithin(unsigned seconds, const std::string &label)
 {
-    std::string text;
     StartDeadline(seconds, label);
-    RecordMachine(AppendRecorded, &text);
+    std::string text = Recording();
     StopDeadline();
     return text;
 }
 
-// The recording with its why members left out, which say what made it rather than what the
-// machine answers.
 std::string WithoutWhys(std::string text)
 {
     const std::string key = "\"why\": \"";
@@ -88,13 +92,10 @@ std::string WithoutWhys(std::string text)
 
 bool FaultHit(SimOp op, uint32_t call)
 {
-    if (call == 0 || call > Sim.calls[op])
-        return false;
-    for (const SimFault &fault : Sim.faults) {
-        if (fault.op == op && (fault.call == 0 || fault.call == call))
-            return true;
-    }
-    return false;
+    return call != 0 && call <= Sim.calls[op] &&
+           std::any_of(Sim.faults.begin(), Sim.faults.end(), [&](const SimFault &fault) {
+               return fault.op == op && (fault.call == 0 || fault.call == call);
+           });
 }
 
 bool FaultStruck(SimOp op)
@@ -134,16 +135,14 @@ bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
             return false;
         }
         std::string text = panel.substr(at, end - at);
-        uint32_t number = 0;
-        for (uint32_t candidate : PanelMessages) {
-            if (number == 0 && CatalogueText(candidate) == text)
-                number = candidate;
-        }
-        if (number == 0) {
+        const uint32_t *number =
+            std::find_if(std::begin(PanelMessages), std::end(PanelMessages),
+                         [&text](uint32_t candidate) { return CatalogueText(candidate) == text; });
+        if (number == std::end(PanelMessages)) {
             *problem = "the panel holds a paragraph that is none of the catalogue's: \"" + text + "\"";
             return false;
         }
-        numbers->push_back(number);
+        numbers->push_back(*number);
         at = end + 4;
     }
     return true;
@@ -325,39 +324,26 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
 
     if (FaultStruck(SIM_LOAD_MESSAGE))
         return;
-    // Each rating comes with its paragraph when no text failed to load.
-    switch (ratings.os) {
-    case SUPPORT_YES:
-        problems->Expect(os == MSG_INFO_OS_SUPPORTED, "os YES without paragraph 1081");
-        break;
-    case SUPPORT_MAYBE:
-        problems->Expect(os == MSG_INFO_OS_UPGRADE, "os MAYBE without paragraph 1083");
-        break;
-    case SUPPORT_NO:
-        problems->Expect(os == MSG_INFO_OS_NOT_SUPPORTED || os == MSG_INFO_OS_95_UNSUPPORTED,
-                         "os NO without paragraph 1082 or 1084");
-        break;
-    default:
-        problems->Expect(os == 0 || os == MSG_INFO_OS_UNKNOWN,
-                         "os UNKNOWN with paragraph " + std::to_string(os));
-    }
-    switch (ratings.hardware) {
-    case SUPPORT_YES:
-        problems->Expect(hardware == MSG_INFO_HARDWARE_SUPPORTED,
-                         "hardware YES without paragraph 1087");
-        break;
-    case SUPPORT_MAYBE:
-        problems->Expect(hardware == 0 && piix3,
-                         "hardware MAYBE without paragraph 1086 alone");
-        break;
-    case SUPPORT_NO:
-        problems->Expect(hardware == MSG_INFO_HARDWARE_NOT_SUPPORTED,
-                         "hardware NO without paragraph 1088");
-        break;
-    default:
-        problems->Expect(hardware == MSG_INFO_HARDWARE_UNKNOWN,
-                         "hardware UNKNOWN without paragraph 1089");
-    }
+    // Each rating comes with its paragraph when no text failed to load: the hardware's MAYBE
+    // with 1086 alone, any other operating-system rating with 1080 or none.
+    static const std::map<SupportFlags, std::set<uint32_t>> osParagraphs = {
+        {SUPPORT_YES, {MSG_INFO_OS_SUPPORTED}},
+        {SUPPORT_MAYBE, {MSG_INFO_OS_UPGRADE}},
+        {SUPPORT_NO, {MSG_INFO_OS_NOT_SUPPORTED, MSG_INFO_OS_95_UNSUPPORTED}}};
+    static const std::map<SupportFlags, uint32_t> hardwareParagraphs = {
+        {SUPPORT_YES, MSG_INFO_HARDWARE_SUPPORTED},
+        {SUPPORT_MAYBE, 0},
+        {SUPPORT_NO, MSG_INFO_HARDWARE_NOT_SUPPORTED}};
+    auto osAt = osParagraphs.find(ratings.os);
+    problems->Expect(osAt != osParagraphs.end() ? osAt->second.count(os) == 1
+                                                : os == 0 || os == MSG_INFO_OS_UNKNOWN,
+                     "os rating " + Hex(ratings.os) + " with paragraph " + std::to_string(os));
+    auto hardwareAt = hardwareParagraphs.find(ratings.hardware);
+    uint32_t expected =
+        hardwareAt != hardwareParagraphs.end() ? hardwareAt->second : MSG_INFO_HARDWARE_UNKNOWN;
+    problems->Expect(hardware == expected && (ratings.hardware != SUPPORT_MAYBE || piix3),
+                     "hardware rating " + Hex(ratings.hardware) + " with paragraph " +
+                         std::to_string(hardware) + (piix3 ? "" : " and without 1086"));
 }
 
 std::string Formatted(const char *format, ...)

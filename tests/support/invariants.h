@@ -17,7 +17,8 @@ void StartDeadline(unsigned seconds, const std::string &label);
 void StopDeadline();
 // PerformChecks on the main window, within the seconds given.
 CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label);
-// What QVDUMP's recorder writes of Sim, within the seconds given.
+// What QVDUMP's recorder writes of Sim; RecordWithin within the seconds given.
+std::string Recording();
 std::string RecordWithin(unsigned seconds, const std::string &label);
 // A scenario's text without its why members, which say what made a recording rather than what
 // the machine answers; the members around them are left as the recorder writes them.

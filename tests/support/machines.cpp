@@ -4,8 +4,6 @@
 #include "probes/hostctl.h"
 #include "sim/scenario.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -14,66 +12,30 @@ namespace {
 struct Family {
     const char *name;
     bool versionKnown;
-    uint32_t platform, major, minor, build;
-    const char *csd;
+    VersionRecord version;   // major, minor, build, platform, service pack
     const char *registry9x;  // null: the key does not open
     const char *registryNt;
     SupportFlags os;
 };
 
 const Family Families[] = {
-    {"windows95", true, 1, 4, 0, 0x040003B6, "", "4.00.950", nullptr, SUPPORT_NO},
-    {"windows95-osr2", true, 1, 4, 0, 0x040004BE, " B ", "4.03.1214", nullptr, SUPPORT_MAYBE},
-    {"windows95-1212", true, 1, 4, 0, 0x040004BC, "", "4.03.1212", nullptr, SUPPORT_NO},
-    {"windows98", true, 1, 4, 10, 0x040A08AE, " A ", "4.10.2222", nullptr, SUPPORT_YES},
-    {"windows-me", true, 1, 4, 90, 0x045A0BB8, "", "4.90.3000", nullptr, SUPPORT_YES},
-    {"windows-nt4", true, 2, 4, 0, 1381, "Service Pack 6", nullptr, "4.0", SUPPORT_NO},
-    {"windows-2000", true, 2, 5, 0, 2195, "Service Pack 4", nullptr, "5.0", SUPPORT_YES},
-    {"windows-xp", true, 2, 5, 1, 2600, "Service Pack 2", nullptr, "5.1", SUPPORT_YES},
-    {"win32s", true, 0, 3, 10, 0x0A03, "", "3.10", nullptr, SUPPORT_NO},
-    {"unknown-platform", true, 3, 6, 0, 6000, "", "6.0", "6.0", SUPPORT_UNKNOWN},
-    {"no-version", false, 0, 0, 0, 0, "", "4.10.2222", nullptr, SUPPORT_UNKNOWN},
+    {"windows95", true, {4, 0, 0x040003B6, 1, ""}, "4.00.950", nullptr, SUPPORT_NO},
+    {"windows95-osr2", true, {4, 0, 0x040004BE, 1, " B "}, "4.03.1214", nullptr, SUPPORT_MAYBE},
+    {"windows95-1212", true, {4, 0, 0x040004BC, 1, ""}, "4.03.1212", nullptr, SUPPORT_NO},
+    {"windows98", true, {4, 10, 0x040A08AE, 1, " A "}, "4.10.2222", nullptr, SUPPORT_YES},
+    {"windows-me", true, {4, 90, 0x045A0BB8, 1, ""}, "4.90.3000", nullptr, SUPPORT_YES},
+    {"windows-nt4", true, {4, 0, 1381, 2, "Service Pack 6"}, nullptr, "4.0", SUPPORT_NO},
+    {"windows-2000", true, {5, 0, 2195, 2, "Service Pack 4"}, nullptr, "5.0", SUPPORT_YES},
+    {"windows-xp", true, {5, 1, 2600, 2, "Service Pack 2"}, nullptr, "5.1", SUPPORT_YES},
+    {"win32s", true, {3, 10, 0x0A03, 0, ""}, "3.10", nullptr, SUPPORT_NO},
+    {"unknown-platform", true, {6, 0, 6000, 3, ""}, "6.0", "6.0", SUPPORT_UNKNOWN},
+    {"no-version", false, {0, 0, 0, 0, ""}, "4.10.2222", nullptr, SUPPORT_UNKNOWN},
 };
 
 void SetRegistry(SimRegistryValue *value, const char *text)
 {
-    if (text == nullptr)
-        return;
-    value->keyOpens = true;
-    value->present = true;
-    value->bytes = std::string(text) + '\0';
-}
-
-void SetFamily(SimMachine *m, const Family &family)
-{
-    m->versionKnown = family.versionKnown;
-    m->version.platform = family.platform;
-    m->version.major = family.major;
-    m->version.minor = family.minor;
-    m->version.build = family.build;
-    strcpy(m->version.csd, family.csd);
-    SetRegistry(&m->registry9x, family.registry9x);
-    SetRegistry(&m->registryNt, family.registryNt);
-}
-
-void AddPci(SimMachine *m, uint32_t device, uint32_t function, uint32_t id)
-{
-    SimPciFunction f;
-    f.device = device;
-    f.function = function;
-    f.id = id;
-    m->pci.push_back(f);
-}
-
-void AddHcd(SimMachine *m, int index, const char *driverKey)
-{
-    SimHcd hcd;
-    hcd.index = index;
-    if (driverKey != nullptr)
-        hcd.reply = HcdDriverKeyReply(driverKey);
-    hcd.requestSucceeds = !hcd.reply.empty();
-    hcd.replyCount = (uint32_t)hcd.reply.size();
-    m->hcds.push_back(hcd);
+    if (text != nullptr)
+        *value = {true, true, std::string(text) + '\0'};
 }
 
 // A node whose hardware IDs go on past the first, as real ones do.
@@ -130,36 +92,24 @@ void AddControllers(SimMachine *m)
             "S3 Trio3D");
 }
 
+// The PCI functions (bus, device, function, ID), and whether the host controllers are there
+// and the ports denied.
 struct Hardware {
     const char *name;
-    void (*add)(SimMachine *m);
+    std::vector<SimPciFunction> pci;
+    bool controllers;
+    bool portsDenied;
 };
 
 const Hardware HardwareSets[] = {
-    {"bare", [](SimMachine *) {}},
-    {"piix3-without-usb",
-     [](SimMachine *m) { AddPci(m, 7, 0, 0x70008086); }},
+    {"bare", {}, false, false},
+    {"piix3-without-usb", {{0, 7, 0, 0x70008086}}, false, false},
     {"chipsets",
-     [](SimMachine *m) {
-         AddPci(m, 7, 0, 0x70008086);
-         AddPci(m, 7, 2, 0x70208086);
-         AddPci(m, 9, 2, 0x71128086);
-         AddPci(m, 20, 0, 0x523710B9);
-     }},
-    {"controllers", AddControllers},
-    {"chipsets-and-controllers",
-     [](SimMachine *m) {
-         AddPci(m, 7, 0, 0x70008086);
-         AddPci(m, 11, 0, 0xC8611045);
-         AddControllers(m);
-     }},
-    {"ports-denied",
-     [](SimMachine *m) {
-         m->portsDenied = true;
-         AddPci(m, 7, 0, 0x70008086);
-         AddPci(m, 9, 2, 0x71128086);
-         AddControllers(m);
-     }},
+     {{0, 7, 0, 0x70008086}, {0, 7, 2, 0x70208086}, {0, 9, 2, 0x71128086}, {0, 20, 0, 0x523710B9}},
+     false, false},
+    {"controllers", {}, true, false},
+    {"chipsets-and-controllers", {{0, 7, 0, 0x70008086}, {0, 11, 0, 0xC8611045}}, true, false},
+    {"ports-denied", {{0, 7, 0, 0x70008086}, {0, 9, 2, 0x71128086}}, true, true},
 };
 
 // The walk of the host controller probe's searches, and the calls it has counted so far.
@@ -298,12 +248,9 @@ std::string ControllerName(Walker *w, int index)
     const SimMachine &m = *w->machine;
     if (!Answered(w, SIM_OPEN_DEVICE))
         return std::string();
-    const SimHcd *hcd = nullptr;
-    for (const SimHcd &candidate : m.hcds) {
-        if (hcd == nullptr && candidate.index == index)
-            hcd = &candidate;
-    }
-    if (hcd == nullptr)
+    auto hcd = std::find_if(m.hcds.begin(), m.hcds.end(),
+                            [index](const SimHcd &candidate) { return candidate.index == index; });
+    if (hcd == m.hcds.end())
         return std::string();
     ++w->walk->opened;
     // The first Windows 95 drivers are not asked.
@@ -353,16 +300,27 @@ ControllerWalk WalkControllers(const SimMachine &machine)
     return walk;
 }
 
+void AddHcd(SimMachine *machine, int index, const char *driverKey)
+{
+    std::string reply = driverKey != nullptr ? HcdDriverKeyReply(driverKey) : std::string();
+    machine->hcds.push_back({index, !reply.empty(), reply, (uint32_t)reply.size()});
+}
+
 std::vector<SweepMachine> RepresentativeMachines()
 {
     std::vector<SweepMachine> machines;
     for (const Family &family : Families) {
         for (const Hardware &hardware : HardwareSets) {
-            SweepMachine sweep;
-            sweep.name = std::string(family.name) + "/" + hardware.name;
-            SetFamily(&sweep.machine, family);
-            hardware.add(&sweep.machine);
-            sweep.os = family.os;
+            SweepMachine sweep{std::string(family.name) + "/" + hardware.name, {}, family.os};
+            SimMachine &m = sweep.machine;
+            m.versionKnown = family.versionKnown;
+            m.version = family.version;
+            SetRegistry(&m.registry9x, family.registry9x);
+            SetRegistry(&m.registryNt, family.registryNt);
+            m.pci = hardware.pci;
+            m.portsDenied = hardware.portsDenied;
+            if (hardware.controllers)
+                AddControllers(&m);
             machines.push_back(sweep);
         }
     }

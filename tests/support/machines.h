@@ -43,6 +43,10 @@ struct ControllerWalk {
 
 ControllerWalk WalkControllers(const SimMachine &machine);
 
+// A host controller device \\.\HCDn whose driver replies with the driver key name, or refuses
+// the request when there is none.
+void AddHcd(SimMachine *machine, int index, const char *driverKey);
+
 // Adds a node below parent (an index, -1 for the root) whose handle is the one given, as
 // Windows 9x hands out the addresses of its nodes rather than small numbers: the fake's handle
 // is the node's index + 1, so the nodes before it are filled with ones that nothing names.
