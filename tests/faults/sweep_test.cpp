@@ -52,39 +52,25 @@ Outcome Observe(const SimMachine &machine, const std::string &label,
 enum Kind { VERSION, REGISTRY, PORTS, HOST_CONTROLLERS, MESSAGES, INTERFACE };
 
 // Every operation is named, so that a new one cannot slip in without its rules.
+const std::map<SimOp, Kind> Kinds = {
+    {SIM_GET_VERSION, VERSION},
+    {SIM_OPEN_KEY, REGISTRY}, {SIM_QUERY_VALUE, REGISTRY},
+    {SIM_PORT_WRITE, PORTS}, {SIM_PORT_READ, PORTS},
+    {SIM_OPEN_DEVICE, HOST_CONTROLLERS}, {SIM_DEVICE_REQUEST, HOST_CONTROLLERS},
+    {SIM_LOAD_LIBRARY, HOST_CONTROLLERS}, {SIM_GET_PROC, HOST_CONTROLLERS},
+    {SIM_CM_LOCATE, HOST_CONTROLLERS}, {SIM_CM_PROPERTY, HOST_CONTROLLERS},
+    {SIM_CM_CHILD, HOST_CONTROLLERS}, {SIM_CM_SIBLING, HOST_CONTROLLERS},
+    {SIM_CM_PARENT, HOST_CONTROLLERS},
+    {SIM_LOAD_MESSAGE, MESSAGES},
+    {SIM_SET_TEXT, INTERFACE}, {SIM_ADD_ITEM, INTERFACE}, {SIM_SET_TAB_STOPS, INTERFACE},
+    {SIM_LOAD_ICON, INTERFACE}, {SIM_SET_ICON, INTERFACE}, {SIM_START_TIMER, INTERFACE},
+};
+
 Kind KindOf(SimOp op)
 {
-    switch (op) {
-    case SIM_GET_VERSION:
-        return VERSION;
-    case SIM_OPEN_KEY:
-    case SIM_QUERY_VALUE:
-        return REGISTRY;
-    case SIM_PORT_WRITE:
-    case SIM_PORT_READ:
-        return PORTS;
-    case SIM_OPEN_DEVICE:
-    case SIM_DEVICE_REQUEST:
-    case SIM_LOAD_LIBRARY:
-    case SIM_GET_PROC:
-    case SIM_CM_LOCATE:
-    case SIM_CM_PROPERTY:
-    case SIM_CM_CHILD:
-    case SIM_CM_SIBLING:
-    case SIM_CM_PARENT:
-        return HOST_CONTROLLERS;
-    case SIM_LOAD_MESSAGE:
-        return MESSAGES;
-    case SIM_SET_TEXT:
-    case SIM_ADD_ITEM:
-    case SIM_SET_TAB_STOPS:
-    case SIM_LOAD_ICON:
-    case SIM_SET_ICON:
-    case SIM_START_TIMER:
-        return INTERFACE;
-    case SIM_OP_COUNT:
-        break;
-    }
+    auto kind = Kinds.find(op);
+    if (kind != Kinds.end())
+        return kind->second;
     ADD_FAILURE() << "operation " << op << " has no rules of its own";
     return VERSION;
 }
@@ -118,14 +104,11 @@ Parts SplitDetails(const std::vector<std::string> &details)
     return parts;
 }
 
-std::vector<Group> WithoutUnidentified(const std::vector<Group> &groups)
+std::vector<Group> WithoutUnidentified(std::vector<Group> groups)
 {
-    std::vector<Group> kept;
-    for (const Group &group : groups) {
-        if (group != Group{CatalogueText(MSG_HC_UNIDENTIFIED)})
-            kept.push_back(group);
-    }
-    return kept;
+    groups.erase(std::remove(groups.begin(), groups.end(), Group{CatalogueText(MSG_HC_UNIDENTIFIED)}),
+                 groups.end());
+    return groups;
 }
 
 bool WithoutOne(const std::vector<std::string> &whole, const std::vector<std::string> &part,
