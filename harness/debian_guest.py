@@ -7,6 +7,7 @@ import subprocess
 
 from guest.debian import session as debian_session
 from harness import Failure, Unavailable, boards, build, guest, qemu, scripts
+from harness import window
 from harness.window import QVDUMP_NAME
 
 ROOT = build.ROOT
@@ -127,22 +128,25 @@ def plan(board):
 
 
 def run_plan(board, items, exe, folder):
-    """One boot on the board that runs the plan's items: the guest's bus 0 PCI functions, its
-    timings, and each item's result by name."""
+    """One boot on the board that runs the plan's items: what the guest said (guest.parse),
+    with its bus 0 PCI functions ("pci") and timings decoded, each item's run by its name
+    ("runs"), and the boot's times."""
     hand_in(folder, "exec python3 -B -m guest.debian.job /io\n", exe)
     with open(os.path.join(folder, "plan.json"), "w") as f:
         json.dump(items, f, indent=1)
     machine = guest.run(Debian(), board, folder, BOOT_SECONDS + RUN_SECONDS * len(items))
-    said = {"result": {}}
-    for line in machine.heard:
-        kind, _, what = line.partition("\t")
-        if kind == "result":
-            result = json.loads(what)
-            said["result"][result["name"]] = result
-        elif kind in ("pci", "timings"):
-            said[kind] = json.loads(what)
     if machine.heard[-1] != "job\tdone\t0":
         raise Failure("the guest's job ended so: %r (its log in %s)"
                       % (machine.heard[-1], os.path.join(folder, "job.log")))
+    said = guest.parse(machine.heard)
+    for kind in ("pci", "timings"):
+        said[kind] = json.loads(said.get(kind, "null"))
+    for run in said["runs"]:
+        for kind in ("version", "registry"):
+            if kind in run:
+                run[kind] = json.loads(run[kind])
+        if "error" in run:
+            run["error"] = window.unescape(run["error"])
+    said["runs"] = {run["name"]: run for run in said["runs"]}
     said["times"] = machine.times
     return said

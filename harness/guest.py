@@ -1,5 +1,6 @@
 """The guests' interface (Guest) and what both share: a boot from the board's saved state, the
-channel between host and guest, the retry policy and the cache."""
+channel between host and guest and the one format both guests report in, the retry policy and
+the cache."""
 
 import os
 import socket
@@ -8,7 +9,7 @@ import sys
 import time
 from pathlib import Path
 
-from harness import Failure, boards, qemu
+from harness import Failure, boards, qemu, window
 
 # The one cache root of the guests' images and saved states (QORVALIN_CACHE), shared by every
 # clone on the machine.
@@ -212,3 +213,46 @@ def run(guest, board, folder, seconds):
         # Beside what the guest says, not in it: the guests' command prints its report on
         # standard output, which scripts read.
         print("booting again: %s" % why, file=sys.stderr, flush=True)
+
+
+def parse(lines):
+    """What a guest said of its runs, in the one format both guests report in (written by
+    tests/programs/qvdrive.c on ReactOS and guest/debian/job.py; qvdrive.c's head lists the
+    kinds): each line KIND TAB TEXT. A "run" record opens a run, and what follows is the run's:
+    its window snapshots ("snapshot STAGE", the window reader's lines of the program's windows,
+    then "end"), its notes, its exit code ("exit code=N"), QVDUMP's exit ("qvdump") and the
+    lines of its recording ("scenario"). What comes before the first run is the boot's. Every
+    other kind is kept by its name, with its last text."""
+    boot = scope = {"runs": [], "recording": [], "notes": []}
+    snapshot = stage = None
+    for line in lines:
+        if snapshot is not None:
+            if line == "end":
+                scope["snapshots"][stage] = window.parse_snapshot("\n".join(snapshot))
+                snapshot = None
+            else:
+                snapshot.append(line)
+            continue
+        kind, _, rest = line.partition("\t")
+        fields = dict(f.split("=", 1) for f in rest.split("\t") if "=" in f)
+        if kind == "run":
+            scope = dict(fields, snapshots={}, notes=[], recording=[], exit=None)
+            boot["runs"].append(scope)
+        elif kind == "snapshot":
+            stage, snapshot = rest, []
+        elif kind in ("scenario", "note"):
+            scope["recording" if kind == "scenario" else "notes"].append(
+                window.unescape(rest) if kind == "scenario" else rest)
+        elif kind == "exit":
+            scope["exit"] = int(fields["code"], 0) if "code" in fields else None
+        else:
+            scope[kind] = rest
+    return boot
+
+
+def recording(said):
+    """The scenario QVDUMP.EXE recorded, as the boot's or a run's records say it, as a text with
+    LF line ends."""
+    if said.get("qvdump") != "exit=0" or not said["recording"]:
+        raise Failure("QVDUMP.EXE recorded nothing in the guest (%s)" % said.get("qvdump"))
+    return "\n".join(said["recording"]) + "\n"

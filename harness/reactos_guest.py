@@ -7,9 +7,7 @@ import shutil
 import subprocess
 import time
 
-from harness import (Failure, Unavailable, build, catalogue, guest, observation, qemu, scripts, sim,
-                     window)
-from harness.win32 import WS_MAXIMIZE, WS_MINIMIZE
+from harness import Failure, Unavailable, build, guest, qemu, scripts, sim
 
 # The show commands the driver can start the program with.
 SHOWS = ("normal", "maximized", "minnoactive", "hide")
@@ -103,79 +101,6 @@ class ReactOS(guest.Guest):
                           "bytes missing" in line))
 
 
-def fields(rest):
-    return dict(f.split("=", 1) for f in rest.split("\t") if "=" in f)
-
-
-def parse(lines):
-    """The driver's records: QVDUMP's exit and the scenario file it wrote, and each run with
-    its window snapshots."""
-    found = {"qvdump": None, "recording": [], "runs": [], "exe": None}
-    run = snapshot = stage = None
-    for line in lines:
-        kind, _, rest = line.partition("\t")
-        if snapshot is not None:
-            if line == "end":
-                run["snapshots"][stage] = window.parse_snapshot("\n".join(snapshot))
-                snapshot = None
-            else:
-                snapshot.append(line)
-            continue
-        f = fields(rest)
-        if kind == "qvdump":
-            found["qvdump"] = rest
-        elif kind == "scenario":
-            found["recording"].append(window.unescape(rest))
-        elif kind == "exe":
-            found["exe"] = f.get("path")
-        elif kind == "run":
-            run = {"show": f["show"], "snapshots": {}, "notes": [], "exit": None}
-            found["runs"].append(run)
-        elif kind == "snapshot":
-            stage, snapshot = rest, []
-        elif kind == "note" and run is not None:
-            run["notes"].append(rest)
-        elif kind == "exit" and run is not None:
-            run["exit"] = int(f["code"], 0)
-    return found
-
-
-def main_window(windows):
-    """The program's main window: the one holding the Details list."""
-    for w in windows:
-        if any(c.id == catalogue.IDC_DETAILS_LIST and c.parent == w.hwnd for c in w.controls):
-            return w
-    return None
-
-
-def shown(windows):
-    """How the main window first appeared: visible or not, its state, its size (compact: cut
-    off at the Details label, as the program shrinks it) and the focused control."""
-    main = main_window(windows)
-    if main is None:
-        return "no main window"
-    state = ("minimized" if main.style & WS_MINIMIZE else
-             "maximized" if main.style & WS_MAXIMIZE else "normal")
-    label = main.control(catalogue.IDC_DETAILS_LABEL)
-    size = "compact" if main.rect.bottom == label.rect.top else "%dx%d" % (main.rect.width,
-                                                                           main.rect.height)
-    focus = {catalogue.IDC_CLOSE: "close", catalogue.IDC_ABOUT: "about",
-             catalogue.IDC_DETAILS: "details"}.get(main.focused_id(), "none")
-    return "%s %s %s focus=%s" % ("visible" if main.visible else "hidden", state, size, focus)
-
-
-def observe(run, recording=None):
-    """What a run's windows showed (its Details list read after "Details >>"), how the window
-    first appeared and the exit code, with QVDUMP's recording of the boot's machine."""
-    verdict = run["snapshots"].get("verdict", [])
-    detailed = run["snapshots"].get("details") or verdict
-    main, full = main_window(verdict), main_window(detailed)
-    seen = (observation.of_window(main, full) if main is not None and full is not None else
-            observation.Observation())
-    seen.shown, seen.exit, seen.recording = shown(verdict), run["exit"], recording
-    return seen
-
-
 def tree_identity(tree):
     """The commit a ReactOS source tree is at, or its folder's name where git cannot say."""
     said = subprocess.run(["git", "-C", str(tree), "rev-parse", "--short=12", "HEAD"],
@@ -183,17 +108,10 @@ def tree_identity(tree):
     return said.stdout.strip() if said.returncode == 0 else os.path.basename(str(tree))
 
 
-def recording(found):
-    """The scenario QVDUMP.EXE recorded in the guest, as a text with LF line ends."""
-    if found["qvdump"] != "exit=0" or not found["recording"]:
-        raise Failure("QVDUMP.EXE recorded nothing in the guest (%s)" % found["qvdump"])
-    return "\n".join(found["recording"]) + "\n"
-
-
 def write_scenario(found, path):
     """The scenario file QVDUMP.EXE wrote in the guest, as it wrote it."""
     with open(path, "w", newline="\r\n") as f:
-        f.write(recording(found))
+        f.write(guest.recording(found))
 
 
 def simulate(found, folder):

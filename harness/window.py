@@ -37,6 +37,12 @@ def unescape(text):
     return "".join(out)
 
 
+def escape(text):
+    """A text as the window reader writes it (the reverse of unescape)."""
+    named = {v: "\\" + k for k, v in ESCAPES.items()}
+    return "".join(named.get(c) or (c if " " <= c <= "~" else "\\x%02x" % ord(c)) for c in text)
+
+
 class Rect:
     def __init__(self, text):
         self.left, self.top, self.right, self.bottom = (int(v) for v in text.split(","))

@@ -6,7 +6,6 @@
         [--records FILE] [--seconds N] [EXE]
     python3 -m tools.guest refresh [--guest debian|reactos] [--board BOARD] [--into FOLDER]
         [--reactos TREE | --iso LIVECD] [EXE]
-    python3 -m tools.guest plan --guest debian --board BOARD PLAN.json OUT_DIR [EXE]
     python3 -m tools.guest bench --guest debian --board BOARD --windows MODE --tools DIR
         [--runs N] [EXE]
 
@@ -15,15 +14,12 @@ headline:, panel: and detail: lines), then for debian the guest's bus 0 PCI func
 BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. refresh
 boots each board whose recording the guests keep (harness/recordings.py; both guests and every
 board unless --guest or --board names one) and keeps QVDUMP.EXE's fresh recording in FOLDER
-(tests/scenarios/guests) where it says something new. plan runs
-the items of a plan (JSON, as harness/debian_guest.py's plan makes) in one boot and writes each
-one's result into OUT_DIR; bench runs tools/bench/wine_bench.py in the guest with the i686
+(tests/scenarios/guests) where it says something new. bench runs tools/bench/wine_bench.py in the guest with the i686
 benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and prints its summary.
 EXE is the i686 Qorvalin.exe, the build's by default. Run from the clone's root. Exit status: 0
 done, 1 failed, 3 the guest cannot be had here."""
 
 import argparse
-import json
 import os
 import shutil
 import subprocess
@@ -51,27 +47,13 @@ def debian_report(args):
     item = {"name": "report", "windows": args.windows, "ports": args.ports}
     said = debian_guest.run_plan(args.board, [item], args.exe,
                                  build.ROOT / "build" / "guest" / "debian" / args.board)
-    result = said["result"]["report"]
+    result = said["runs"]["report"]
     if "error" in result:
         raise Failure("the run failed in the guest:\n" + result["error"])
-    seen = observation.Observation(**result["observation"])
-    for line in seen.lines(between=["pci: %s 0x%08X" % (address, ident)
-                                    for address, ident in said["pci"]]):
+    seen = observation.of_run(result)
+    for line in seen.lines(observation.SHOWN_PARTS + ("exit",),
+                           ["pci: %s 0x%08X" % (address, ident) for address, ident in said["pci"]]):
         print(line)
-
-
-def debian_plan(args):
-    with open(args.plan) as f:
-        items = json.load(f)
-    said = debian_guest.run_plan(args.board, items, args.exe,
-                                 build.ROOT / "build" / "guest" / "debian" / args.board)
-    os.makedirs(args.out, exist_ok=True)
-    for name, result in said["result"].items():
-        with open(os.path.join(args.out, name + ".json"), "w") as f:
-            json.dump(result, f, indent=1)
-    for kind in ("pci", "timings", "times"):
-        with open(os.path.join(args.out, kind + ".json"), "w") as f:
-            json.dump(said.get(kind), f, indent=1)
 
 
 def debian_bench(args):
@@ -127,14 +109,14 @@ def reactos_report(args):
     finally:
         if args.records and (work / "channel.txt").is_file():
             shutil.copyfile(work / "channel.txt", args.records)
-    found = reactos_guest.parse(machine.heard)
+    found = guest.parse(machine.heard)
     if args.scenario_out:
         reactos_guest.write_scenario(found, args.scenario_out)
     print("guest.py: desktop and driver after %.0f s, done after %.0f s"
           % (machine.times["hello"], time.time() - machine.times["started"]), file=sys.stderr)
     if not found["runs"]:
         raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
-    for line in reactos_guest.observe(found["runs"][0]).lines():
+    for line in observation.of_run(found["runs"][0]).lines():
         print(line)
 
 
@@ -144,13 +126,13 @@ def refresh_debian(board, modes, exe, folder):
                                  build.ROOT / "build" / "guest" / "debian" / board)
     image = os.path.basename(debian_guest.Debian().image())
     for mode in modes:
-        result = said["result"][mode]
+        result = said["runs"][mode]
         if "error" in result:
             raise Failure("the run failed in the guest:\n" + result["error"])
         where = ("In the Debian guest (Debian 12 and its 32-bit Wine, image %s of "
                  "tools/vm/image.sh) in the Windows mode %s with port access granted, on QEMU's "
                  "board %s: %s" % (image, mode, board, boards.BOARDS[board]["about"]))
-        seen = observation.Observation(**result["observation"])
+        seen = observation.of_run(result, guest.recording(result))
         yield mode, recordings.keep(seen.recording, where, seen, build.path("sim"), "debian",
                                     board, mode, folder)
 
@@ -159,14 +141,14 @@ def refresh_reactos(board, exe, iso, tree, folder):
     work = build.ROOT / "build" / "guest" / "reactos" / board
     os_guest = reactos_guest.ReactOS(["normal"], iso, tree)
     os_guest.release_cd(exe, work / "dist")
-    found = reactos_guest.parse(guest.run(os_guest, board, work, 600).heard)
+    found = guest.parse(guest.run(os_guest, board, work, 600).heard)
     if not found["runs"]:
         raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
     made = ("built from the ReactOS tree %s" % reactos_guest.tree_identity(tree) if tree else
             os.path.basename(iso) if iso else "built last here")
     where = "On a ReactOS live CD (%s) on QEMU's board %s: %s" % (
         made, board, boards.BOARDS[board]["about"])
-    seen = reactos_guest.observe(found["runs"][0], reactos_guest.recording(found))
+    seen = observation.of_run(found["runs"][0], guest.recording(found))
     yield None, recordings.keep(seen.recording, where, seen, build.path("sim"), "reactos",
                                 board, folder=folder)
 
@@ -196,16 +178,13 @@ def main():
     parser = argparse.ArgumentParser(prog="python3 -m tools.guest", description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
-    for name, run in (("report", report), ("plan", debian_plan), ("bench", debian_bench)):
+    for name, run in (("report", report), ("bench", debian_bench)):
         command = commands.add_parser(name)
         command.set_defaults(run=run)
         command.add_argument("--guest", required=True,
                              choices=["debian", "reactos"] if name == "report" else ["debian"])
         command.add_argument("--board", required=True,
                              choices=sorted(set(boards.of("debian")) | set(boards.of("reactos"))))
-        if name == "plan":
-            command.add_argument("plan")
-            command.add_argument("out")
         if name == "report":
             command.add_argument("--ports", choices=debian_guest.PORTS, default="granted")
             command.add_argument("--show", default="normal")
@@ -216,8 +195,7 @@ def main():
             command.add_argument("--screenshot")
             command.add_argument("--records")
             command.add_argument("--seconds", type=int, default=600)
-        if name != "plan":
-            command.add_argument("--windows", choices=sorted(modes.MODES))
+        command.add_argument("--windows", choices=sorted(modes.MODES))
         if name == "bench":
             command.add_argument("--tools", required=True)
             command.add_argument("--runs", type=int, default=10)
@@ -239,7 +217,7 @@ def main():
     if args.command not in ("first-boot", "refresh"):
         if args.board not in boards.of(args.guest):
             parser.error("the %s guest runs on %s" % (args.guest, ", ".join(boards.of(args.guest))))
-        if args.guest == "debian" and args.command != "plan" and not args.windows:
+        if args.guest == "debian" and not args.windows:
             parser.error("the debian guest needs --windows")
     try:
         if args.command != "first-boot":

@@ -9,7 +9,7 @@ import time
 import traceback
 
 from guest.debian import session as debian_session
-from harness import Failure, build, observation, sim
+from harness import Failure, build, sim, window
 from harness.modes import MODES
 from harness.user import Run
 from harness.wine import Session
@@ -35,35 +35,39 @@ def use_ports(session, ports, wrapper):
     session.dll_overrides = sim.PORT_EMULATION_OFF if ports == "denied" else ""
 
 
-def report_run(session, item):
-    """The program in the item's mode: what its window shows after Continue, the faults it
-    caught, and the machine Wine presented; then QVDUMP.EXE's recording of the same machine,
-    started with the same access to the ports."""
+def report_run(session, item, say):
+    """The program in the item's mode: Wine's version record and registry texts, the windows
+    after Continue, the exit code after Close and the faults it caught; then QVDUMP.EXE's
+    recording of the same machine, started with the same access to the ports."""
     mode = MODES[item["windows"]]
     nt, win9x = ((session.nt_current_version, mode.registry) if mode.family == "9x" else
                  (mode.registry, None))
     session.set_versions(item["windows"], nt, win9x)
-    record = session.version_record()
+    say("version", json.dumps(session.version_record()))
+    say("registry", json.dumps({"nt": nt, "9x": win9x}))
     run = Run(session, item["name"])
     program = run.start(wine_debug="-all,err+all,+seh")
     try:
         main = run.continue_to_verdict(program)
-        seen = observation.of_window(main)
-        seen.exit = run.close(program, main)
+        windows = [line for line in run.last_snapshot.splitlines() if line]
+        code = run.close(program, main)
         recording = session.work / (item["name"] + ".txt")
-        result = {"qvdump": sim.record(run, recording)[0]}
-        with open(recording, encoding="latin-1") as f:
-            seen.recording = f.read()
-        result["observation"] = seen.as_dict()
+        qvdump = sim.record(run, recording)[0]
     finally:
         run.stop_all()
+    say("snapshot", "verdict")
+    for line in windows + ["end"]:
+        say(line)
+    say("exit", "code=%d" % code)
+    say("qvdump", "exit=%d" % qvdump)
+    with open(recording, encoding="latin-1", newline="") as f:
+        for line in f.read().splitlines():
+            say("scenario", window.escape(line))
     with open(program.log, encoding="latin-1") as f:
-        result["faults"] = sum(FAULT_TRACE in line for line in f)
-    result.update({"version": record, "registry": {"nt": nt, "9x": win9x}})
-    return result
+        say("faults", str(sum(FAULT_TRACE in line for line in f)))
 
 
-def case_run(session, item):
+def case_run(session, item, say):
     """One of the host controller path's cases (tests/e2e/test_hcpath.py), checked here."""
     run = Run(session, item["name"])
     session.reset_versions()
@@ -71,9 +75,9 @@ def case_run(session, item):
         test_hcpath.run_case(run, test_hcpath.CASES[item["case"]],
                              build.path("qorvalin_hcdriver_i686"),
                              build.path("qorvalin_test_cfgmgr_i686"), session.work / item["name"])
-        return {"passed": True}
+        say("case", "passed")
     except (Failure, AssertionError) as e:
-        return {"passed": False, "message": str(e) or repr(e)}
+        say("case", "failed\t" + window.escape(str(e) or repr(e)))
     finally:
         session.reset_versions()
 
@@ -99,29 +103,32 @@ def main(io):
     with open(os.path.join(io, "plan.json")) as f:
         plan = json.load(f)
     with open(debian_session.CHANNEL, "w") as channel:
-        def say(kind, what):
-            channel.write("%s\t%s\n" % (kind, json.dumps(what)))
+        def say(*fields):
+            """One record: its kind and text, or a line of the window reader's as it is."""
+            channel.write("\t".join(fields) + "\n")
             channel.flush()
 
-        say("pci", pci_functions())
+        say("pci", json.dumps(pci_functions()))
         started = time.time()
         try:
             session, timings = start_session(io)
         except Exception:
             why = "the guest's Wine session did not start:\n" + traceback.format_exc()
             for item in plan:
-                say("result", dict(item, error=why, seconds=0))
+                say("run", "name=" + item["name"])
+                say("error", window.escape(why))
             return 0
         timings["session"] = round(time.time() - started, 1)
-        say("timings", timings)
+        say("timings", json.dumps(timings))
         for item in plan:
             use_ports(session, item.get("ports", "granted"), os.path.join(io, "ports"))
             started = time.time()
+            say("run", "name=" + item["name"])
             try:
-                result = (case_run if "case" in item else report_run)(session, item)
+                (case_run if "case" in item else report_run)(session, item, say)
             except Exception:
-                result = {"error": traceback.format_exc()}
-            say("result", dict(result, name=item["name"], seconds=round(time.time() - started, 1)))
+                say("error", window.escape(traceback.format_exc()))
+            say("seconds", "%.1f" % (time.time() - started))
         session.server("-k")
     return 0
 

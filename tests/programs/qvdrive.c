@@ -19,7 +19,9 @@
  * program is started: normal, maximized, minnoactive or hide.
  *
  * Records, one a line, fields separated by TABs, lines ending in CR LF; texts escaped as the
- * window lines escape them, handles as C's %#lx (0 for none), Windows error codes in decimal:
+ * window lines escape them, handles as C's %#lx (0 for none), Windows error codes in decimal.
+ * This is the one format both guests report in (the Debian guest's job writes its runs so
+ * too, and the host reads them with harness/guest.py's parse):
  *   qvdrive  hello                                  (then the host answers: runs SHOW,... LENGTH)
  *   qvdump   exit=N | terminated | missing          QVDUMP.EXE FILE run to its end
  *   scenario TEXT                                   each line of the file it wrote

@@ -8,7 +8,7 @@ import os
 import pytest
 
 from harness import boards, build, catalogue, guest, observation, reactos_guest, recordings, window
-from harness.reactos_guest import main_window
+from harness.observation import main_window
 
 BOARDS = boards.of("reactos")
 # A boot and its runs take under two minutes; guest.BOOTS of them fit CTest's limit (1300 s).
@@ -25,7 +25,7 @@ def boot(board):
     os_guest.release_cd(build.path("win32_exe"), folder / "dist")
     machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
     print("desktop and driver after %.0f s" % machine.times["hello"])
-    found = reactos_guest.parse(machine.heard)
+    found = guest.parse(machine.heard)
     return found, reactos_guest.simulate(found, folder)
 
 
@@ -36,9 +36,9 @@ def test_report(boot, board):
     found, expected = boot
     runs = found["runs"]
     assert [r["show"] for r in runs] == boards.BOARDS[board]["reactos"]["shows"]
-    seen = reactos_guest.observe(runs[0])
+    seen = observation.of_run(runs[0])
     observation.check(seen, expected, "the replay of QVDUMP's recording")
-    differing = recordings.differences(reactos_guest.recording(found), "reactos", board)
+    differing = recordings.differences(guest.recording(found), "reactos", board)
     assert not differing, ("QVDUMP's recording is not the one kept (python3 -m tools.guest "
                            "refresh keeps it anew):\n" + "\n".join(differing))
     controllers = boards.BOARDS[board]["controllers"]
@@ -64,7 +64,7 @@ def test_shown(boot, board):
     """Whatever show command started it, the window first appears normal, in its compact size,
     with the focus on Close, and Close ends the program with 0."""
     for run in boot[0]["runs"]:
-        seen = reactos_guest.observe(run)
+        seen = observation.of_run(run)
         assert (seen.shown, seen.exit) == ("visible normal compact focus=close", 0), run["show"]
 
 
