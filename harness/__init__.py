@@ -19,7 +19,6 @@ user       one test's run of the program: a user's eyes and hands (Run)
 sim        what the program should show: qorvalin-sim on the machine Wine presents
 observation what a run showed, observed alike in all three places, and its one comparison
 hcpath     the host controller path: the stand-in driver and CfgMgr32, and what a run says
-demo       what tools/run.sh shows with no display
 scripts    the tools' scripts that the harness and the tests start, each named once
 boards     the emulated boards (boards.json), read by CMake too
 qemu       QEMU from the host: accelerator, machine protocol (QMP), saved states

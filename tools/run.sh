@@ -52,4 +52,4 @@ cmake -S "$ROOT" -B "$BUILD/native" -G Ninja >/dev/null
 ninja -C "$BUILD/native" "$WINSPY" qorvalin_catalogue
 echo "No X display: running Qorvalin ($ARCH) on a virtual one"
 cd "$ROOT"
-exec "$PYTHON" -m harness.demo --arch "$ARCH" "$RUN/headless" "$BUILD/screenshots"
+exec "$PYTHON" -m tools.demo --arch "$ARCH" "$RUN/headless" "$BUILD/screenshots"

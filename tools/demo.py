@@ -1,4 +1,4 @@
-"""What tools/run.sh shows with no display (python3 -m harness.demo, from the root)."""
+"""What tools/run.sh shows with no display (python3 -m tools.demo, from the root)."""
 
 import argparse
 import os
