@@ -1,8 +1,8 @@
 """Reads the generated icons and splash bitmap back and checks their formats and pictures."""
 
-import os
 import shutil
 import struct
+from collections import Counter
 
 import pytest
 
@@ -13,15 +13,26 @@ from harness.hcpath import FRAME_COLOURS
 SETS = [(prefix, *sorted(colours, key=sum, reverse=True))
         for prefix, colours in FRAME_COLOURS.items()]
 FRAMES = range(1, 17)
-WHITE, BLACK = (255, 255, 255), (0, 0, 0)
-RED, DARK_RED = (255, 0, 0), (128, 0, 0)
-
+WHITE, BLACK, RED, DARK_RED = (255, 255, 255), (0, 0, 0), (255, 0, 0), (128, 0, 0)
 ALL_FILES = (["MAINICON.ico", "IDB_ORVLOGO.bmp"] +
              ["%s%d.ico" % (prefix, k) for prefix, _, _ in SETS for k in FRAMES])
+DIB_HEADER = "<IiiHHIIiiII"
 
 
 class BadFile(Exception):
     pass
+
+
+def mismatches(rows):
+    """'what got, want expected' for each (what, got, expected) that differ; tuples as a/b/c."""
+    show = lambda v: "/".join(map(str, v)) if isinstance(v, tuple) else str(v)
+    return ["%s %s, want %s" % (what, show(got), show(want)) for what, got, want in rows
+            if got != want]
+
+
+def reported(rows):
+    """The message of each (message, found) whose found is true."""
+    return [message for message, found in rows if found]
 
 
 def parse_ico(data):
@@ -29,48 +40,42 @@ def parse_ico(data):
     tuples, None where the AND mask makes the pixel transparent."""
     if len(data) < 6:
         raise BadFile("shorter than an icon directory")
-    reserved, kind, count = struct.unpack_from("<HHH", data, 0)
-    if reserved != 0 or kind != 1:
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    if (reserved, kind) != (0, 1):
         raise BadFile("not an icon directory (reserved %d, type %d)" % (reserved, kind))
     if len(data) < 6 + 16 * count:
         raise BadFile("directory of %d entries is cut short" % count)
     images = []
     for i in range(count):
-        w, h, colours, res, planes, bpp, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        *entry, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
         if offset + size > len(data):
             raise BadFile("image %d runs past the end of the file" % i)
         blob = data[offset:offset + size]
-        if len(blob) < 40:
+        if size < 40:
             raise BadFile("image %d has no room for its header" % i)
-        (hsize, dw, dh, dplanes, dbpp, comp, _sizeimg, _xppm, _yppm, used, _imp) = \
-            struct.unpack_from("<IiiHHIIiiII", blob, 0)
-        img = dict(entry=(w, h, colours, res, planes, bpp), header_size=hsize,
-                   width=dw, height=dh, planes=dplanes, bpp=dbpp, compression=comp, used=used)
+        hsize, w, h, planes, bpp, comp, _, _, _, used, _ = struct.unpack_from(DIB_HEADER, blob)
+        img = dict(entry=tuple(entry), header_size=hsize, width=w, height=h, planes=planes,
+                   bpp=bpp, compression=comp, used=used)
         images.append(img)
-        if hsize != 40 or dbpp != 4 or comp != 0 or dw <= 0 or dh != 2 * dw:
+        if (hsize, bpp, comp) != (40, 4, 0) or w <= 0 or h != 2 * w:
             continue  # the checks report the header; the pixels cannot be read safely
         ncol = used or 16
-        palette = [tuple(reversed(struct.unpack_from("<BBB", blob, 40 + 4 * j))) for j in range(ncol)]
-        xor_stride = (dw * 4 + 31) // 32 * 4
-        and_stride = (dw + 31) // 32 * 4
+        xor_stride, and_stride = (w * 4 + 31) // 32 * 4, (w + 31) // 32 * 4
         xor_at = 40 + 4 * ncol
-        and_at = xor_at + xor_stride * dw
-        if and_at + and_stride * dw != size:
+        and_at = xor_at + xor_stride * w
+        if and_at + and_stride * w != size:
             raise BadFile("image %d holds %d bytes, its bitmaps need %d"
-                          % (i, size, and_at + and_stride * dw))
-        pixels = []
-        inverting = 0
-        for y in range(dw):
-            src = dw - 1 - y  # bottom-up
+                          % (i, size, and_at + and_stride * w))
+        palette = [tuple(blob[at:at + 3][::-1]) for at in range(40, xor_at, 4)]
+        pixels, inverting = [], 0
+        for src in reversed(range(w)):  # bottom-up
             row = []
-            for x in range(dw):
-                byte = blob[xor_at + src * xor_stride + x // 2]
-                index = (byte >> 4) if x % 2 == 0 else (byte & 15)
-                masked = blob[and_at + src * and_stride + x // 8] & (0x80 >> (x % 8))
+            for x in range(w):
+                index = blob[xor_at + src * xor_stride + x // 2] >> (0 if x % 2 else 4) & 15
+                masked = blob[and_at + src * and_stride + x // 8] & (0x80 >> x % 8)
                 if index >= ncol:
                     raise BadFile("image %d uses colour %d of %d" % (i, index, ncol))
-                if masked and palette[index] != BLACK:
-                    inverting += 1
+                inverting += bool(masked) and palette[index] != BLACK
                 row.append(None if masked else palette[index])
             pixels.append(row)
         img.update(palette=palette, pixels=pixels, inverting=inverting)
@@ -79,93 +84,78 @@ def parse_ico(data):
 
 def check_icon_image(img, size):
     """Format problems of one 16-colour icon image that should be size x size."""
-    problems = []
-    w, h, colours, res, planes, bpp = img["entry"]
-    if (w, h) != (size, size):
-        problems.append("directory says %dx%d, want %dx%d" % (w, h, size, size))
-    if colours != 16 or res != 0 or planes != 1 or bpp != 4:
-        problems.append("directory entry colours/reserved/planes/bpp = %d/%d/%d/%d, want 16/0/1/4"
-                        % (colours, res, planes, bpp))
-    if img["header_size"] != 40:
-        problems.append("DIB header size %d, want 40" % img["header_size"])
-    if (img["width"], img["height"]) != (size, 2 * size):
-        problems.append("DIB is %dx%d, want %dx%d (XOR over AND)"
-                        % (img["width"], img["height"], size, 2 * size))
-    if img["planes"] != 1 or img["bpp"] != 4 or img["compression"] != 0:
-        problems.append("DIB planes/bpp/compression = %d/%d/%d, want 1/4/0"
-                        % (img["planes"], img["bpp"], img["compression"]))
-    if img["used"] not in (0, 16):
-        problems.append("DIB claims %d palette entries, want 16" % img["used"])
-    if "pixels" in img and img["inverting"]:
-        problems.append("%d masked pixels are not black, so they would invert the screen"
-                        % img["inverting"])
-    return problems
+    return mismatches([
+        ("directory's width/height", img["entry"][:2], (size, size)),
+        ("directory entry colours/reserved/planes/bpp", img["entry"][2:], (16, 0, 1, 4)),
+        ("DIB header size", img["header_size"], 40),
+        ("DIB width/height (XOR over AND)", (img["width"], img["height"]), (size, 2 * size)),
+        ("DIB planes/bpp/compression", (img["planes"], img["bpp"], img["compression"]),
+         (1, 4, 0)),
+        ("DIB palette entries", img["used"] or 16, 16),
+    ]) + reported([("%d masked pixels are not black, so they would invert the screen"
+                    % img.get("inverting", 0), img.get("inverting"))])
 
 
 def colours_of(pixels):
     return {p for row in pixels for p in row if p is not None}
 
 
-def neighbours8(pixels, y, x):
-    """The eight pixels around (y, x); off the image counts as transparent."""
+def cells(pixels):
+    """(row, column, pixel, its eight neighbours) of every pixel; off the image counts as
+    transparent."""
     n = len(pixels)
-    return [pixels[y + dy][x + dx] if 0 <= y + dy < n and 0 <= x + dx < n else None
-            for dy in (-1, 0, 1) for dx in (-1, 0, 1) if dy or dx]
+    for y, row in enumerate(pixels):
+        for x, p in enumerate(row):
+            yield y, x, p, [pixels[y + dy][x + dx] if 0 <= y + dy < n and 0 <= x + dx < n else None
+                            for dy in (-1, 0, 1) for dx in (-1, 0, 1) if dy or dx]
 
 
 def check_main_icon(images):
+    sizes = [img["entry"][0] for img in images]
+    if sizes != [32, 16]:
+        return ["want two images, 32x32 then 16x16, got sizes %s" % sizes]
     problems = []
-    if [img["entry"][0] for img in images] != [32, 16]:
-        return ["want two images, 32x32 then 16x16, got sizes %s" % [img["entry"][0] for img in images]]
     for img, size in zip(images, (32, 16)):
-        problems += ["%dx%d: %s" % (size, size, p) for p in check_icon_image(img, size)]
-        if "pixels" not in img:
-            continue
-        cols = colours_of(img["pixels"])
-        greys = {c for c in cols if c[0] == c[1] == c[2] and c not in (BLACK, WHITE)}
-        for name, present in (("red tile", RED in cols), ("dark red shadow", DARK_RED in cols),
-                              ("grey trident", bool(greys))):
-            if not present:
-                problems.append("%dx%d: no %s colour" % (size, size, name))
-        if not any(p is None for row in img["pixels"] for p in row):
-            problems.append("%dx%d: no transparent pixel around the tilted tile" % (size, size))
+        found = check_icon_image(img, size)
+        if "pixels" in img:
+            cols = colours_of(img["pixels"])
+            found += reported([
+                ("no red tile colour", RED not in cols),
+                ("no dark red shadow colour", DARK_RED not in cols),
+                ("no grey trident colour",
+                 not any(c[0] == c[1] == c[2] and c not in (BLACK, WHITE) for c in cols)),
+                ("no transparent pixel around the tilted tile",
+                 not any(None in row for row in img["pixels"]))])
+        problems += ["%dx%d: %s" % (size, size, p) for p in found]
     return problems
 
 
 def check_frame_set(prefix, light, dark, frames):
     """Picture problems of one animation: frames maps k to its 32x32 pixel rows."""
-    problems = []
     first = frames[1]
-    fill = {(y, x) for y in range(32) for x in range(32) if first[y][x] == light}
+    fill = {(y, x) for y, x, p, _ in cells(first) if p == light}
     if not fill:
         return ["%s1 has no light fill" % prefix]
+    problems = []
     for k in FRAMES:
         name = "%s%d" % (prefix, k)
-        pixels = frames[k]
-        stray = colours_of(pixels) - {light, dark}
-        if stray:
-            problems.append("%s uses colours %s besides its two shades" % (name, sorted(stray)))
-        edge_light = [(y, x) for y in range(32) for x in range(32)
-                      if pixels[y][x] == light and None in neighbours8(pixels, y, x)]
-        if edge_light:
-            problems.append("%s: outline broken, light pixels on the edge at %s" % (name, edge_light[:4]))
-        start = 2 * k - 1
-        wrong = [(y, x) for y in range(32) for x in range(32) if pixels[y][x] is not None and
-                 (pixels[y][x] == light) != ((y, x) in fill and x >= start)]
-        if wrong:
-            problems.append("%s: light should cover exactly the fill from column %d on; "
-                            "%d pixels differ, first (row, column) %s" % (name, start, len(wrong), wrong[0]))
-    thick = [(y, x) for y in range(32) for x in range(32)
-             if first[y][x] == dark and light not in neighbours8(first, y, x)]
-    if thick:
-        problems.append("%s1: outline is more than one pixel thick at %s" % (prefix, thick[:4]))
-    inner = [(y, x) for y in range(32) for x in range(32)
-             if first[y][x] == dark and None not in neighbours8(first, y, x)]
-    if inner:
-        problems.append("%s1: outline inside the symbol at (row, column) %s" % (prefix, inner[:4]))
-    if any(p == light for row in frames[16] for p in row):
-        problems.append("%s16 still shows light pixels" % prefix)
-    return problems
+        stray = colours_of(frames[k]) - {light, dark}
+        edge_light = [(y, x) for y, x, p, around in cells(frames[k])
+                      if p == light and None in around]
+        wrong = [(y, x) for y, x, p, _ in cells(frames[k])
+                 if p is not None and (p == light) != ((y, x) in fill and x >= 2 * k - 1)]
+        problems += reported([
+            ("%s uses colours %s besides its two shades" % (name, sorted(stray)), stray),
+            ("%s: outline broken, light pixels on the edge at %s" % (name, edge_light[:4]),
+             edge_light),
+            ("%s: light should cover exactly the fill from column %d on; %d pixels differ, "
+             "first (row, column) %s" % (name, 2 * k - 1, len(wrong), wrong[:1]), wrong)])
+    thick = [(y, x) for y, x, p, around in cells(first) if p == dark and light not in around]
+    inner = [(y, x) for y, x, p, around in cells(first) if p == dark and None not in around]
+    return problems + reported([
+        ("%s1: outline is more than one pixel thick at %s" % (prefix, thick[:4]), thick),
+        ("%s1: outline inside the symbol at (row, column) %s" % (prefix, inner[:4]), inner),
+        ("%s16 still shows light pixels" % prefix, light in colours_of(frames[16]))])
 
 
 def check_frames(icons):
@@ -176,18 +166,15 @@ def check_frames(icons):
         frames = {}
         for k in FRAMES:
             name = "%s%d" % (prefix, k)
-            images = icons[name]
-            if len(images) != 1:
-                problems.append("%s: %d images, want one" % (name, len(images)))
+            if len(icons[name]) != 1:
+                problems.append("%s: %d images, want one" % (name, len(icons[name])))
                 continue
-            img = images[0]
+            img = icons[name][0]
             problems += ["%s: %s" % (name, p) for p in check_icon_image(img, 32)]
-            if "pixels" not in img:
-                continue
-            for shade in (light, dark):
-                if shade not in img["palette"]:
-                    problems.append("%s: palette lacks %s" % (name, shade))
-            frames[k] = img["pixels"]
+            if "pixels" in img:
+                problems += ["%s: palette lacks %s" % (name, shade) for shade in (light, dark)
+                             if shade not in img["palette"]]
+                frames[k] = img["pixels"]
         if len(frames) == len(FRAMES):
             problems += check_frame_set(prefix, light, dark, frames)
             pictures[prefix] = (light, dark, frames)
@@ -198,16 +185,14 @@ def check_frames(icons):
         opaque = sum(not t for row in reference for t in row)
         if opaque == 0 or opaque == 32 * 32:
             problems.append("the mask is trivial: %d of 1024 pixels opaque" % opaque)
-        for name, mask in sorted(masks.items()):
-            if mask != reference:
-                problems.append("%s: transparency mask differs from USBYES1" % name)
+        problems += ["%s: transparency mask differs from USBYES1" % name
+                     for name, mask in sorted(masks.items()) if mask != reference]
     if len(pictures) == len(SETS):
         base_light, base_dark, base = pictures["USBYES"]
         for prefix, (light, dark, frames) in pictures.items():
             recolour = {None: None, base_light: light, base_dark: dark}
-            for k in FRAMES:
-                if [[recolour.get(p) for p in row] for row in base[k]] != frames[k]:
-                    problems.append("%s%d is not USBYES%d recoloured" % (prefix, k, k))
+            problems += ["%s%d is not USBYES%d recoloured" % (prefix, k, k) for k in FRAMES
+                         if [[recolour.get(p) for p in row] for row in base[k]] != frames[k]]
     return problems
 
 
@@ -216,46 +201,35 @@ def check_bitmap(data):
     3780 pixels per metre, only white, black and red."""
     if len(data) < 54:
         return ["file of %d bytes is too short for a bitmap" % len(data)]
-    problems = []
-    magic, file_size, _r1, _r2, bits_at = struct.unpack_from("<2sIHHI", data, 0)
-    (hsize, w, h, planes, bpp, comp, size_image, xppm, yppm, used, _imp) = \
-        struct.unpack_from("<IiiHHIIiiII", data, 14)
-    if magic != b"BM":
-        problems.append("magic %r, want b'BM'" % magic)
-    if file_size != len(data):
-        problems.append("header says %d bytes, file has %d" % (file_size, len(data)))
-    if hsize != 40:
-        problems.append("info header size %d, want 40" % hsize)
-    if (w, h) != (237, 78):
-        problems.append("size %dx%d, want 237x78 with rows bottom-up" % (w, h))
-    if planes != 1 or bpp != 24 or comp != 0 or used != 0:
-        problems.append("planes/bpp/compression/colours used = %d/%d/%d/%d, want 1/24/0/0"
-                        % (planes, bpp, comp, used))
-    if (xppm, yppm) != (3780, 3780):
-        problems.append("resolution %dx%d pixels per metre, want 3780x3780" % (xppm, yppm))
+    magic, file_size, _, _, bits_at = struct.unpack_from("<2sIHHI", data)
+    hsize, w, h, planes, bpp, comp, size_image, xppm, yppm, used, _ = \
+        struct.unpack_from(DIB_HEADER, data, 14)
+    problems = mismatches([
+        ("magic", magic, b"BM"),
+        ("file size in the header", file_size, len(data)),
+        ("info header size", hsize, 40),
+        ("width/height with rows bottom-up", (w, h), (237, 78)),
+        ("planes/bpp/compression/colours used", (planes, bpp, comp, used), (1, 24, 0, 0)),
+        ("resolution in pixels per metre", (xppm, yppm), (3780, 3780)),
+    ])
     if problems:
         return problems
     stride = (w * 3 + 3) // 4 * 4
     if bits_at < 54 or bits_at + stride * h != len(data):
         return ["pixels at %d plus %d rows of %d bytes do not end the file of %d bytes"
                 % (bits_at, h, stride, len(data))]
-    if size_image not in (0, stride * h):
-        problems.append("image size field %d, want %d" % (size_image, stride * h))
-    counts = {}
-    for y in range(h):
-        row = data[bits_at + y * stride: bits_at + (y + 1) * stride]
-        for x in range(w):
-            b, g, r = row[3 * x: 3 * x + 3]
-            counts[(r, g, b)] = counts.get((r, g, b), 0) + 1
+    counts = Counter(tuple(data[at:at + 3][::-1]) for y in range(h)
+                     for at in range(bits_at + y * stride, bits_at + y * stride + 3 * w, 3))
     stray = set(counts) - {WHITE, BLACK, RED}
-    if stray:
-        problems.append("colours other than white, black and red: %s" % sorted(stray)[:4])
-    for name, colour in (("white", WHITE), ("black", BLACK), ("red", RED)):
-        if colour not in counts:
-            problems.append("no %s pixel" % name)
-    if counts.get(WHITE, 0) <= w * h // 2:
-        problems.append("white is not the background: %d of %d pixels" % (counts.get(WHITE, 0), w * h))
-    return problems
+    return reported([
+        ("image size field %d, want %d" % (size_image, stride * h),
+         size_image not in (0, stride * h)),
+        ("colours other than white, black and red: %s" % sorted(stray)[:4], stray),
+        ("no white pixel", WHITE not in counts),
+        ("no black pixel", BLACK not in counts),
+        ("no red pixel", RED not in counts),
+        ("white is not the background: %d of %d pixels" % (counts[WHITE], w * h),
+         counts[WHITE] <= w * h // 2)])
 
 
 def check_art_dir(art_dir):
@@ -263,24 +237,21 @@ def check_art_dir(art_dir):
     problems = []
     icons = {}
     for name in ALL_FILES:
-        path = os.path.join(art_dir, name)
-        if not os.path.isfile(path):
+        path = art_dir / name
+        if not path.is_file():
             problems.append("%s is missing" % name)
             continue
-        with open(path, "rb") as f:
-            data = f.read()
-        if name.endswith(".bmp"):
-            problems += ["%s: %s" % (name, p) for p in check_bitmap(data)]
-            continue
+        found = []
         try:
-            images = parse_ico(data)
+            if name.endswith(".bmp"):
+                found = check_bitmap(path.read_bytes())
+            elif name == "MAINICON.ico":
+                found = check_main_icon(parse_ico(path.read_bytes()))
+            else:
+                icons[name[:-4]] = parse_ico(path.read_bytes())
         except BadFile as e:
-            problems.append("%s: %s" % (name, e))
-            continue
-        if name == "MAINICON.ico":
-            problems += ["%s: %s" % (name, p) for p in check_main_icon(images)]
-        else:
-            icons[name[:-4]] = images
+            found = [str(e)]
+        problems += ["%s: %s" % (name, p) for p in found]
     if len(icons) == 48:
         problems += check_frames(icons)
     return problems
@@ -298,70 +269,29 @@ def test_generated_art_has_no_problems(art_dir):
 
 def test_every_frame_darkens_some_more(art_dir):
     # The animation would seem to stall if the fill skipped a pair of columns.
-    light_counts = []
+    light = []
     for k in FRAMES:
-        with open(os.path.join(art_dir, "USBYES%d.ico" % k), "rb") as f:
-            pixels = parse_ico(f.read())[0]["pixels"]
-        light_counts.append(sum(p == (0, 255, 0) for row in pixels for p in row))
-    assert all(light_counts[k] < light_counts[k - 1] for k in range(1, 16)), light_counts
+        pixels = parse_ico((art_dir / ("USBYES%d.ico" % k)).read_bytes())[0]["pixels"]
+        light.append(sum(row.count((0, 255, 0)) for row in pixels))
+    assert all(a > b for a, b in zip(light, light[1:])), light
 
 
-def patch_ico_pixel(data, image, y, x, index=None, masked=None):
-    """Copy of an .ico with one pixel's colour index and/or mask bit changed."""
-    out = bytearray(data)
-    offset = struct.unpack_from("<I", data, 6 + 16 * image + 12)[0]
-    size = data[6 + 16 * image]
-    xor_stride = (size * 4 + 31) // 32 * 4
-    and_stride = (size + 31) // 32 * 4
-    row = size - 1 - y
-    xor_at = offset + 40 + 64 + row * xor_stride + x // 2
-    and_at = offset + 40 + 64 + xor_stride * size + row * and_stride + x // 8
-    if index is not None:
-        shift = 4 if x % 2 == 0 else 0
-        out[xor_at] = (out[xor_at] & ~(15 << shift) & 0xFF) | (index << shift)
-    if masked is not None:
-        bit = 0x80 >> (x % 8)
-        out[and_at] = (out[and_at] | bit) if masked else (out[and_at] & ~bit & 0xFF)
-    return bytes(out)
-
-
-def find_pixel(data, want):
-    """(row, column) of the first pixel of the single image for which want(pixels, y, x)."""
-    pixels = parse_ico(data)[0]["pixels"]
-    for y in range(32):
-        for x in range(32):
-            if want(pixels, y, x):
-                return y, x
-    raise AssertionError("no such pixel")
-
-
-def light_left_of_sweep(data):
-    # Frame 5 must be dark left of column 9; paint a fill pixel there light.
-    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and 2 <= x < 9 and
-                      None not in neighbours8(p, y, x))
-    return patch_ico_pixel(data, 0, y, x, index=10)
-
-
-def light_outline(data):
-    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and x > 20 and
-                      None in neighbours8(p, y, x))
-    return patch_ico_pixel(data, 0, y, x, index=11)
-
-
-def dark_inside(data):
-    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None and
-                      None not in neighbours8(p, y, x))
-    return patch_ico_pixel(data, 0, y, x, index=1)
-
-
-def hole_in_mask(data):
-    y, x = find_pixel(data, lambda p, y, x: p[y][x] is not None)
-    return patch_ico_pixel(data, 0, y, x, index=0, masked=True)
-
-
-def dark_fill_in_other_set(data):
-    y, x = find_pixel(data, lambda p, y, x: p[y][x] == (255, 0, 0))
-    return patch_ico_pixel(data, 0, y, x, index=1)
+def repaint(want, index, masked=False):
+    """A change to a 32x32 frame: the first pixel for which want(pixel, its neighbours, column)
+    gets colour index, and is masked off if masked."""
+    def change(data):
+        y, x = next((y, x) for y, x, p, around in cells(parse_ico(data)[0]["pixels"])
+                    if want(p, around, x))
+        out = bytearray(data)
+        # Bottom-up rows of 16 colour bytes after the header and 16 colours, then of 4 mask bytes.
+        bits, row = struct.unpack_from("<I", data, 18)[0] + 40 + 64, 31 - y
+        xor_at, and_at = bits + row * 16 + x // 2, bits + 16 * 32 + row * 4 + x // 8
+        shift = 0 if x % 2 else 4
+        out[xor_at] = out[xor_at] & ~(15 << shift) & 0xFF | index << shift
+        if masked:
+            out[and_at] |= 0x80 >> x % 8
+        return bytes(out)
+    return change
 
 
 def field(offset, fmt, value):
@@ -370,11 +300,15 @@ def field(offset, fmt, value):
 
 # Each case damages one file of a copy of the generated art; the checker must name that file.
 @pytest.mark.parametrize("name, change, expected", [
-    ("USBYES5.ico", light_left_of_sweep, "from column 9"),
-    ("USBMAYB1.ico", light_outline, "outline broken"),
-    ("USBNO1.ico", dark_inside, "outline inside the symbol"),
-    ("USBNO7.ico", hole_in_mask, "mask differs"),
-    ("USBNO3.ico", dark_fill_in_other_set, "not USBYES3 recoloured"),
+    # Frame 5 must be dark left of column 9; paint a fill pixel there light.
+    ("USBYES5.ico", repaint(lambda p, around, x: p is not None and 2 <= x < 9 and
+                            None not in around, 10), "from column 9"),
+    ("USBMAYB1.ico", repaint(lambda p, around, x: p is not None and x > 20 and None in around,
+                             11), "outline broken"),
+    ("USBNO1.ico", repaint(lambda p, around, x: p is not None and None not in around, 1),
+     "outline inside the symbol"),
+    ("USBNO7.ico", repaint(lambda p, around, x: p is not None, 0, masked=True), "mask differs"),
+    ("USBNO3.ico", repaint(lambda p, around, x: p == RED, 1), "not USBYES3 recoloured"),
     ("USBYES2.ico", field(6 + 6, "<H", 8), "want 16/0/1/4"),
     ("USBYES9.ico", lambda d: d[:300], "runs past the end"),
     ("MAINICON.ico", field(4, "<H", 1), "two images"),
@@ -384,7 +318,7 @@ def field(offset, fmt, value):
 ])
 def test_damaged_files_are_reported(art_dir, tmp_path, name, change, expected):
     for each in ALL_FILES:
-        shutil.copy(os.path.join(art_dir, each), tmp_path)
+        shutil.copy(art_dir / each, tmp_path)
     path = tmp_path / name
     path.write_bytes(change(path.read_bytes()))
     problems = check_art_dir(tmp_path)
