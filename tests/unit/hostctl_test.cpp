@@ -17,41 +17,50 @@
 
 namespace {
 
+typedef std::vector<std::string> Lines;
+
 const std::string Unidentified = CatalogueText(MSG_HC_UNIDENTIFIED);
 const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
 const char PiixId[] = "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01";
 const char PiixLine[] = "Found Intel Corporation (8086) USB host controller device 7112";
+const uint32_t Win9x = PLATFORM_WIN32_WINDOWS, WinNt = PLATFORM_WIN32_NT;
 const char PiixDescription[] = "Intel 82371AB/EB PCI to USB Universal Host Controller";
+// The PIIX-4 controller's group, both its properties read.
+const Lines PiixGroup = {PiixLine, std::string("\t") + PiixDescription, ""};
 
-// The driver's reply as a well-behaved driver gives it: ActualLength, the UTF-16 name and its
-// terminator, and a count of exactly those bytes.
-std::string Reply(const std::u16string &name)
+// A root without properties and below it the node that carries the UHCI controller's key.
+void AddRootAndController(const char *driver = UhciKey)
 {
-    uint32_t size = (uint32_t)(4 + 2 * name.size() + 2);
-    std::string reply;
-    for (int shift = 0; shift < 32; shift += 8)
-        reply += (char)(size >> shift);
-    for (char16_t unit : name) {
-        reply += (char)(unit & 0xFF);
-        reply += (char)(unit >> 8);
-    }
-    reply += std::string(2, '\0');
-    return reply;
+    SimAddNode(&Sim, SimAddNode(&Sim, -1, nullptr), driver, PiixId, PiixDescription);
 }
 
-std::u16string Wide(const std::string &ascii)
+SupportFlags SearchUhci()
 {
-    return std::u16string(ascii.begin(), ascii.end());
+    return ReportHostController(TheWindow, UhciKey);
 }
 
-void AddHcd(int index, const std::string &driverKey)
+// What GetHcdDriverKeyName reads from HCD0 into a buffer that held fill before: it must end
+// within the buffer and leave the guard behind it alone.
+std::string DriverKeyName(char fill = '#')
 {
-    SimHcd hcd;
-    hcd.index = index;
-    hcd.requestSucceeds = true;
-    hcd.reply = Reply(Wide(driverKey));
-    hcd.replyCount = (uint32_t)hcd.reply.size();
-    Sim.hcds.push_back(hcd);
+    DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
+    EXPECT_NE(device, nullptr);
+    char name[HCD_NAME_SIZE + 16];
+    memset(name, fill, sizeof name);
+    GetHcdDriverKeyName(device, name);
+    PlatformCloseDevice(device);
+    EXPECT_NE(memchr(name, '\0', HCD_NAME_SIZE), nullptr);
+    EXPECT_EQ(std::string(name + HCD_NAME_SIZE, 16), std::string(16, fill));
+    return name;
+}
+
+// The one request for the driver key name, 256 bytes in and out.
+void ExpectOneDriverKeyRequest()
+{
+    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
+    EXPECT_EQ(Sim.lastRequestCode, 0x220424u);
+    EXPECT_EQ(Sim.lastRequestIn, 256u);
+    EXPECT_EQ(Sim.lastRequestOut, 256u);
 }
 
 // A small machine: root, a PCI bus with three devices (one a bridge with its own), a second
@@ -135,26 +144,24 @@ TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareId)
 
 // ---- The driver's reply ----
 
-struct ReplyCase {
-    const char *what;
-    std::string reply;
-    uint32_t count;
-    std::string name;
-};
-
-std::vector<ReplyCase> ReplyCases()
+TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
 {
-    std::string ab = Reply(u"ab");                      // 4 + 4 + 2 bytes
+    std::string ab = HcdDriverKeyReply("ab");           // 4 + 4 + 2 bytes
     std::string unterminated = ab.substr(0, 8);         // the terminator left off
     std::string full(4, '\x7f');                        // 252 bytes of text, no terminator
     for (int i = 0; i < 126; ++i)
         full += std::string("a\0", 2);
-    return {
-        {"a name", Reply(Wide(UhciKey)), (uint32_t)Reply(Wide(UhciKey)).size(), UhciKey},
-        {"code page 1252", Reply(u"Oc\u00e9 \u20ac"), 16, "Oc\xe9 \x80"},
-        {"a character outside the code page", Reply(u"a\u4e00b"), 12, "a?b"},
-        {"a control character inside the name", Reply(u"a\u0001b"), 12, "a\x01" "b"},
-        {"an empty name", Reply(u""), 6, ""},
+    const struct {
+        const char *what;
+        std::string reply;
+        uint32_t count;
+        std::string name;
+    } cases[] = {
+        {"a name", HcdDriverKeyReply(UhciKey), 4 + 2 * 43 + 2, UhciKey},
+        {"code page 1252", HcdDriverKeyReply(u8"Oc\u00e9 \u20ac"), 16, "Oc\xe9 \x80"},
+        {"a character outside the code page", HcdDriverKeyReply(u8"a\u4e00b"), 12, "a?b"},
+        {"a control character inside the name", HcdDriverKeyReply("a\x01" "b"), 12, "a\x01" "b"},
+        {"an empty name", HcdDriverKeyReply(""), 6, ""},
         {"no terminator within the count", unterminated, 8, "ab"},
         {"no terminator in the whole buffer", full, 256, std::string(126, 'a')},
         {"a count above the buffer", full, 300, std::string(126, 'a')},
@@ -168,50 +175,23 @@ std::vector<ReplyCase> ReplyCases()
         {"a count of 0", ab, 0, ""},
         {"an empty reply with a count", "", 40, ""},
     };
-}
-
-TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
-{
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
-    for (const ReplyCase &c : ReplyCases()) {
-        Sim.hcds.clear();
-        SimHcd hcd;
-        hcd.requestSucceeds = true;
-        hcd.reply = c.reply;
-        hcd.replyCount = c.count;
-        Sim.hcds.push_back(hcd);
-        DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
-        ASSERT_NE(device, nullptr);
-        // Whatever was in the buffer before, and a guard behind it.
-        char name[HCD_NAME_SIZE + 16];
-        memset(name, '#', sizeof name);
-        GetHcdDriverKeyName(device, name);
-        PlatformCloseDevice(device);
-        EXPECT_NE(memchr(name, '\0', HCD_NAME_SIZE), nullptr) << c.what;
-        EXPECT_EQ(std::string(name), c.name) << c.what;
-        EXPECT_EQ(std::string(name + HCD_NAME_SIZE, 16), std::string(16, '#')) << c.what;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim.hcds = {{0, true, c.reply, c.count}};
+        EXPECT_EQ(DriverKeyName(), c.name);
     }
 }
 
 TEST_F(HostControllerTest, DriverKeyNameRequest)
 {
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
-    AddHcd(0, UhciKey);
-    DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
-    char name[HCD_NAME_SIZE];
-    GetHcdDriverKeyName(device, name);
-    EXPECT_STREQ(name, UhciKey);
-    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
-    EXPECT_EQ(Sim.lastRequestCode, 0x220424u);
-    EXPECT_EQ(Sim.lastRequestIn, 256u);
-    EXPECT_EQ(Sim.lastRequestOut, 256u);
-
+    AddHcd(&Sim, 0, UhciKey);
+    EXPECT_EQ(DriverKeyName(), UhciKey);
+    ExpectOneDriverKeyRequest();
     // A refused request leaves the name empty, whatever the buffer held.
     Sim.hcds[0].requestSucceeds = false;
-    memset(name, 'x', sizeof name);
-    GetHcdDriverKeyName(device, name);
-    EXPECT_EQ(name[0], '\0');
-    PlatformCloseDevice(device);
+    EXPECT_EQ(DriverKeyName('x'), "");
 }
 
 TEST_F(HostControllerTest, EarlyWindows95DriversAreNeverAsked)
@@ -220,20 +200,16 @@ TEST_F(HostControllerTest, EarlyWindows95DriversAreNeverAsked)
         uint32_t platform, major, minor;
         bool asked;
     } cases[] = {
-        {PLATFORM_WIN32_WINDOWS, 4, 0, false},  {PLATFORM_WIN32_WINDOWS, 3, 95, false},
-        {PLATFORM_WIN32_WINDOWS, 4, 10, true},  {PLATFORM_WIN32_WINDOWS, 4, 90, true},
-        {PLATFORM_WIN32_NT, 4, 0, true},        {PLATFORM_WIN32_NT, 5, 0, true},
+        {Win9x, 4, 0, false}, {Win9x, 3, 95, false}, {Win9x, 4, 10, true},
+        {Win9x, 4, 90, true}, {WinNt, 4, 0, true},   {WinNt, 5, 0, true},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.platform << " " << c.major << "." << c.minor);
         SimReset();
         SetVersion(c.platform, c.major, c.minor);
-        AddHcd(0, UhciKey);
-        DeviceHandle device = PlatformOpenDevice("\\\\.\\HCD0");
-        char name[HCD_NAME_SIZE];
-        GetHcdDriverKeyName(device, name);
-        PlatformCloseDevice(device);
-        EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], c.asked ? 1u : 0u) << c.major << "." << c.minor;
-        EXPECT_EQ(std::string(name), c.asked ? UhciKey : "") << c.major << "." << c.minor;
+        AddHcd(&Sim, 0, UhciKey);
+        EXPECT_EQ(DriverKeyName(), c.asked ? UhciKey : "");
+        EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], c.asked ? 1u : 0u);
     }
 }
 
@@ -260,9 +236,8 @@ TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
         target.hardwareId = std::string(PiixId) + '\0' + "PCI\\VEN_8086&DEV_7112" + '\0' + '\0';
         target.description = std::string(PiixDescription) + '\0';
 
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES) << place;
-        std::vector<std::string> expected = {PiixLine, std::string("\t") + PiixDescription, ""};
-        EXPECT_EQ(Sim.details, expected) << place;
+        EXPECT_EQ(SearchUhci(), SUPPORT_YES) << place;
+        EXPECT_EQ(Sim.details, PiixGroup) << place;
         EXPECT_EQ(Sim.librariesLoaded, 1u);
         EXPECT_EQ(Sim.librariesFreed, 1u);
     }
@@ -278,17 +253,16 @@ TEST_F(HostControllerTest, SearchesInPreOrderReadingEachNodeOnce)
     int a2 = SimAddNode(&Sim, a, "a2");
     SimAddNode(&Sim, a2, UhciKey, "PCI\\VEN_8086", "deep one");
     SimAddNode(&Sim, root, UhciKey, "PCI\\VEN_1106", "shallow one");
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
-    std::vector<std::string> expected = {"Found Intel Corporation (8086) USB host controller",
-                                         "\tdeep one", ""};
-    EXPECT_EQ(Sim.details, expected);
+    EXPECT_EQ(SearchUhci(), SUPPORT_YES);
+    EXPECT_EQ(Sim.details,
+              (Lines{"Found Intel Corporation (8086) USB host controller", "\tdeep one", ""}));
 
     // A name that no node has: every node's driver read once, then nothing reported. Each of
     // the 8 nodes is asked for its first child; a sibling is asked of the 4 without one and of
     // the 4 climbed back to; a parent for each of the 4 climbs and once more at the root.
     SimReset();
     AddTypicalTree();
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE);
     EXPECT_TRUE(Sim.details.empty());
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size());
     EXPECT_EQ(Sim.calls[SIM_CM_CHILD], 8u);
@@ -364,14 +338,13 @@ TEST_F(HostControllerTest, ClimbsOutOfNodesThatAnswerNothing)
             Reachable(0, &order);
             auto at = std::find(order.begin(), order.end(), (int)target);
             bool found = at != order.end() && !Sim.cfgmgr.nodes[target].invalid;
-            std::string where = std::string(c.shape) + " " + ::testing::PrintToString(c.parents) +
-                                ", target " + std::to_string(target);
-            EXPECT_EQ(ReportHostController(TheWindow, UhciKey), found ? SUPPORT_YES : SUPPORT_MAYBE)
-                << where;
-            EXPECT_EQ(Sim.details.size(), found ? 3u : 0u) << where;
+            SCOPED_TRACE(std::string(c.shape) + " " + ::testing::PrintToString(c.parents) +
+                         ", target " + std::to_string(target));
+            EXPECT_EQ(SearchUhci(), found ? SUPPORT_YES : SUPPORT_MAYBE);
+            EXPECT_EQ(Sim.details.size(), found ? 3u : 0u);
             // Drivers read in pre-order up to the target, then its ID and description.
             size_t reads = found ? (size_t)(at - order.begin()) + 3 : order.size();
-            EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], reads) << where;
+            EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], reads);
         }
     }
 }
@@ -380,21 +353,17 @@ TEST_F(HostControllerTest, TheSweepsControllersAreFoundPastNodesThatAnswerNothin
 {
     // The fault sweep's controllers stand before and after two nodes that answer nothing;
     // without faults both whose names a node carries are found.
-    for (const SweepMachine &sweep : RepresentativeMachines()) {
-        if (sweep.name != "windows98/controllers")
-            continue;
-        Sim = sweep.machine;
-        EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
-        std::vector<std::string> found;
-        for (const std::string &line : Sim.details) {
-            if (line.rfind("Found", 0) == 0)
-                found.push_back(line);
-        }
-        std::vector<std::string> expected = {PiixLine, Unidentified};
-        EXPECT_EQ(found, expected);
-        return;
-    }
-    FAIL() << "no machine windows98/controllers";
+    std::vector<SweepMachine> machines = RepresentativeMachines();
+    auto sweep = std::find_if(machines.begin(), machines.end(), [](const SweepMachine &machine) {
+        return machine.name == "windows98/controllers";
+    });
+    ASSERT_NE(sweep, machines.end()) << "no machine windows98/controllers";
+    Sim = sweep->machine;
+    EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
+    Lines found;
+    std::copy_if(Sim.details.begin(), Sim.details.end(), std::back_inserter(found),
+                 [](const std::string &line) { return line.rfind("Found", 0) == 0; });
+    EXPECT_EQ(found, (Lines{PiixLine, Unidentified}));
 }
 
 TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
@@ -408,9 +377,8 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
     };
     for (const char *other : others) {
         SimReset();
-        int root = SimAddNode(&Sim, -1, nullptr);
-        SimAddNode(&Sim, root, other, PiixId, PiixDescription);
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << other;
+        AddRootAndController(other);
+        EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE) << other;
         EXPECT_TRUE(Sim.details.empty()) << other;
     }
 }
@@ -423,7 +391,7 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
         std::vector<std::string> lines;
         bool unterminated = false;  // the description is handed out without its terminator
     } cases[] = {
-        {PiixId, PiixDescription, {PiixLine, std::string("\t") + PiixDescription, ""}},
+        {PiixId, PiixDescription, PiixGroup},
         {nullptr, PiixDescription, {std::string("\t") + PiixDescription, ""}},
         {PiixId, nullptr, {PiixLine, ""}},
         {nullptr, nullptr, {""}},
@@ -434,13 +402,12 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = SimAddNode(&Sim, -1, nullptr);
         // A node whose driver cannot be read is passed over, but not its children.
-        int hidden = SimAddNode(&Sim, root, nullptr);
+        int hidden = SimAddNode(&Sim, SimAddNode(&Sim, -1, nullptr), nullptr);
         int node = SimAddNode(&Sim, hidden, UhciKey, c.hardwareId, c.description);
         if (c.unterminated)
             Sim.cfgmgr.nodes[node].description.pop_back();
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+        EXPECT_EQ(SearchUhci(), SUPPORT_YES);
         EXPECT_EQ(Sim.details, c.lines);
     }
 }
@@ -466,8 +433,8 @@ TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
     };
     for (const auto &c : cases) {
         SimReset();
-        int root = SimAddNode(&Sim, -1, nullptr);
-        int node = SimAddNode(&Sim, root, nullptr, nullptr, c.description.c_str());
+        int node = SimAddNode(&Sim, SimAddNode(&Sim, -1, nullptr), nullptr, nullptr,
+                              c.description.c_str());
         Sim.cfgmgr.nodes[node].hasDriver = true;
         Sim.cfgmgr.nodes[node].driver = c.driver;
         EXPECT_EQ(ReportHostController(TheWindow, longest.c_str()),
@@ -482,9 +449,8 @@ TEST_F(HostControllerTest, HardwareIdWithoutTerminatorIsNotRead)
     SimAddNode(&Sim, -1, UhciKey, nullptr, PiixDescription);
     Sim.cfgmgr.nodes[0].hasHardwareId = true;
     Sim.cfgmgr.nodes[0].hardwareId = "PCI\\VEN_8086&DEV_7112" + std::string(256 - 21, 'x');
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
-    std::vector<std::string> expected = {std::string("\t") + PiixDescription, ""};
-    EXPECT_EQ(Sim.details, expected);
+    EXPECT_EQ(SearchUhci(), SUPPORT_YES);
+    EXPECT_EQ(Sim.details, (Lines{std::string("\t") + PiixDescription, ""}));
 }
 
 TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
@@ -495,42 +461,39 @@ TEST_F(HostControllerTest, CyclicTreesEndTheSearch)
         SimReset();
         int root = SimAddNode(&Sim, -1, "root");
         int a = SimAddNode(&Sim, root, "a");
-        if (shape == 0) {
+        if (shape == 0)
             Sim.cfgmgr.nodes[a].children.push_back(root);
-        } else if (shape == 1) {
+        else if (shape == 1)
             Sim.cfgmgr.nodes[a].parent = a;
-            Sim.cfgmgr.nodes[root].children.clear();
-            Sim.cfgmgr.nodes[a].children.clear();
-            Sim.cfgmgr.nodes[root].children.push_back(a);
-        } else {
+        else
             Sim.cfgmgr.nodes[root].children = {a, a};
-        }
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << shape;
-        uint32_t moves = Sim.calls[SIM_CM_CHILD] + Sim.calls[SIM_CM_SIBLING] +
-                         Sim.calls[SIM_CM_PARENT];
+        EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE) << shape;
         EXPECT_LE(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS) << shape;
-        EXPECT_LE(moves, 3u * MAX_TREE_STEPS) << shape;
+        EXPECT_LE(Sim.calls[SIM_CM_CHILD] + Sim.calls[SIM_CM_SIBLING] + Sim.calls[SIM_CM_PARENT],
+                  3u * MAX_TREE_STEPS) << shape;
         EXPECT_TRUE(Sim.details.empty());
     }
 }
 
 TEST_F(HostControllerTest, ANodePastTheStepBudgetIsNotFound)
 {
-    // A chain as long as the budget: its last node is never reached.
-    int node = SimAddNode(&Sim, -1, "chain");
-    for (int i = 1; i < MAX_TREE_STEPS; ++i)
-        node = SimAddNode(&Sim, node, "chain");
-    SimAddNode(&Sim, node, UhciKey, PiixId, PiixDescription);
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
-    EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], (uint32_t)MAX_TREE_STEPS);
-
-    // One node fewer and it is found.
-    SimReset();
-    node = SimAddNode(&Sim, -1, "chain");
-    for (int i = 2; i < MAX_TREE_STEPS; ++i)
-        node = SimAddNode(&Sim, node, "chain");
-    SimAddNode(&Sim, node, UhciKey, PiixId, PiixDescription);
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
+    // A chain as long as the budget: its last node is never reached; one node fewer and it is
+    // found, its ID and description read after every driver.
+    const struct {
+        uint32_t chain;
+        SupportFlags rating;
+        uint32_t reads;
+    } cases[] = {{MAX_TREE_STEPS, SUPPORT_MAYBE, MAX_TREE_STEPS},
+                 {MAX_TREE_STEPS - 1, SUPPORT_YES, MAX_TREE_STEPS + 2}};
+    for (const auto &c : cases) {
+        SimReset();
+        int node = SimAddNode(&Sim, -1, "chain");
+        for (uint32_t i = 1; i < c.chain; ++i)
+            node = SimAddNode(&Sim, node, "chain");
+        SimAddNode(&Sim, node, UhciKey, PiixId, PiixDescription);
+        EXPECT_EQ(SearchUhci(), c.rating) << c.chain;
+        EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], c.reads) << c.chain;
+    }
 }
 
 TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
@@ -543,7 +506,7 @@ TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
         AddTypicalTree();
         if (present)
             SimAddNode(&Sim, 6, UhciKey, PiixId, PiixDescription);
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), present ? SUPPORT_YES : SUPPORT_MAYBE);
+        EXPECT_EQ(SearchUhci(), present ? SUPPORT_YES : SUPPORT_MAYBE);
         EXPECT_EQ(Sim.details.size(), present ? 3u : 0u);
         EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], Sim.cfgmgr.nodes.size() + (present ? 2u : 0u));
     }
@@ -553,7 +516,7 @@ TEST_F(HostControllerTest, SuccessWithoutANodeMeansNone)
     AddTypicalTree();
     Sim.cfgmgr.rootLocates = false;
     Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE};
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_LOCATE], 1u);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
 }
@@ -566,7 +529,7 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
         SimReset();
         SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
         Sim.cfgmgr.missing = {missing};
-        EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE) << missing;
+        EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE) << missing;
         EXPECT_EQ(Sim.calls[SIM_CM_LOCATE] + Sim.calls[SIM_CM_PROPERTY], 0u) << missing;
         EXPECT_EQ(Sim.librariesFreed, 1u) << missing;
         EXPECT_TRUE(Sim.details.empty());
@@ -575,18 +538,17 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
     // With all five, each is looked up by its name.
     SimReset();
     SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_YES);
-    std::vector<std::string> looked(functions, functions + 5);
-    EXPECT_EQ(Sim.procsLookedUp, looked);
+    EXPECT_EQ(SearchUhci(), SUPPORT_YES);
+    EXPECT_EQ(Sim.procsLookedUp, Lines(std::begin(functions), std::end(functions)));
 
     // No library, or no root.
     SimReset();
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.librariesLoaded, 0u);
     SimReset();
     SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
     Sim.cfgmgr.rootLocates = false;
-    EXPECT_EQ(ReportHostController(TheWindow, UhciKey), SUPPORT_MAYBE);
+    EXPECT_EQ(SearchUhci(), SUPPORT_MAYBE);
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
     EXPECT_EQ(Sim.librariesFreed, 1u);
 }
@@ -596,20 +558,15 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
 TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
 {
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
-    AddHcd(3, UhciKey);
-    int root = SimAddNode(&Sim, -1, nullptr);
-    SimAddNode(&Sim, root, UhciKey, PiixId, PiixDescription);
+    AddHcd(&Sim, 3, UhciKey);
+    AddRootAndController();
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
-    std::vector<std::string> paths;
+    Lines paths;
     for (int i = 0; i < 10; ++i)
         paths.push_back("\\\\.\\HCD" + std::to_string(i));
     EXPECT_EQ(Sim.openedPaths, paths);
-    std::vector<std::string> expected = {PiixLine, std::string("\t") + PiixDescription, ""};
-    EXPECT_EQ(Sim.details, expected);
-    EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
-    EXPECT_EQ(Sim.lastRequestCode, 0x220424u);
-    EXPECT_EQ(Sim.lastRequestIn, 256u);
-    EXPECT_EQ(Sim.lastRequestOut, 256u);
+    EXPECT_EQ(Sim.details, PiixGroup);
+    ExpectOneDriverKeyRequest();
     EXPECT_EQ(Sim.librariesLoaded, 1u);
     EXPECT_TRUE(Sim.panel.empty());
 }
@@ -617,19 +574,18 @@ TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
 TEST_F(HostControllerTest, EachControllerLoadsTheLibraryAfresh)
 {
     SetVersion(PLATFORM_WIN32_NT, 5, 0);
-    AddHcd(1, UhciKey);
-    AddHcd(6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
-    AddHcd(9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
+    AddHcd(&Sim, 1, UhciKey);
+    AddHcd(&Sim, 6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
+    AddHcd(&Sim, 9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
     int root = SimAddNode(&Sim, -1, nullptr);
     SimAddNode(&Sim, root, UhciKey, PiixId, PiixDescription);
     SimAddNode(&Sim, root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
                "NEC USB Open Host Controller");
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
-    std::vector<std::string> expected = {
-        PiixLine, std::string("\t") + PiixDescription, "",
-        "Found NEC Corporation (1033) USB host controller device 0035",
-        "\tNEC USB Open Host Controller", ""};
     // The controller at HCD6 is not in the tree, and 1066 is not added for it.
+    Lines expected = PiixGroup;
+    expected.insert(expected.end(), {"Found NEC Corporation (1033) USB host controller device 0035",
+                                     "\tNEC USB Open Host Controller", ""});
     EXPECT_EQ(Sim.details, expected);
     EXPECT_EQ(Sim.librariesLoaded, 3u);
     EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 3u);
@@ -652,18 +608,15 @@ TEST_F(HostControllerTest, UnlistedControllersFollowTheChipset)
         for (const auto &c : cases) {
             SimReset();
             SetVersion(PLATFORM_WIN32_WINDOWS, 4, why == 3 ? 0 : 10);
-            AddHcd(0, UhciKey);
-            AddHcd(2, UhciKey);
+            AddHcd(&Sim, 0, UhciKey);
+            AddHcd(&Sim, 2, UhciKey);
             if (why == 0)
                 SimAddNode(&Sim, -1, "{36FC9E60-C465-11CF-8056-444553540000}\\0001", PiixId);
             if (why == 1)
                 Sim.hcds[0].requestSucceeds = Sim.hcds[1].requestSucceeds = false;
-            EXPECT_EQ(ProbeHostControllers(TheWindow, c.chipset), SUPPORT_YES)
-                << why << " " << c.chipset;
-            std::vector<std::string> expected;
-            if (c.reported)
-                expected = {Unidentified, ""};
-            EXPECT_EQ(Sim.details, expected) << why << " " << c.chipset;
+            SCOPED_TRACE(testing::Message() << why << " " << c.chipset);
+            EXPECT_EQ(ProbeHostControllers(TheWindow, c.chipset), SUPPORT_YES);
+            EXPECT_EQ(Sim.details, c.reported ? Lines({Unidentified, ""}) : Lines());
             EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], why == 3 ? 0u : 2u);
             EXPECT_EQ(Sim.librariesLoaded, why == 0 ? 2u : 0u);
         }
@@ -677,25 +630,19 @@ TEST_F(HostControllerTest, NothingOpenedIsRatedByTheRelease)
         uint32_t platform, major, minor;
         SupportFlags rating;
     } cases[] = {
-        {true, PLATFORM_WIN32_WINDOWS, 4, 10, SUPPORT_NO},
-        {true, PLATFORM_WIN32_WINDOWS, 4, 90, SUPPORT_NO},
-        {true, PLATFORM_WIN32_WINDOWS, 5, 0, SUPPORT_NO},
-        {true, PLATFORM_WIN32_WINDOWS, 4, 0, SUPPORT_UNKNOWN},
-        {true, PLATFORM_WIN32_WINDOWS, 3, 95, SUPPORT_UNKNOWN},
-        {true, PLATFORM_WIN32_NT, 4, 0, SUPPORT_UNKNOWN},
-        {true, PLATFORM_WIN32_NT, 3, 51, SUPPORT_UNKNOWN},
-        {true, PLATFORM_WIN32_NT, 5, 0, SUPPORT_NO},
-        {true, PLATFORM_WIN32_NT, 10, 0, SUPPORT_NO},
-        {true, PLATFORM_WIN32S, 3, 11, SUPPORT_NO},
-        {true, 3, 4, 0, SUPPORT_NO},
-        {false, 0, 0, 0, SUPPORT_NO},
+        {true, Win9x, 4, 10, SUPPORT_NO},      {true, Win9x, 4, 90, SUPPORT_NO},
+        {true, Win9x, 5, 0, SUPPORT_NO},       {true, Win9x, 4, 0, SUPPORT_UNKNOWN},
+        {true, Win9x, 3, 95, SUPPORT_UNKNOWN}, {true, WinNt, 4, 0, SUPPORT_UNKNOWN},
+        {true, WinNt, 3, 51, SUPPORT_UNKNOWN}, {true, WinNt, 5, 0, SUPPORT_NO},
+        {true, WinNt, 10, 0, SUPPORT_NO},      {true, PLATFORM_WIN32S, 3, 11, SUPPORT_NO},
+        {true, 3, 4, 0, SUPPORT_NO},           {false, 0, 0, 0, SUPPORT_NO},
     };
     for (const auto &c : cases) {
         SimReset();
         if (c.known)
             SetVersion(c.platform, c.major, c.minor);
         // A driver present but refused at the open changes nothing.
-        AddHcd(5, UhciKey);
+        AddHcd(&Sim, 5, UhciKey);
         SimFailCall(SIM_OPEN_DEVICE, 6);
         for (SupportFlags chipset : {SUPPORT_UNKNOWN, SUPPORT_YES}) {
             Sim.calls[SIM_OPEN_DEVICE] = 0;
@@ -711,15 +658,14 @@ TEST_F(HostControllerTest, NothingOpenedIsRatedByTheRelease)
 TEST_F(HostControllerTest, AFailedOpenSkipsOnlyItsIndex)
 {
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
-    AddHcd(0, "{36FC9E60-C465-11CF-8056-444553540000}\\0009");
-    AddHcd(9, UhciKey);
+    AddHcd(&Sim, 0, "{36FC9E60-C465-11CF-8056-444553540000}\\0009");
+    AddHcd(&Sim, 9, UhciKey);
     SimAddNode(&Sim, -1, UhciKey, PiixId, PiixDescription);
     SimFailCall(SIM_OPEN_DEVICE, 1);
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     EXPECT_EQ(Sim.calls[SIM_OPEN_DEVICE], 10u);
     EXPECT_EQ(Sim.calls[SIM_DEVICE_REQUEST], 1u);
-    EXPECT_EQ(Sim.details.size(), 3u);
-    EXPECT_EQ(Sim.details[0], PiixLine);
+    EXPECT_EQ(Sim.details, PiixGroup);
 }
 
 }  // namespace
