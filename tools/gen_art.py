@@ -12,22 +12,13 @@ ART_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "r
 
 # The standard 16-colour VGA palette in the order Windows uses, so that the
 # icons show the same on a 16-colour display as on a true-colour one.
-PALETTE = [
-    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
-    (0, 0, 128), (128, 0, 128), (0, 128, 128), (192, 192, 192),
-    (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0),
-    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
-]
+PALETTE = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+           (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+           (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
 
 # Letters of the main icon's maps; '.' is transparent.
-MAIN_ICON_COLOURS = {
-    "R": (255, 0, 0),
-    "r": (128, 0, 0),
-    "W": (192, 192, 192),
-    "g": (128, 128, 128),
-    "k": (0, 0, 0),
-    "w": (255, 255, 255),
-}
+MAIN_ICON_COLOURS = {"R": (255, 0, 0), "r": (128, 0, 0), "W": (192, 192, 192),
+                     "g": (128, 128, 128), "k": (0, 0, 0), "w": (255, 255, 255)}
 
 # (verdict, prefix, light, dark) for the three verdict animations.
 FRAME_SETS = [
@@ -35,33 +26,23 @@ FRAME_SETS = [
     ("CHANGES", "USBMAYB", (255, 255, 0), (128, 128, 0)),
     ("NOT_SUPPORTED", "USBNO", (255, 0, 0), (128, 0, 0)),
 ]
-MAIN_ICON = "MAINICON"
-LOGO = "IDB_ORVLOGO"
-FRAME_COUNT = 16
-FRAME_SIZE = 32
+MAIN_ICON, LOGO = "MAINICON", "IDB_ORVLOGO"
+FRAME_COUNT, FRAME_SIZE = 16, 32
 
-WHITE = (255, 255, 255)
-BLACK = (0, 0, 0)
-RED = (255, 0, 0)
-LOGO_WIDTH = 237
-LOGO_HEIGHT = 78
-LOGO_WORD = "ORVENDA"
-LOGO_SCALE = 3
+WHITE, BLACK, RED = (255, 255, 255), (0, 0, 0), (255, 0, 0)
+LOGO_WIDTH, LOGO_HEIGHT = 237, 78
+LOGO_WORD, LOGO_SCALE, LOGO_WORD_TOP = "ORVENDA", 3, 10
 LOGO_LETTER_GAP = 1  # in glyph pixels, before scaling
-LOGO_WORD_TOP = 10
-SWOOSH_LEFT = 14.0
-SWOOSH_RIGHT = 226.0
-SWOOSH_START_Y = 46.0
-SWOOSH_LOWEST_Y = 61.0
-SWOOSH_LOWEST_AT = 0.45
-SWOOSH_END_Y = 34.0
+# The swoosh runs from column 14 to 226, its centre line from row 46 down to 61 at 0.45 of the
+# way, then up to 34; it is 12 rows thick at its middle.
+SWOOSH_LEFT, SWOOSH_RIGHT = 14.0, 226.0
+SWOOSH_START_Y, SWOOSH_LOWEST_Y, SWOOSH_LOWEST_AT, SWOOSH_END_Y = 46.0, 61.0, 0.45, 34.0
 SWOOSH_THICKNESS = 12.0
 PELS_PER_METRE = 3780  # 96 dots per inch
 
 
 def fail(message):
-    sys.stderr.write("gen_art: %s\n" % message)
-    sys.exit(1)
+    sys.exit("gen_art: %s" % message)
 
 
 def read_lines(name):
@@ -75,27 +56,18 @@ def read_map(name, size, alphabet):
     rows = [line for line in read_lines(name) if line]
     if len(rows) != size or any(len(row) != size for row in rows):
         fail("%s: want %d rows of %d characters" % (name, size, size))
-    for y, row in enumerate(rows):
-        for x, ch in enumerate(row):
-            if ch not in alphabet:
-                fail("%s: row %d column %d: unknown character %r" % (name, y, x, ch))
+    unknown = [(y, x, ch) for y, row in enumerate(rows) for x, ch in enumerate(row)
+               if ch not in alphabet]
+    if unknown:
+        fail("%s: row %d column %d: unknown character %r" % (name, *unknown[0]))
     return rows
 
 
 def neighbours8(rows, y, x):
     """The eight surrounding characters; off the map counts as transparent."""
-    size = len(rows)
-    out = []
-    for dy in (-1, 0, 1):
-        for dx in (-1, 0, 1):
-            if dy == 0 and dx == 0:
-                continue
-            ny, nx = y + dy, x + dx
-            if 0 <= ny < size and 0 <= nx < size:
-                out.append(rows[ny][nx])
-            else:
-                out.append(".")
-    return out
+    n = len(rows)
+    return [rows[y + dy][x + dx] if 0 <= y + dy < n and 0 <= x + dx < n else "."
+            for dy in (-1, 0, 1) for dx in (-1, 0, 1) if dy or dx]
 
 
 def check_trident(rows):
@@ -124,34 +96,26 @@ def icon_image(pixels):
     transparent, top row first."""
     size = len(pixels)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, 0, 0, 0, 0, 0)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in PALETTE)
-    xor_stride = (size * 4 + 31) // 32 * 4
-    and_stride = (size + 31) // 32 * 4
-    xor_rows = []
-    and_rows = []
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in PALETTE)
+    xor, mask = b"", b""
     for row in reversed(pixels):
-        nibbles = [0 if p is None else palette_index(p) for p in row]
-        packed = bytearray(xor_stride)
-        for x, n in enumerate(nibbles):
-            packed[x // 2] |= n << (4 if x % 2 == 0 else 0)
-        xor_rows.append(bytes(packed))
-        mask = bytearray(and_stride)
+        packed, bits = bytearray((size * 4 + 31) // 32 * 4), bytearray((size + 31) // 32 * 4)
         for x, p in enumerate(row):
+            packed[x // 2] |= (0 if p is None else palette_index(p)) << (0 if x % 2 else 4)
             if p is None:
-                mask[x // 8] |= 0x80 >> (x % 8)
-        and_rows.append(bytes(mask))
-    return header + palette + b"".join(xor_rows) + b"".join(and_rows)
+                bits[x // 8] |= 0x80 >> x % 8
+        xor += packed
+        mask += bits
+    return header + palette + xor + mask
 
 
 def icon_file(images):
     """An .ico file holding the given pixel grids as 16-colour images."""
-    count = len(images)
     blobs = [icon_image(p) for p in images]
-    out = struct.pack("<HHH", 0, 1, count)
-    offset = 6 + 16 * count
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
     for pixels, blob in zip(images, blobs):
-        size = len(pixels)
-        out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(blob), offset)
+        out += struct.pack("<BBBBHHII", len(pixels), len(pixels), 16, 0, 1, 4, len(blob), offset)
         offset += len(blob)
     return out + b"".join(blobs)
 
@@ -159,19 +123,8 @@ def icon_file(images):
 def frame_pixels(rows, frame, light, dark):
     """Frame k shows the fill light only from column 2k-1 on: the dark shade
     creeps from the base disc toward the tips."""
-    first_light = 2 * frame - 1
-    grid = []
-    for row in rows:
-        line = []
-        for x, ch in enumerate(row):
-            if ch == ".":
-                line.append(None)
-            elif ch == "#" and x >= first_light:
-                line.append(light)
-            else:
-                line.append(dark)
-        grid.append(line)
-    return grid
+    return [[None if ch == "." else light if ch == "#" and x >= 2 * frame - 1 else dark
+             for x, ch in enumerate(row)] for row in rows]
 
 
 def main_icon_pixels(name, size):
@@ -217,12 +170,9 @@ def swoosh_at(x):
 
 def logo_pixels():
     """The maker's name in black over a red swoosh that sweeps up to the right."""
-    img = [[WHITE] * LOGO_WIDTH for _ in range(LOGO_HEIGHT)]
-    for x in range(LOGO_WIDTH):
-        centre, half = swoosh_at(x + 0.5)
-        for y in range(LOGO_HEIGHT):
-            if abs(y + 0.5 - centre) <= half:
-                img[y][x] = RED
+    swoosh = [swoosh_at(x + 0.5) for x in range(LOGO_WIDTH)]
+    img = [[RED if abs(y + 0.5 - centre) <= half else WHITE for centre, half in swoosh]
+           for y in range(LOGO_HEIGHT)]
     glyphs = read_font()
     missing = [ch for ch in LOGO_WORD if ch not in glyphs]
     if missing:
@@ -232,29 +182,24 @@ def logo_pixels():
     for ch in LOGO_WORD:
         rows = glyphs[ch]
         for gy, row in enumerate(rows):
-            for gx, cell in enumerate(row):
-                if cell != "#":
-                    continue
-                for sy in range(LOGO_SCALE):
-                    for sx in range(LOGO_SCALE):
-                        img[LOGO_WORD_TOP + gy * LOGO_SCALE + sy][left + gx * LOGO_SCALE + sx] = BLACK
+            top = LOGO_WORD_TOP + gy * LOGO_SCALE
+            for at in (left + gx * LOGO_SCALE for gx, cell in enumerate(row) if cell == "#"):
+                for y in range(top, top + LOGO_SCALE):
+                    for x in range(at, at + LOGO_SCALE):
+                        img[y][x] = BLACK
         left += (len(rows[0]) + LOGO_LETTER_GAP) * LOGO_SCALE
     return img
 
 
 def bitmap_file(img):
     """A 24-bpp bottom-up BI_RGB .bmp file."""
-    height = len(img)
-    width = len(img[0])
-    stride = (width * 3 + 3) // 4 * 4
-    data = bytearray()
-    for row in reversed(img):
-        line = b"".join(struct.pack("<BBB", b, g, r) for (r, g, b) in row)
-        data += line + b"\0" * (stride - len(line))
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data),
+    stride = (len(img[0]) * 3 + 3) // 4 * 4
+    data = b"".join(b"".join(bytes((b, g, r)) for r, g, b in row).ljust(stride, b"\0")
+                    for row in reversed(img))
+    info = struct.pack("<IiiHHIIiiII", 40, len(img[0]), len(img), 1, 24, 0, len(data),
                        PELS_PER_METRE, PELS_PER_METRE, 0, 0)
     head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info))
-    return head + info + bytes(data)
+    return head + info + data
 
 
 def write(outdir, name, data):
@@ -292,7 +237,7 @@ def outputs():
 
 
 def main(argv):
-    if len(argv) == 2 and argv[1] == "--list":
+    if argv[1:] == ["--list"]:
         print(";".join(outputs()))
         return 0
     if len(argv) != 2:
@@ -301,11 +246,8 @@ def main(argv):
     outdir = argv[1]
     os.makedirs(outdir, exist_ok=True)
 
-    write(outdir, MAIN_ICON + ".ico", icon_file([
-        main_icon_pixels("mainicon32.txt", 32),
-        main_icon_pixels("mainicon16.txt", 16),
-    ]))
-
+    write(outdir, MAIN_ICON + ".ico", icon_file([main_icon_pixels("mainicon32.txt", 32),
+                                                  main_icon_pixels("mainicon16.txt", 16)]))
     trident = read_map("trident.txt", FRAME_SIZE, ".o#")
     check_trident(trident)
     for _, prefix, light, dark in FRAME_SETS:
