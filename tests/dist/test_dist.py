@@ -10,10 +10,11 @@ import struct
 import subprocess
 import time
 import zipfile
+from pathlib import Path
 
 import pytest
 
-from harness import Unavailable, build, scripts
+from harness import Unavailable, build, pe, scripts
 
 DIST_SH = scripts.RELEASE_FILES
 
@@ -25,54 +26,34 @@ JOLIET_ESCAPES = (b'%/@', b'%/C', b'%/E')
 MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK='1', MTOOLSRC='/dev/null')
 
 
-def read(path):
-    with open(path, 'rb') as f:
-        return f.read()
-
-
-def product_version(exe):
-    """Major.minor of the product version in the program's VS_FIXEDFILEINFO."""
-    at = exe.find(struct.pack('<I', 0xFEEF04BD))
-    if at < 0:
-        raise AssertionError('the program has no version block')
-    product_ms = struct.unpack_from('<I', exe, at + 16)[0]
-    return '%d.%d' % (product_ms >> 16, product_ms & 0xFFFF)
-
-
 def read_zip(path):
     with zipfile.ZipFile(path) as archive:
-        if archive.testzip() is not None:
-            raise AssertionError('a member of %s fails its CRC' % path)
+        assert archive.testzip() is None, 'a member of %s fails its CRC' % path
         return {name: archive.read(name) for name in archive.namelist()}
 
 
 def read_floppy(path):
     """The floppy's root folder as mtools reads it, and the boot sector's and root folder's
     view of the volume."""
-    listing = subprocess.run(['mdir', '-b', '-i', path, '::'], env=MTOOLS_ENV, check=True,
-                             capture_output=True, text=True).stdout.split()
-    files = {}
-    for entry in listing:
-        name = entry.rsplit('/', 1)[-1]
-        files[name] = subprocess.run(['mcopy', '-n', '-i', path, '::' + name, '-'],
-                                     env=MTOOLS_ENV, check=True, capture_output=True).stdout
-    image = read(path)
+    mtools = lambda *command: subprocess.run(command, env=MTOOLS_ENV, check=True,
+                                             capture_output=True).stdout
+    names = [entry.rsplit('/', 1)[-1]
+             for entry in mtools('mdir', '-b', '-i', path, '::').decode().split()]
+    files = {name: mtools('mcopy', '-n', '-i', path, '::' + name, '-') for name in names}
+    image = Path(path).read_bytes()
     sector, reserved, fats, root_entries, total, media, fat_sectors = struct.unpack_from(
         '<HxHBHHBH', image, 11)
     root = (reserved + fats * fat_sectors) * sector
     entries = [image[at:at + 32] for at in range(root, root + root_entries * 32, 32)]
     labels = [e[:11] for e in entries if e[0] not in (0, 0xE5) and e[11] & 0x3F == 0x08]
-    volume = {
-        'size': len(image), 'sector': sector, 'sectors': total, 'media': media,
-        'signature': image[38], 'boot label': image[43:54], 'type': image[54:62],
-        'root labels': labels,
-    }
-    return files, volume
+    return files, {'size': len(image), 'sector': sector, 'sectors': total, 'media': media,
+                   'signature': image[38], 'boot label': image[43:54], 'type': image[54:62],
+                   'root labels': labels}
 
 
 def read_cd(path):
     """{descriptor type: (volume id, {name: bytes})} for the primary (1) and Joliet (2) trees."""
-    image = read(path)
+    image = Path(path).read_bytes()
     trees = {}
     for number in range(16, 64):
         d = image[number * CD_SECTOR:(number + 1) * CD_SECTOR]
@@ -128,10 +109,11 @@ def release(tmp_path_factory):
     # in the files.
     time.sleep(2.5)
     dist(work, ['run2', os.path.relpath(exe, work)], umask=0o077)
-    data = read(exe)
-    version = product_version(data)
-    return {'exe': data, 'qvdump': read(os.path.join(os.path.dirname(exe), 'qvdump.exe')),
-            'version': version, 'name': 'qorvalin-' + version, 'runs': runs}
+    product = pe.read(exe).VS_FIXEDFILEINFO[0].ProductVersionMS
+    version = '%d.%d' % (product >> 16, product & 0xFFFF)
+    return {'exe': Path(exe).read_bytes(),
+            'qvdump': Path(exe).with_name('qvdump.exe').read_bytes(), 'version': version,
+            'name': 'qorvalin-' + version, 'runs': runs}
 
 
 def path(release, suffix):
@@ -144,7 +126,7 @@ def test_two_runs_write_the_same_files_and_sums(release):
     contents = []
     for run in release['runs']:
         assert sorted(os.listdir(run)) == expected
-        contents.append({name: read(os.path.join(run, name)) for name in expected})
+        contents.append({name: Path(run, name).read_bytes() for name in expected})
         checked = subprocess.run(['sha256sum', '--strict', '-c', 'SHA256SUMS'], cwd=run,
                                  capture_output=True, text=True)
         assert checked.returncode == 0, checked.stdout + checked.stderr
