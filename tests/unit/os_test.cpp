@@ -3,6 +3,7 @@
 #include "tests/support/fake_test.h"
 #include "probes/os.h"
 #include "report/report.h"
+#include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -14,20 +15,7 @@ const char Key9x[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 const char KeyNt[] = "Software\\Microsoft\\Windows NT\\CurrentVersion";
 
 typedef FakeTest OsTest;
-
-std::string Paragraph(uint32_t message)
-{
-    char text[512];
-    PlatformLoadMessage(message, text, sizeof text);
-    return std::string(text) + "\r\n\r\n";
-}
-
-std::string Line(uint32_t message)
-{
-    char text[256];
-    PlatformLoadMessage(message, text, sizeof text);
-    return text;
-}
+typedef std::vector<std::string> Lines;
 
 enum Registry {
     REG_TEXT,         // the value holds the text and its terminator
@@ -45,8 +33,8 @@ struct OsCase {
     Registry registry;
     std::string value;
     uint32_t releaseLine;
-    std::string registryLine;
-    std::string kernelLine;
+    std::string registryShown;  // behind "\tRegistry version "
+    std::string kernelShown;    // behind "\tKernel version "
     uint32_t paragraph;  // 0: none
     SupportFlags rating;
 };
@@ -55,90 +43,74 @@ const std::string X127(127, 'x');
 const std::string X128(128, 'x');
 
 const OsCase OsCases[] = {
-    {"Win32s", 0, 3, 10, 0, "", REG_TEXT, "3.95", MSG_OS_95S, "\tRegistry version 3.95",
-     "\tKernel version 3.10.0 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Windows98", 1, 4, 10, 0x040A07CE, " A ", REG_TEXT, "4.10.1998", MSG_OS_98,
-     "\tRegistry version 4.10.1998", "\tKernel version 4.10.1998  A ", MSG_INFO_OS_SUPPORTED,
-     SUPPORT_YES},
-    {"WindowsMeWithoutRegistryKey", 1, 4, 90, 0x045A0BB8, " ", REG_NO_KEY, "", MSG_OS_98,
-     "\tRegistry version ", "\tKernel version 4.90.3000  ", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
-    {"Platform1Version5", 1, 5, 0, 0, "", REG_TEXT, "5.00", MSG_OS_98, "\tRegistry version 5.00",
-     "\tKernel version 5.0.0 ", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
-    {"Version395", 1, 3, 95, 0x035F04BE, "", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 3.95.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"Build1211BeforeText", 1, 4, 0, 0x040004BB, "", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1211 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"Build1211WithHighWordAbove", 1, 4, 0, 0xFFFF04BB, "", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1211 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"Text1212", 1, 4, 0, 0x040004BC, " B ", REG_TEXT, "4.03.1212", MSG_OS_95,
-     "\tRegistry version 4.03.1212", "\tKernel version 4.0.1212  B ",
-     MSG_INFO_OS_95_UNSUPPORTED, SUPPORT_NO},
-    {"Text1214", 1, 4, 0, 0x040004BE, " B ", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1214  B ", MSG_INFO_OS_UPGRADE,
-     SUPPORT_MAYBE},
-    {"Build1212WithoutHighWord", 1, 4, 0, 0x000004BC, "", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1212 ", MSG_INFO_OS_UPGRADE,
-     SUPPORT_MAYBE},
-    {"BuildWordAbove32767", 1, 4, 0, 0x0400FFFF, "", REG_TEXT, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.65535 ", MSG_INFO_OS_UPGRADE,
-     SUPPORT_MAYBE},
-    {"TextEndsAtItsTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES,
-     std::string("4.03.1214\0junk", 14), MSG_OS_95, "\tRegistry version 4.03.1214",
-     "\tKernel version 4.0.1214 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
-    {"TextWithoutTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES, "4.03.1214", MSG_OS_95,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1214 ", MSG_INFO_OS_UPGRADE,
-     SUPPORT_MAYBE},
-    {"ValueMissing", 1, 4, 0, 0x040004BE, "", REG_NO_VALUE, "", MSG_OS_95,
-     "\tRegistry version ", "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"KeyMissing", 1, 4, 0, 0x040004BE, "", REG_NO_KEY, "", MSG_OS_95, "\tRegistry version ",
-     "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"ValueUnreadable", 1, 4, 0, 0x040004BE, "", REG_UNREADABLE, "4.03.1214", MSG_OS_95,
-     "\tRegistry version ", "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"Text1213", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1213", MSG_OS_95,
-     "\tRegistry version 4.03.1213", "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextWithTrailingBlank", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1214 ", MSG_OS_95,
-     "\tRegistry version 4.03.1214 ", "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextLonger", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.12140", MSG_OS_95,
-     "\tRegistry version 4.03.12140", "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextShorter", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.121", MSG_OS_95,
-     "\tRegistry version 4.03.121", "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"EmptyValueIsRead", 1, 4, 0, 0x040004BE, "", REG_BYTES, "", MSG_OS_95,
-     "\tRegistry version ", "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"Text127", 1, 4, 0, 0x040004BE, "", REG_TEXT, X127, MSG_OS_95, "\tRegistry version " + X127,
-     "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"Text128DoesNotFitWithItsTerminator", 1, 4, 0, 0x040004BE, "", REG_TEXT, X128, MSG_OS_95,
-     "\tRegistry version ", "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Bytes128ShowTheFirst127", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128, MSG_OS_95,
-     "\tRegistry version " + X127, "\tKernel version 4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"Bytes129DoNotFit", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128 + "x", MSG_OS_95,
-     "\tRegistry version ", "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
-    {"TextThatDoesNotFitLeavesBytesBehind", 1, 4, 0, 0x040004BE, "", REG_LEFT_BEHIND,
-     std::string("4.03.1214\0", 10) + X128, MSG_OS_95, "\tRegistry version ",
-     "\tKernel version 4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"NT4", 2, 4, 0, 1381, "Service Pack 6", REG_TEXT, "4.0", MSG_OS_NT,
-     "\tRegistry version 4.0", "\tKernel version 4.0.1381 Service Pack 6",
+    {"Win32s", 0, 3, 10, 0, "", REG_TEXT, "3.95", MSG_OS_95S, "3.95", "3.10.0 ",
      MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"NT351", 2, 3, 51, 1057, "", REG_TEXT, "3.51", MSG_OS_NT, "\tRegistry version 3.51",
-     "\tKernel version 3.51.1057 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Windows2000", 2, 5, 0, 2195, "Service Pack 4", REG_TEXT, "5.0", MSG_OS_2000,
-     "\tRegistry version 5.0", "\tKernel version 5.0.2195 Service Pack 4",
+    {"Windows98", 1, 4, 10, 0x040A07CE, " A ", REG_TEXT, "4.10.1998", MSG_OS_98, "4.10.1998",
+     "4.10.1998  A ", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
+    {"WindowsMeWithoutRegistryKey", 1, 4, 90, 0x045A0BB8, " ", REG_NO_KEY, "", MSG_OS_98, "",
+     "4.90.3000  ", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
+    {"Platform1Version5", 1, 5, 0, 0, "", REG_TEXT, "5.00", MSG_OS_98, "5.00", "5.0.0 ",
      MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
-    {"NT10", 2, 10, 0, 0x00014A65, "", REG_NO_VALUE, "", MSG_OS_2000, "\tRegistry version ",
-     "\tKernel version 10.0.19045 ", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
-    {"NTMajor0ReadsThe9xKey", 2, 0, 0, 0, "", REG_TEXT, "0.0", MSG_OS_NT,
-     "\tRegistry version 0.0", "\tKernel version 0.0.0 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Platform3", 3, 5, 0, 0, "", REG_TEXT, "4.10.1998", MSG_OS_UNKNOWN,
-     "\tRegistry version 4.10.1998", "\tKernel version 5.0.0 ", MSG_INFO_OS_UNKNOWN,
+    {"Version395", 1, 3, 95, 0x035F04BE, "", REG_TEXT, "4.03.1214", MSG_OS_95, "4.03.1214",
+     "3.95.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Build1211BeforeText", 1, 4, 0, 0x040004BB, "", REG_TEXT, "4.03.1214", MSG_OS_95, "4.03.1214",
+     "4.0.1211 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Build1211WithHighWordAbove", 1, 4, 0, 0xFFFF04BB, "", REG_TEXT, "4.03.1214", MSG_OS_95,
+     "4.03.1214", "4.0.1211 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Text1212", 1, 4, 0, 0x040004BC, " B ", REG_TEXT, "4.03.1212", MSG_OS_95, "4.03.1212",
+     "4.0.1212  B ", MSG_INFO_OS_95_UNSUPPORTED, SUPPORT_NO},
+    {"Text1214", 1, 4, 0, 0x040004BE, " B ", REG_TEXT, "4.03.1214", MSG_OS_95, "4.03.1214",
+     "4.0.1214  B ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
+    {"Build1212WithoutHighWord", 1, 4, 0, 0x000004BC, "", REG_TEXT, "4.03.1214", MSG_OS_95,
+     "4.03.1214", "4.0.1212 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
+    {"BuildWordAbove32767", 1, 4, 0, 0x0400FFFF, "", REG_TEXT, "4.03.1214", MSG_OS_95, "4.03.1214",
+     "4.0.65535 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
+    {"TextEndsAtItsTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES,
+     std::string("4.03.1214\0junk", 14), MSG_OS_95, "4.03.1214", "4.0.1214 ", MSG_INFO_OS_UPGRADE,
+     SUPPORT_MAYBE},
+    {"TextWithoutTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES, "4.03.1214", MSG_OS_95,
+     "4.03.1214", "4.0.1214 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
+    {"ValueMissing", 1, 4, 0, 0x040004BE, "", REG_NO_VALUE, "", MSG_OS_95, "", "4.0.1214 ",
+     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"KeyMissing", 1, 4, 0, 0x040004BE, "", REG_NO_KEY, "", MSG_OS_95, "", "4.0.1214 ",
+     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"ValueUnreadable", 1, 4, 0, 0x040004BE, "", REG_UNREADABLE, "4.03.1214", MSG_OS_95, "",
+     "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Text1213", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1213", MSG_OS_95, "4.03.1213",
+     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
+    {"TextWithTrailingBlank", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1214 ", MSG_OS_95,
+     "4.03.1214 ", "4.0.1214 ", 0, SUPPORT_UNKNOWN},
+    {"TextLonger", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.12140", MSG_OS_95, "4.03.12140",
+     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
+    {"TextShorter", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.121", MSG_OS_95, "4.03.121",
+     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
+    {"EmptyValueIsRead", 1, 4, 0, 0x040004BE, "", REG_BYTES, "", MSG_OS_95, "", "4.0.1214 ", 0,
      SUPPORT_UNKNOWN},
+    {"Text127", 1, 4, 0, 0x040004BE, "", REG_TEXT, X127, MSG_OS_95, X127, "4.0.1214 ", 0,
+     SUPPORT_UNKNOWN},
+    {"Text128DoesNotFitWithItsTerminator", 1, 4, 0, 0x040004BE, "", REG_TEXT, X128, MSG_OS_95, "",
+     "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Bytes128ShowTheFirst127", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128, MSG_OS_95, X127,
+     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
+    {"Bytes129DoNotFit", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128 + "x", MSG_OS_95, "", "4.0.1214 ",
+     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"TextThatDoesNotFitLeavesBytesBehind", 1, 4, 0, 0x040004BE, "", REG_LEFT_BEHIND,
+     std::string("4.03.1214\0", 10) + X128, MSG_OS_95, "", "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
+     SUPPORT_NO},
+    {"NT4", 2, 4, 0, 1381, "Service Pack 6", REG_TEXT, "4.0", MSG_OS_NT, "4.0",
+     "4.0.1381 Service Pack 6", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"NT351", 2, 3, 51, 1057, "", REG_TEXT, "3.51", MSG_OS_NT, "3.51", "3.51.1057 ",
+     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Windows2000", 2, 5, 0, 2195, "Service Pack 4", REG_TEXT, "5.0", MSG_OS_2000, "5.0",
+     "5.0.2195 Service Pack 4", MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
+    {"NT10", 2, 10, 0, 0x00014A65, "", REG_NO_VALUE, "", MSG_OS_2000, "", "10.0.19045 ",
+     MSG_INFO_OS_SUPPORTED, SUPPORT_YES},
+    {"NTMajor0ReadsThe9xKey", 2, 0, 0, 0, "", REG_TEXT, "0.0", MSG_OS_NT, "0.0", "0.0.0 ",
+     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
+    {"Platform3", 3, 5, 0, 0, "", REG_TEXT, "4.10.1998", MSG_OS_UNKNOWN, "4.10.1998", "5.0.0 ",
+     MSG_INFO_OS_UNKNOWN, SUPPORT_UNKNOWN},
     {"PlatformAllOnes", 0xFFFFFFFF, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1214", MSG_OS_UNKNOWN,
-     "\tRegistry version 4.03.1214", "\tKernel version 4.0.1214 ", MSG_INFO_OS_UNKNOWN,
-     SUPPORT_UNKNOWN},
+     "4.03.1214", "4.0.1214 ", MSG_INFO_OS_UNKNOWN, SUPPORT_UNKNOWN},
 };
 
 void PrintTo(const OsCase &c, std::ostream *out)
@@ -169,9 +141,10 @@ TEST_P(OsTable, Row)
 
     EXPECT_EQ(CheckOperatingSystem(TheWindow), c.rating);
 
-    std::vector<std::string> lines = {Line(c.releaseLine), c.registryLine, c.kernelLine, ""};
-    EXPECT_EQ(Sim.details, lines);
-    EXPECT_EQ(Sim.panel, c.paragraph == 0 ? "" : Paragraph(c.paragraph));
+    EXPECT_EQ(Sim.details,
+              (Lines{CatalogueText(c.releaseLine), "\tRegistry version " + c.registryShown,
+                     "\tKernel version " + c.kernelShown, ""}));
+    EXPECT_EQ(Sim.panel, c.paragraph == 0 ? "" : CatalogueParagraph(c.paragraph));
     EXPECT_EQ(Sim.keysOpened, std::vector<std::string>{ntKey ? KeyNt : Key9x});
     EXPECT_EQ(Sim.keysOpen, 0u) << "the key is closed once, and only when it opened";
     EXPECT_EQ(Sim.calls[SIM_GET_VERSION], 2u);
@@ -186,8 +159,8 @@ TEST_F(OsTest, AFailedVersionQueryIsUnknownAndReadsNoRegistry)
 {
     Sim.registry9x = {true, true, std::string("4.10.1998", 10)};
     EXPECT_EQ(CheckOperatingSystem(TheWindow), SUPPORT_UNKNOWN);
-    EXPECT_EQ(Sim.details, (std::vector<std::string>{Line(MSG_OS_UNKNOWN), ""}));
-    EXPECT_EQ(Sim.panel, Paragraph(MSG_INFO_OS_UNKNOWN));
+    EXPECT_EQ(Sim.details, (Lines{CatalogueText(MSG_OS_UNKNOWN), ""}));
+    EXPECT_EQ(Sim.panel, CatalogueParagraph(MSG_INFO_OS_UNKNOWN));
     EXPECT_TRUE(Sim.keysOpened.empty());
     EXPECT_EQ(Sim.calls[SIM_GET_VERSION], 1u);
 }
@@ -201,7 +174,7 @@ TEST_F(OsTest, TheKeyIsChosenByASecondVersionQuery)
     EXPECT_EQ(CheckOperatingSystem(TheWindow), SUPPORT_YES);
     EXPECT_EQ(Sim.keysOpened, std::vector<std::string>{Key9x});
     ASSERT_EQ(Sim.details.size(), 4u);
-    EXPECT_EQ(Sim.details[0], Line(MSG_OS_2000));
+    EXPECT_EQ(Sim.details[0], CatalogueText(MSG_OS_2000));
     EXPECT_EQ(Sim.details[1], "\tRegistry version 4.10.1998");
 }
 
@@ -216,23 +189,21 @@ TEST_F(OsTest, TheKeyIsClosedWhenTheReadFails)
     EXPECT_EQ(Sim.keysOpen, 0u);
 }
 
-struct QueryCase {
-    bool known;
-    uint32_t platform, major, minor;
-    uint32_t ntMajor;
-    int early95;
-};
-
 TEST_F(OsTest, VersionQueries)
 {
-    const QueryCase cases[] = {
+    const struct {
+        bool known;
+        uint32_t platform, major, minor;
+        uint32_t ntMajor;
+        int early95;
+    } cases[] = {
         {true, 2, 4, 0, 4, 0},    {true, 2, 5, 0, 5, 0},    {true, 2, 10, 0, 10, 0},
         {true, 2, 3, 51, 3, 0},   {true, 1, 4, 0, 0, 1},    {true, 1, 3, 95, 0, 1},
         {true, 1, 3, 0, 0, 1},    {true, 1, 4, 10, 0, 0},   {true, 1, 4, 90, 0, 0},
         {true, 1, 5, 0, 0, 0},    {true, 0, 4, 0, 0, 0},    {true, 3, 5, 0, 0, 0},
         {true, 3, 4, 0, 0, 0},    {false, 2, 5, 0, 0, 0},   {false, 1, 4, 0, 0, 0},
     };
-    for (const QueryCase &c : cases) {
+    for (const auto &c : cases) {
         SimReset();
         if (c.known)
             SetVersion(c.platform, c.major, c.minor, 0);
