@@ -3,11 +3,16 @@
 #include "sim/report_out.h"
 #include "sim/scenario.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 namespace {
+
+using ::testing::_;
+using ::testing::ElementsAre;
+using ::testing::FieldsAre;
 
 SimMachine Parse(const std::string &text)
 {
@@ -62,17 +67,14 @@ TEST(Scenario, VersionNumbersAndServicePackText)
 
 TEST(Scenario, RegistryValues)
 {
+    // Key opens, value present, bytes, type.
     SimMachine m = Parse(R"({"registry": {"9x": "4.10.\u00fc\u0000x", "nt": null}})");
-    EXPECT_TRUE(m.registry9x.keyOpens);
-    EXPECT_TRUE(m.registry9x.present);
-    EXPECT_EQ(m.registry9x.bytes, Bytes({'4', '.', '1', '0', '.', 0xFC, 0}));
-    EXPECT_TRUE(m.registryNt.keyOpens);
-    EXPECT_FALSE(m.registryNt.present);
+    EXPECT_THAT(m.registry9x, FieldsAre(true, true, Bytes({'4', '.', '1', '0', '.', 0xFC, 0}), _));
+    EXPECT_THAT(m.registryNt, FieldsAre(true, false, _, _));
 
     m = Parse(R"({"registry": {"nt": {"bytes": "00ff7A"}}})");
     EXPECT_FALSE(m.registry9x.keyOpens);
-    EXPECT_TRUE(m.registryNt.present);
-    EXPECT_EQ(m.registryNt.bytes, Bytes({0x00, 0xFF, 0x7A}));
+    EXPECT_THAT(m.registryNt, FieldsAre(_, true, Bytes({0x00, 0xFF, 0x7A}), _));
 }
 
 TEST(Scenario, PortsAndPciFunctions)
@@ -81,15 +83,9 @@ TEST(Scenario, PortsAndPciFunctions)
         {"device": 7, "function": 2, "id": "0x71128086"},
         {"bus": "0x1", "device": 31, "function": 7, "id": 305419896}]})");
     EXPECT_TRUE(m.portsDenied);
-    ASSERT_EQ(m.pci.size(), 2u);
-    EXPECT_EQ(m.pci[0].bus, 0u);
-    EXPECT_EQ(m.pci[0].device, 7u);
-    EXPECT_EQ(m.pci[0].function, 2u);
-    EXPECT_EQ(m.pci[0].id, 0x71128086u);
-    EXPECT_EQ(m.pci[1].bus, 1u);
-    EXPECT_EQ(m.pci[1].device, 31u);
-    EXPECT_EQ(m.pci[1].function, 7u);
-    EXPECT_EQ(m.pci[1].id, 0x12345678u);
+    // Bus, device, function, ID.
+    EXPECT_THAT(m.pci, ElementsAre(FieldsAre(0u, 7u, 2u, 0x71128086u),
+                                   FieldsAre(1u, 31u, 7u, 0x12345678u)));
     EXPECT_FALSE(Parse(R"({"ports": "allowed"})").portsDenied);
 }
 
@@ -123,19 +119,11 @@ TEST(Scenario, HostControllerDevices)
         {"index": 0, "driverKey": null},
         {"index": "0x9", "driverKey": {"bytes": "0100000041"}},
         {"index": 5, "driverKey": ")" + std::string(126, 'k') + R"("}]})");
-    ASSERT_EQ(m.hcds.size(), 4u);
-    EXPECT_EQ(m.hcds[0].index, 3);
-    EXPECT_TRUE(m.hcds[0].requestSucceeds);
-    EXPECT_EQ(m.hcds[0].reply, Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0}));
-    EXPECT_EQ(m.hcds[0].replyCount, 10u);
-    EXPECT_EQ(m.hcds[1].index, 0);
-    EXPECT_FALSE(m.hcds[1].requestSucceeds);
-    EXPECT_EQ(m.hcds[2].index, 9);
-    EXPECT_TRUE(m.hcds[2].requestSucceeds);
-    EXPECT_EQ(m.hcds[2].reply, Bytes({1, 0, 0, 0, 'A'}));
-    EXPECT_EQ(m.hcds[2].replyCount, 5u);
-    EXPECT_EQ(m.hcds[3].index, 5);
-    EXPECT_FALSE(m.hcds[3].requestSucceeds) << "a reply beyond 256 bytes fails the request";
+    // Index, request succeeds, reply, count; a reply beyond 256 bytes fails the request.
+    EXPECT_THAT(m.hcds,
+                ElementsAre(FieldsAre(3, true, Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0}), 10u),
+                            FieldsAre(0, false, _, _), FieldsAre(9, true, Bytes({1, 0, 0, 0, 'A'}), 5u),
+                            FieldsAre(5, false, _, _)));
 }
 
 TEST(Scenario, ConfigurationManagerWithoutTree)
@@ -144,11 +132,9 @@ TEST(Scenario, ConfigurationManagerWithoutTree)
     EXPECT_TRUE(m.cfgmgr.present);
     EXPECT_TRUE(m.cfgmgr.rootLocates);
     EXPECT_TRUE(m.cfgmgr.missing.empty());
-    ASSERT_EQ(m.cfgmgr.nodes.size(), 1u);
-    const SimNode &root = m.cfgmgr.nodes[0];
-    EXPECT_FALSE(root.hasDriver || root.hasHardwareId || root.hasDescription);
-    EXPECT_EQ(root.parent, -1);
-    EXPECT_TRUE(root.children.empty());
+    // Invalid, the three properties present, their bytes, parent, children.
+    EXPECT_THAT(m.cfgmgr.nodes,
+                ElementsAre(FieldsAre(_, false, false, false, _, _, _, -1, ElementsAre())));
 
     m = Parse(R"({"cfgmgr": {"root": false, "missing": ["CM_Get_Parent", "CM_Locate_DevNodeA"]}})");
     EXPECT_FALSE(m.cfgmgr.rootLocates);
@@ -161,26 +147,15 @@ TEST(Scenario, DeviceTreeInPreOrderWithLinks)
         {"driver": "a", "hardwareId": "PCI\\VEN_8086", "children": [
             {"description": "caf\u00e9", "hardwareId": ["X", "", "Y\u0000Z"]}]},
         {"hardwareId": [], "children": []}]}}})");
-    const std::vector<SimNode> &nodes = m.cfgmgr.nodes;
-    ASSERT_EQ(nodes.size(), 4u);
-    EXPECT_EQ(nodes[0].parent, -1);
-    EXPECT_EQ(nodes[0].children, (std::vector<int>{1, 3}));
-    EXPECT_EQ(nodes[1].parent, 0);
-    EXPECT_EQ(nodes[1].children, std::vector<int>{2});
-    EXPECT_EQ(nodes[2].parent, 1);
-    EXPECT_TRUE(nodes[2].children.empty());
-    EXPECT_EQ(nodes[3].parent, 0);
-
-    EXPECT_EQ(nodes[0].driver, std::string("root", 5));
-    EXPECT_FALSE(nodes[0].hasHardwareId);
-    EXPECT_EQ(nodes[1].driver, std::string("a", 2));
-    EXPECT_EQ(nodes[1].hardwareId, std::string("PCI\\VEN_8086\0\0", 14));
-    EXPECT_FALSE(nodes[1].hasDescription);
-    EXPECT_FALSE(nodes[2].hasDriver);
-    EXPECT_EQ(nodes[2].description, Bytes({'c', 'a', 'f', 0xE9, 0}));
-    EXPECT_EQ(nodes[2].hardwareId, std::string("X\0\0Y\0\0", 6));
-    EXPECT_TRUE(nodes[3].hasHardwareId);
-    EXPECT_EQ(nodes[3].hardwareId, std::string("\0", 1));
+    // Invalid, driver, hardware ID and description present, their bytes, parent, children.
+    EXPECT_THAT(m.cfgmgr.nodes,
+                ElementsAre(FieldsAre(_, _, false, _, std::string("root", 5), _, _, -1,
+                                      ElementsAre(1, 3)),
+                            FieldsAre(_, _, _, false, std::string("a", 2),
+                                      std::string("PCI\\VEN_8086\0\0", 14), _, 0, ElementsAre(2)),
+                            FieldsAre(_, false, _, _, _, std::string("X\0\0Y\0\0", 6),
+                                      Bytes({'c', 'a', 'f', 0xE9, 0}), 1, ElementsAre()),
+                            FieldsAre(_, _, true, _, _, std::string("\0", 1), _, 0, _)));
 }
 
 TEST(Scenario, BadScenariosNameTheFileThePlaceAndTheFault)
@@ -219,13 +194,9 @@ TEST(Scenario, RawAnswers)
     EXPECT_STREQ(m.version.csd, "A\xE9");
     EXPECT_EQ(m.registryNt.bytes, Bytes({1, 0, 0, 0}));
     EXPECT_EQ(m.registryNt.type, 4u);
-    EXPECT_EQ(m.hcds[0].reply, Bytes({10, 0, 0, 0}));
-    EXPECT_EQ(m.hcds[0].replyCount, 300u);
-    const SimNode &root = m.cfgmgr.nodes[0];
-    EXPECT_EQ(root.driver, Bytes({'a', 0}));
-    EXPECT_EQ(root.hardwareId, Bytes({'*', 'P', 'N', 'P', 0}));
-    EXPECT_TRUE(root.hasDescription);
-    EXPECT_EQ(root.description, "");
+    EXPECT_THAT(m.hcds, ElementsAre(FieldsAre(_, _, Bytes({10, 0, 0, 0}), 300u)));
+    EXPECT_THAT(m.cfgmgr.nodes, ElementsAre(FieldsAre(_, _, _, true, Bytes({'a', 0}),
+                                                      Bytes({'*', 'P', 'N', 'P', 0}), "", _, _)));
 }
 
 // Each level of the tree takes the reader a stack frame: a tree deeper than a scenario holds is
