@@ -26,51 +26,31 @@ int32_t NarrowStrtol(const std::string &text, size_t *consumed)
     return (int32_t)value;
 }
 
-struct Case {
-    const char *text;
-    int32_t value;
-    size_t consumed;
-};
-
 TEST(HexToLong, ReadsLikeStrtol)
 {
-    const Case cases[] = {
-        {"8086", 0x8086, 4},
-        {"8086&dev_7112", 0x8086, 4},
-        {"abcd", 0xABCD, 4},
-        {"ABCD", 0xABCD, 4},
-        {"0x1f", 0x1F, 4},
-        {"0X1F", 0x1F, 4},
-        {"  \t\n\v\f\r7", 7, 8},
-        {"+12", 0x12, 3},
-        {"-12", -0x12, 3},
-        {" -0x10", -0x10, 6},
-        {"", 0, 0},
-        {"&dev", 0, 0},
-        {"   ", 0, 0},
-        {"-", 0, 0},
-        {"+ 1", 0, 0},
-        {"0x", 0, 1},
-        {"0xg", 0, 1},
-        {"-0x", 0, 2},
-        {"0x0x1", 0, 3},
-        {"00000000000000001", 1, 17},
-        {"7fffffff", INT32_MAX, 8},
-        {"80000000", INT32_MAX, 8},
-        {"ffffffff", INT32_MAX, 8},
-        {"123456789abcdef0123", INT32_MAX, 19},
-        {"-7fffffff", -INT32_MAX, 9},
-        {"-80000000", INT32_MIN, 9},
-        {"-80000001", INT32_MIN, 9},
+    const struct {
+        const char *text;
+        int32_t value;
+        size_t consumed;
+    } cases[] = {
+        {"8086", 0x8086, 4},           {"8086&dev_7112", 0x8086, 4},  {"abcd", 0xABCD, 4},
+        {"ABCD", 0xABCD, 4},           {"0x1f", 0x1F, 4},             {"0X1F", 0x1F, 4},
+        {"  \t\n\v\f\r7", 7, 8},       {"+12", 0x12, 3},              {"-12", -0x12, 3},
+        {" -0x10", -0x10, 6},          {"", 0, 0},                    {"&dev", 0, 0},
+        {"   ", 0, 0},                 {"-", 0, 0},                   {"+ 1", 0, 0},
+        {"0x", 0, 1},                  {"0xg", 0, 1},                 {"-0x", 0, 2},
+        {"0x0x1", 0, 3},               {"00000000000000001", 1, 17},  {"7fffffff", INT32_MAX, 8},
+        {"80000000", INT32_MAX, 8},    {"ffffffff", INT32_MAX, 8},    {"-7fffffff", -INT32_MAX, 9},
+        {"-80000000", INT32_MIN, 9},   {"-80000001", INT32_MIN, 9},   {"\xa0" "1", 0, 0},
+        {"1\xa0", 1, 1},               {"123456789abcdef0123", INT32_MAX, 19},
         {"-ffffffffffffffffffff", INT32_MIN, 21},
-        {"\xa0" "1", 0, 0},
-        {"1\xa0", 1, 1},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << '"' << c.text << '"');
         const char *end = nullptr;
-        EXPECT_EQ(HexToLong(c.text, &end), c.value) << '"' << c.text << '"';
-        EXPECT_EQ((size_t)(end - c.text), c.consumed) << '"' << c.text << '"';
-        EXPECT_EQ(HexToLong(c.text, nullptr), c.value) << '"' << c.text << '"';
+        EXPECT_EQ(HexToLong(c.text, &end), c.value);
+        EXPECT_EQ((size_t)(end - c.text), c.consumed);
+        EXPECT_EQ(HexToLong(c.text, nullptr), c.value);
     }
 }
 
