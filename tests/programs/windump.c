@@ -7,53 +7,45 @@
 #define TEXT_ROOM 16384
 #define REPLY_TIMEOUT_MS 3000
 #define MAX_PROCESSES 4096
+#define NUMBER(handle) ((unsigned long)(ULONG_PTR)(handle))
 
-static char ProcessNames[MAX_PROCESSES][MAX_PATH];
-static DWORD ProcessIds[MAX_PROCESSES];
+static PROCESSENTRY32 Processes[MAX_PROCESSES];
 static int ProcessCount;
+static BOOL ItemsThroughOwnBuffer;
 
-static void LoadProcessNames(void)
+void WindumpLoadProcesses(void)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry;
+    BOOL more;
     ProcessCount = 0;
     if (snapshot == INVALID_HANDLE_VALUE)
         return;
     entry.dwSize = sizeof(entry);
-    if (Process32First(snapshot, &entry)) {
-        do {
-            if (ProcessCount == MAX_PROCESSES)
-                break;
-            ProcessIds[ProcessCount] = entry.th32ProcessID;
-            lstrcpynA(ProcessNames[ProcessCount], entry.szExeFile, MAX_PATH);
-            ProcessCount++;
-        } while (Process32Next(snapshot, &entry));
-    }
+    for (more = Process32First(snapshot, &entry); more && ProcessCount < MAX_PROCESSES;
+         more = Process32Next(snapshot, &entry))
+        Processes[ProcessCount++] = entry;
     CloseHandle(snapshot);
 }
 
-static const char *ProcessName(DWORD pid)
+const char *WindumpProcessName(DWORD pid)
 {
     int i;
     for (i = 0; i < ProcessCount; i++)
-        if (ProcessIds[i] == pid)
-            return ProcessNames[i];
+        if (Processes[i].th32ProcessID == pid)
+            return Processes[i].szExeFile;
     return "";
 }
 
 void WindumpEscaped(FILE *out, const char *bytes, int count)
 {
+    static const char named[] = "\r\n\t\\", letters[] = "rnt\\";
     int i;
     for (i = 0; i < count; i++) {
         unsigned char c = (unsigned char)bytes[i];
-        if (c == '\r')
-            fputs("\\r", out);
-        else if (c == '\n')
-            fputs("\\n", out);
-        else if (c == '\t')
-            fputs("\\t", out);
-        else if (c == '\\')
-            fputs("\\\\", out);
+        const char *name = c ? strchr(named, c) : NULL;
+        if (name)
+            fprintf(out, "\\%c", letters[name - named]);
         else if (c < 0x20 || c > 0x7E)
             fprintf(out, "\\x%02x", c);
         else
@@ -73,9 +65,7 @@ static void PrintEscapedWide(FILE *out, const WCHAR *text, int length)
 void WindumpVersion(FILE *out)
 {
     static WCHAR csd[128];
-    OSVERSIONINFOA info;
-    memset(&info, 0, sizeof(info));
-    info.dwOSVersionInfoSize = sizeof(info);
+    OSVERSIONINFOA info = {.dwOSVersionInfoSize = sizeof(info)};
     if (!GetVersionExA(&info)) {
         fputs("version\tfailed=1\n", out);
         return;
@@ -114,7 +104,16 @@ static void PrintRect(FILE *out, const char *name, RECT r)
     fprintf(out, "\t%s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right, r.bottom);
 }
 
-static BOOL ItemsThroughOwnBuffer;
+/* The fields that windows and controls share: the text, visible=, enabled= and rect=. */
+static void PrintShown(FILE *out, HWND window)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    PrintWindowText(out, window);
+    fprintf(out, "\tvisible=%d\tenabled=%d", IsWindowVisible(window) ? 1 : 0,
+            IsWindowEnabled(window) ? 1 : 0);
+    PrintRect(out, "rect", rect);
+}
 
 void WindumpItemsThroughOwnBuffer(BOOL on)
 {
@@ -145,18 +144,20 @@ static LONG_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, DW
     return result;
 }
 
-/* Wine answers LB_GETTEXT across processes in UTF-16 whatever the caller's character set. */
+/* Wine answers LB_GETTEXT across processes in UTF-16 whatever the caller's character set. A
+   length of LB_ERR, unsigned, is past TEXT_ROOM. */
 static void PrintListItems(FILE *out, HWND list)
 {
     static WCHAR text[TEXT_ROOM];
     DWORD_PTR count = 0;
     DWORD_PTR i;
-    if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &count))
+    if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &count) ||
+        (LONG_PTR)count < 0)
         return;
-    for (i = 0; i < count && (LONG_PTR)count > 0; i++) {
+    for (i = 0; i < count; i++) {
         DWORD_PTR length = 0;
         if (!SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS,
-                                 &length) || (LONG_PTR)length < 0 || length >= TEXT_ROOM)
+                                 &length) || length >= TEXT_ROOM)
             length = 0;
         text[0] = 0;
         if (length > 0 && ItemsThroughOwnBuffer)
@@ -164,10 +165,9 @@ static void PrintListItems(FILE *out, HWND list)
         else if (length > 0 && !SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)text,
                                                     SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &length))
             length = 0;
-        if ((LONG_PTR)length < 0 || length >= TEXT_ROOM)
+        if (length >= TEXT_ROOM)
             length = 0;
-        fprintf(out, "item\thwnd=%#lx\tindex=%lu\ttext=", (unsigned long)(ULONG_PTR)list,
-                (unsigned long)i);
+        fprintf(out, "item\thwnd=%#lx\tindex=%lu\ttext=", NUMBER(list), (unsigned long)i);
         PrintEscapedWide(out, text, (int)length);
         putc('\n', out);
     }
@@ -184,65 +184,46 @@ typedef struct Dump {
 static BOOL CALLBACK PrintControl(HWND control, LPARAM context)
 {
     const Dump *dump = (const Dump *)context;
-    FILE *out = dump->out;
-    char className[256];
-    RECT rect;
-    className[0] = 0;
+    char className[256] = "";
     GetClassNameA(control, className, sizeof(className));
-    GetWindowRect(control, &rect);
-    fprintf(out, "control\ttop=%#lx\thwnd=%#lx\tparent=%#lx\tid=%d\tclass=%s\ttext=",
-            (unsigned long)(ULONG_PTR)dump->top, (unsigned long)(ULONG_PTR)control,
-            (unsigned long)(ULONG_PTR)GetParent(control), GetDlgCtrlID(control), className);
-    PrintWindowText(out, control);
-    fprintf(out, "\tvisible=%d\tenabled=%d", IsWindowVisible(control) ? 1 : 0,
-            IsWindowEnabled(control) ? 1 : 0);
-    PrintRect(out, "rect", rect);
-    fprintf(out, "\tstyle=%#lx\n", (unsigned long)GetWindowLongA(control, GWL_STYLE));
+    fprintf(dump->out, "control\ttop=%#lx\thwnd=%#lx\tparent=%#lx\tid=%d\tclass=%s\ttext=",
+            NUMBER(dump->top), NUMBER(control), NUMBER(GetParent(control)),
+            GetDlgCtrlID(control), className);
+    PrintShown(dump->out, control);
+    fprintf(dump->out, "\tstyle=%#lx\n", (unsigned long)GetWindowLongA(control, GWL_STYLE));
     if (lstrcmpiA(className, "ListBox") == 0)
-        PrintListItems(out, control);
+        PrintListItems(dump->out, control);
     return TRUE;
 }
 
 static BOOL CALLBACK PrintTopLevel(HWND window, LPARAM context)
 {
     Dump *dump = (Dump *)context;
-    FILE *out = dump->out;
-    char className[256];
+    char className[256] = "";
     DWORD pid = 0;
     DWORD thread = GetWindowThreadProcessId(window, &pid);
-    const char *exe = ProcessName(pid);
-    GUITHREADINFO gui;
-    RECT rect;
+    const char *exe = WindumpProcessName(pid);
+    GUITHREADINFO gui = {.cbSize = sizeof(gui)};
     RECT client;
     POINT origin = {0, 0};
-    if (dump->exe && lstrcmpiA(exe, dump->exe) != 0)
+    if ((dump->exe && lstrcmpiA(exe, dump->exe) != 0) || (dump->pid && pid != dump->pid))
         return TRUE;
-    if (dump->pid && pid != dump->pid)
-        return TRUE;
-    className[0] = 0;
     GetClassNameA(window, className, sizeof(className));
-    GetWindowRect(window, &rect);
     GetClientRect(window, &client);
     ClientToScreen(window, &origin);
     OffsetRect(&client, origin.x, origin.y);
-    memset(&gui, 0, sizeof(gui));
-    gui.cbSize = sizeof(gui);
     if (!GetGUIThreadInfo(thread, &gui))
         memset(&gui, 0, sizeof(gui));
-    fprintf(out, "window\thwnd=%#lx\tpid=%lu\texe=%s\tclass=%s\ttitle=",
-            (unsigned long)(ULONG_PTR)window, (unsigned long)pid, exe, className);
-    PrintWindowText(out, window);
-    fprintf(out, "\tvisible=%d\tenabled=%d", IsWindowVisible(window) ? 1 : 0,
-            IsWindowEnabled(window) ? 1 : 0);
-    PrintRect(out, "rect", rect);
-    PrintRect(out, "client", client);
+    fprintf(dump->out, "window\thwnd=%#lx\tpid=%lu\texe=%s\tclass=%s\ttitle=", NUMBER(window),
+            (unsigned long)pid, exe, className);
+    PrintShown(dump->out, window);
+    PrintRect(dump->out, "client", client);
     /* Wine keeps the X window of each top-level window as a window property: the tests give
        it the X input focus, as a window manager would. */
-    fprintf(out, "\tstyle=%#lx\towner=%#lx\tfocus=%#lx\tactive=%#lx\txwin=%#lx\n",
-            (unsigned long)GetWindowLongA(window, GWL_STYLE),
-            (unsigned long)(ULONG_PTR)GetWindow(window, GW_OWNER),
-            (unsigned long)(ULONG_PTR)gui.hwndFocus, (unsigned long)(ULONG_PTR)gui.hwndActive,
-            (unsigned long)(ULONG_PTR)GetPropA(window, "__wine_x11_whole_window"));
+    fprintf(dump->out, "\tstyle=%#lx\towner=%#lx\tfocus=%#lx\tactive=%#lx\txwin=%#lx\n",
+            (unsigned long)GetWindowLongA(window, GWL_STYLE), NUMBER(GetWindow(window, GW_OWNER)),
+            NUMBER(gui.hwndFocus), NUMBER(gui.hwndActive),
+            NUMBER(GetPropA(window, "__wine_x11_whole_window")));
     dump->top = window;
     EnumChildWindows(window, PrintControl, (LPARAM)dump);
     return TRUE;
@@ -250,11 +231,7 @@ static BOOL CALLBACK PrintTopLevel(HWND window, LPARAM context)
 
 void WindumpWindows(FILE *out, const char *exe, DWORD pid)
 {
-    Dump dump;
-    dump.out = out;
-    dump.exe = exe;
-    dump.pid = pid;
-    dump.top = NULL;
-    LoadProcessNames();
+    Dump dump = {out, exe, pid, NULL};
+    WindumpLoadProcesses();
     EnumWindows(PrintTopLevel, (LPARAM)&dump);
 }
