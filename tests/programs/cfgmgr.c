@@ -27,6 +27,9 @@
 #define HANDLE_BASE 0x100
 
 enum { PROP_DESCRIPTION, PROP_HARDWARE_ID, PROP_DRIVER, PROP_COUNT };
+/* Each property's word in the tree file and its CM_DRP_ number. */
+static const struct { const char *name; ULONG code; } Properties[PROP_COUNT] = {
+    {"description ", CM_DRP_DEVICEDESC}, {"hardwareId ", CM_DRP_HARDWAREID}, {"driver ", CM_DRP_DRIVER}};
 
 typedef struct Property {
     BOOL present;
@@ -72,32 +75,33 @@ static void Log(const char *format, ...)
     CloseHandle(file);
 }
 
+static BOOL Put(char c)
+{
+    if (PoolUsed >= POOL_SIZE)
+        return FALSE;
+    Pool[PoolUsed++] = c;
+    return TRUE;
+}
+
 /* Appends the unescaped text and a NUL to the pool; FALSE on a bad escape or a full pool. */
 static BOOL AddText(const char *text, const char *end)
 {
     while (text < end) {
         char c = *text++;
-        if (c == '\\') {
-            if (text < end && *text == '\\') {
-                c = '\\';
-                text++;
-            } else if (end - text >= 3 && text[0] == 'x' && isxdigit((unsigned char)text[1]) &&
-                       isxdigit((unsigned char)text[2])) {
-                char hex[3] = {text[1], text[2], 0};
-                c = (char)strtoul(hex, NULL, 16);
-                text += 3;
-            } else {
-                return FALSE;
-            }
-        }
-        if (PoolUsed >= POOL_SIZE)
+        if (c == '\\' && text < end && *text == '\\') {
+            text++;
+        } else if (c == '\\' && end - text >= 3 && text[0] == 'x' &&
+                   isxdigit((unsigned char)text[1]) && isxdigit((unsigned char)text[2])) {
+            char hex[3] = {text[1], text[2], 0};
+            c = (char)strtoul(hex, NULL, 16);
+            text += 3;
+        } else if (c == '\\') {
             return FALSE;
-        Pool[PoolUsed++] = c;
+        }
+        if (!Put(c))
+            return FALSE;
     }
-    if (PoolUsed >= POOL_SIZE)
-        return FALSE;
-    Pool[PoolUsed++] = 0;
-    return TRUE;
+    return Put(0);
 }
 
 /* Links a new node under the last node of the depth above it, as the last of its children. */
@@ -115,11 +119,7 @@ static BOOL AddNode(int depth)
             return FALSE;
         parent = i;
     }
-    ZeroMemory(&Nodes[NodeCount], sizeof(Node));
-    Nodes[NodeCount].depth = depth;
-    Nodes[NodeCount].parent = parent;
-    Nodes[NodeCount].child = NO_NODE;
-    Nodes[NodeCount].sibling = NO_NODE;
+    Nodes[NodeCount] = (Node){.depth = depth, .parent = parent, .child = NO_NODE, .sibling = NO_NODE};
     if (parent != NO_NODE) {
         int *link = &Nodes[parent].child;
         while (*link != NO_NODE)
@@ -132,7 +132,6 @@ static BOOL AddNode(int depth)
 
 static BOOL ParseLine(const char *line, const char *end)
 {
-    static const char *const names[PROP_COUNT] = {"description ", "hardwareId ", "driver "};
     Node *node = NodeCount ? &Nodes[NodeCount - 1] : NULL;
     int i;
 
@@ -149,36 +148,25 @@ static BOOL ParseLine(const char *line, const char *end)
         return line == end && AddNode(depth);
     }
     for (i = 0; i < PROP_COUNT; i++) {
-        size_t length = strlen(names[i]);
+        size_t length = strlen(Properties[i].name);
         Property *property;
-        if ((size_t)(end - line) < length || memcmp(line, names[i], length))
+        if ((size_t)(end - line) < length || memcmp(line, Properties[i].name, length))
             continue;
         if (!node)
             return FALSE;
         property = &node->property[i];
-        if (property->present && i != PROP_HARDWARE_ID)
-            return FALSE;
-        if (i == PROP_HARDWARE_ID && property->present) {
-            /* The strings of a multi-string follow each other in the pool: drop the final
-             * NUL, add the string, put the final NUL back. */
-            if (property->offset + property->size != PoolUsed)
+        if (property->present) {
+            /* Only the hardware IDs take more than one line: each string goes in before the
+             * final NUL of the multi-string, which must be the last thing in the pool. */
+            if (i != PROP_HARDWARE_ID || property->offset + property->size != PoolUsed)
                 return FALSE;
             PoolUsed--;
-            if (!AddText(line + length, end) || PoolUsed >= POOL_SIZE)
-                return FALSE;
-            Pool[PoolUsed++] = 0;
-            property->size = PoolUsed - property->offset;
-            return TRUE;
+        } else {
+            property->present = TRUE;
+            property->offset = PoolUsed;
         }
-        property->present = TRUE;
-        property->offset = PoolUsed;
-        if (!AddText(line + length, end))
+        if (!AddText(line + length, end) || (i == PROP_HARDWARE_ID && !Put(0)))
             return FALSE;
-        if (i == PROP_HARDWARE_ID) {
-            if (PoolUsed >= POOL_SIZE)
-                return FALSE;
-            Pool[PoolUsed++] = 0;
-        }
         property->size = PoolUsed - property->offset;
         return TRUE;
     }
@@ -191,6 +179,7 @@ static void LoadTree(void)
     char path[MAX_PATH];
     DWORD size = 0;
     HANDLE file;
+    BOOL loaded;
     const char *line;
     const char *end;
     int number = 1;
@@ -204,12 +193,12 @@ static void LoadTree(void)
         Log("error: cannot open %s", path);
         return;
     }
-    if (!ReadFile(file, text, sizeof(text), &size, NULL) || size == sizeof(text)) {
-        CloseHandle(file);
+    loaded = ReadFile(file, text, sizeof(text), &size, NULL) && size < sizeof(text);
+    CloseHandle(file);
+    if (!loaded) {
         Log("error: cannot read %s or it is too large", path);
         return;
     }
-    CloseHandle(file);
 
     for (line = text; line < text + size; line = end + 1, number++) {
         for (end = line; end < text + size && *end != '\n'; end++)
@@ -301,6 +290,7 @@ CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyA(DEVINST dnDevInst, ULONG ulPr
     int node = NodeIndex(dnDevInst);
     ULONG room = pulLength ? *pulLength : 0;
     const Property *property = NULL;
+    int i;
 
     if (dnDevInst == 0 || node == NO_NODE)
         result = CR_INVALID_DEVNODE;
@@ -311,12 +301,9 @@ CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyA(DEVINST dnDevInst, ULONG ulPr
     else if (ulFlags)
         result = CR_INVALID_FLAG;
     else {
-        if (ulProperty == CM_DRP_DEVICEDESC)
-            property = &Nodes[node].property[PROP_DESCRIPTION];
-        else if (ulProperty == CM_DRP_HARDWAREID)
-            property = &Nodes[node].property[PROP_HARDWARE_ID];
-        else if (ulProperty == CM_DRP_DRIVER)
-            property = &Nodes[node].property[PROP_DRIVER];
+        for (i = 0; i < PROP_COUNT; i++)
+            if (Properties[i].code == ulProperty)
+                property = &Nodes[node].property[i];
         if (!property || !property->present) {
             result = CR_NO_SUCH_VALUE;
             *pulLength = 0;
