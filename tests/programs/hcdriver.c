@@ -15,11 +15,12 @@
 #define IOCTL_GET_HCD_DRIVERKEY_NAME 0x220424
 #define HCD_COUNT 10
 #define REPLY_ROOM 1024
+/* The longest name whose reply (its length, the name and a terminator) fits the room. */
+#define MAX_NAME ((REPLY_ROOM - 4) / sizeof(WCHAR) - 1)
 
 enum ReplyKind { REPLY_NAME, REPLY_RAW, REPLY_REFUSE };
 
 typedef struct HcdDevice {
-    int index;
     enum ReplyKind kind;
     ULONG replySize;
     UCHAR reply[REPLY_ROOM];
@@ -31,14 +32,6 @@ static WCHAR ParametersPathText[512];
 static UNICODE_STRING ParametersPath;
 static ULONG Opens;
 static ULONG Requests;
-
-static void CopyBytes(void *to, const void *from, ULONG count)
-{
-    volatile UCHAR *d = to;
-    const UCHAR *s = from;
-    while (count--)
-        *d++ = *s++;
-}
 
 /* "HCD" or "USBFDO-" with the index in decimal behind it. */
 static void NameWithIndex(WCHAR *out, const WCHAR *prefix, int index)
@@ -85,29 +78,23 @@ static BOOLEAN ReadConfiguration(HANDLE key, int index, HcdDevice *hcd)
     if (!NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, sizeof(buffer), &got)))
         return FALSE;
 
-    hcd->index = index;
     if (info->Type == REG_SZ) {
         /* The stored text may or may not carry its terminator; the reply always does. */
         const WCHAR *text = (const WCHAR *)info->Data;
-        ULONG units = info->DataLength / sizeof(WCHAR);
         ULONG length = 0;
-        while (length < units && text[length])
+        while (length < info->DataLength / sizeof(WCHAR) && length < MAX_NAME && text[length])
             length++;
-        if (4 + (length + 1) * sizeof(WCHAR) > REPLY_ROOM)
-            length = (REPLY_ROOM - 4) / sizeof(WCHAR) - 1;
         hcd->kind = REPLY_NAME;
         hcd->replySize = 4 + (length + 1) * sizeof(WCHAR);
-        CopyBytes(hcd->reply, &hcd->replySize, 4);
-        CopyBytes(hcd->reply + 4, text, length * sizeof(WCHAR));
-        hcd->reply[4 + length * 2] = 0;
-        hcd->reply[5 + length * 2] = 0;
+        RtlCopyMemory(hcd->reply, &hcd->replySize, 4);
+        RtlCopyMemory(hcd->reply + 4, text, length * sizeof(WCHAR));
+        hcd->reply[4 + length * 2] = hcd->reply[5 + length * 2] = 0;
     } else if (info->Type == REG_BINARY) {
         hcd->kind = REPLY_RAW;
         hcd->replySize = info->DataLength < REPLY_ROOM ? info->DataLength : REPLY_ROOM;
-        CopyBytes(hcd->reply, info->Data, hcd->replySize);
+        RtlCopyMemory(hcd->reply, info->Data, hcd->replySize);
     } else {
         hcd->kind = REPLY_REFUSE;
-        hcd->replySize = 0;
     }
     return TRUE;
 }
@@ -120,12 +107,16 @@ static NTSTATUS Complete(IRP *irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static NTSTATUS NTAPI DispatchOpenClose(DEVICE_OBJECT *device, IRP *irp)
+/* Opening, cleaning up and closing succeed, and each open is counted; every request other than
+ * those and device control is refused. */
+static NTSTATUS NTAPI DispatchOther(DEVICE_OBJECT *device, IRP *irp)
 {
+    UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
     (void)device;
-    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE)
+    if (major == IRP_MJ_CREATE)
         WriteCounter(L"Opens", ++Opens);
-    return Complete(irp, STATUS_SUCCESS, 0);
+    return Complete(irp, major == IRP_MJ_CREATE || major == IRP_MJ_CLEANUP || major == IRP_MJ_CLOSE
+                             ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
 /* Like the real drivers, a reply that does not fit is cut to the output buffer, so a caller
@@ -145,14 +136,8 @@ static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
     if (hcd->kind == REPLY_NAME && room < 4)
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     size = hcd->replySize < room ? hcd->replySize : room;
-    CopyBytes(irp->AssociatedIrp.SystemBuffer, hcd->reply, size);
+    RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, hcd->reply, size);
     return Complete(irp, STATUS_SUCCESS, size);
-}
-
-static NTSTATUS NTAPI DispatchOther(DEVICE_OBJECT *device, IRP *irp)
-{
-    (void)device;
-    return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
 static void NTAPI DriverUnload(DRIVER_OBJECT *driver)
@@ -183,7 +168,7 @@ static NTSTATUS CreateHcd(DRIVER_OBJECT *driver, HANDLE parameters, int index)
     if (!NT_SUCCESS(status))
         return status;
     hcd = device->DeviceExtension;
-    CopyBytes(hcd, &config, sizeof(config));
+    *hcd = config;
     NameWithIndex(hcd->linkText, L"\\DosDevices\\HCD", index);
     RtlInitUnicodeString(&hcd->link, hcd->linkText);
     status = IoCreateSymbolicLink(&hcd->link, &deviceName);
@@ -198,17 +183,13 @@ NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registryPath)
     NTSTATUS status = STATUS_SUCCESS;
     int i;
 
-    ParametersPath.Buffer = ParametersPathText;
-    ParametersPath.MaximumLength = sizeof(ParametersPathText);
+    RtlInitEmptyUnicodeString(&ParametersPath, ParametersPathText, sizeof(ParametersPathText));
     RtlCopyUnicodeString(&ParametersPath, registryPath);
     if (!NT_SUCCESS(RtlAppendUnicodeToString(&ParametersPath, L"\\Parameters")))
         return STATUS_NAME_TOO_LONG;
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++)
         driver->MajorFunction[i] = DispatchOther;
-    driver->MajorFunction[IRP_MJ_CREATE] = DispatchOpenClose;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchOpenClose;
-    driver->MajorFunction[IRP_MJ_CLOSE] = DispatchOpenClose;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
     driver->DriverUnload = DriverUnload;
 
