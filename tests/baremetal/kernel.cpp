@@ -25,6 +25,7 @@ enum : uint8_t {
 static uint32_t PortWrites;
 static uint32_t PortReads;
 static char Panel[PANEL_TEXT_SIZE];
+static const char Digits[] = "0123456789abcdef";
 
 // Byte-wide port access is the serial line's and the exit device's, never the probe's.
 static inline void OutByte(uint16_t port, uint8_t value)
@@ -64,21 +65,19 @@ static void SerialWrite(const char *text)
 // Each report item stays on one line, escaped as the simulator's report escapes it.
 static void SerialWriteEscaped(const char *text)
 {
-    static const char Hex[] = "0123456789abcdef";
+    static const char Named[] = "\r\n\t\\", Letters[] = "rnt\\";
     for (; *text; ++text) {
         unsigned char c = (unsigned char)*text;
-        if (c == '\r') {
-            SerialWrite("\\r");
-        } else if (c == '\n') {
-            SerialWrite("\\n");
-        } else if (c == '\t') {
-            SerialWrite("\\t");
-        } else if (c == '\\') {
-            SerialWrite("\\\\");
+        int name = 0;
+        while (Named[name] && Named[name] != c)
+            ++name;
+        if (Named[name]) {
+            SerialPut('\\');
+            SerialPut(Letters[name]);
         } else if (c < 0x20 || c > 0x7E) {
             SerialWrite("\\x");
-            SerialPut(Hex[c >> 4]);
-            SerialPut(Hex[c & 15]);
+            SerialPut(Digits[c >> 4]);
+            SerialPut(Digits[c & 15]);
         } else {
             SerialPut((char)c);
         }
@@ -92,7 +91,7 @@ static void FormatNumber(char *out, uint32_t value, bool hex, int digits)
     int count = 0;
     uint32_t base = hex ? 16 : 10;
     do {
-        reversed[count++] = "0123456789abcdef"[value % base];
+        reversed[count++] = Digits[value % base];
         value /= base;
     } while (value != 0);
     while (count < digits && count < (int)sizeof reversed)
@@ -113,11 +112,7 @@ static void SerialWriteNumber(uint32_t value)
 
 bool PlatformGetVersion(VersionRecord *record)
 {
-    *record = VersionRecord();
-    record->major = 4;
-    record->minor = 10;
-    record->build = 0x040A08AE;
-    record->platform = PLATFORM_WIN32_WINDOWS;
+    *record = VersionRecord{4, 10, 0x040A08AE, PLATFORM_WIN32_WINDOWS, {}};
     return true;
 }
 
@@ -161,7 +156,7 @@ void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list ar
             digits = *format == '.' ? 0 : digits * 10 + (*format - '0');
             ++format;
         }
-        char number[12];
+        char number[12] = {*format};  // an unknown conversion stands for its own letter
         const char *text = number;
         switch (*format) {
         case 's':
@@ -178,10 +173,6 @@ void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list ar
         case 'x':
             FormatNumber(number, va_arg(args, uint32_t), true, digits);
             break;
-        default:
-            number[0] = *format;
-            number[1] = '\0';
-            break;
         }
         if (*format)
             ++format;
@@ -196,10 +187,8 @@ void PlatformSetControlText(Window, int control, const char *text)
     if (control != IDC_MORE_INFO)
         return;
     size_t length = 0;
-    while (text[length] != '\0' && length < sizeof Panel - 1) {
+    for (; text[length] != '\0' && length < sizeof Panel - 1; ++length)
         Panel[length] = text[length];
-        ++length;
-    }
     Panel[length] = '\0';
 }
 
@@ -214,16 +203,12 @@ void PlatformAddListItem(Window, int control, const char *text)
 
 static const char *RatingName(SupportFlags rating)
 {
-    switch (rating) {
-    case SUPPORT_YES:
-        return "SUPPORT_YES";
-    case SUPPORT_MAYBE:
-        return "SUPPORT_MAYBE";
-    case SUPPORT_NO:
-        return "SUPPORT_NO";
-    case SUPPORT_UNKNOWN:
-        return "SUPPORT_UNKNOWN";
-    }
+    static const struct { SupportFlags rating; const char *name; } Names[] = {
+        {SUPPORT_YES, "SUPPORT_YES"}, {SUPPORT_MAYBE, "SUPPORT_MAYBE"},
+        {SUPPORT_NO, "SUPPORT_NO"}, {SUPPORT_UNKNOWN, "SUPPORT_UNKNOWN"}};
+    for (const auto &name : Names)
+        if (name.rating == rating)
+            return name.name;
     return "several bits";
 }
 
