@@ -169,28 +169,26 @@ std::vector<std::vector<std::string>> DetailGroups(const std::vector<std::string
 
 namespace {
 
+// What is wrong with a run, each problem said as printf would say it.
 struct Problems {
     std::vector<std::string> list;
 
-    void Add(const std::string &problem) { list.push_back(problem); }
-    void Expect(bool holds, const std::string &problem)
+    __attribute__((format(printf, 3, 4))) void Expect(bool holds, const char *format, ...)
     {
-        if (!holds)
-            Add(problem);
+        if (holds)
+            return;
+        char text[1024];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        list.push_back(text);
     }
 };
 
-std::string Hex(uint32_t value)
-{
-    char text[16];
-    snprintf(text, sizeof text, "0x%02x", value);
-    return text;
-}
-
 bool OneBit(SupportFlags flags)
 {
-    return flags == SUPPORT_YES || flags == SUPPORT_MAYBE || flags == SUPPORT_NO ||
-           flags == SUPPORT_UNKNOWN;
+    return std::count(std::begin(RuledRatings), std::end(RuledRatings), flags) == 1;
 }
 
 // The verdict the rules give the two ratings, taken from them and not from the combined rating
@@ -203,13 +201,10 @@ const VerdictLook &ExpectedVerdict(const CheckRatings &ratings)
 
 void CheckResources(Problems *problems)
 {
-    problems->Expect(Sim.keysOpen == 0,
-                     "registry keys left open: " + std::to_string((int32_t)Sim.keysOpen));
-    problems->Expect(Sim.devicesOpen == 0,
-                     "devices left open: " + std::to_string((int32_t)Sim.devicesOpen));
-    problems->Expect(Sim.librariesLoaded == Sim.librariesFreed,
-                     "libraries loaded " + std::to_string(Sim.librariesLoaded) + ", freed " +
-                         std::to_string(Sim.librariesFreed));
+    problems->Expect(Sim.keysOpen == 0, "registry keys left open: %d", (int32_t)Sim.keysOpen);
+    problems->Expect(Sim.devicesOpen == 0, "devices left open: %d", (int32_t)Sim.devicesOpen);
+    problems->Expect(Sim.librariesLoaded == Sim.librariesFreed, "libraries loaded %u, freed %u",
+                     Sim.librariesLoaded, Sim.librariesFreed);
     std::vector<std::string> paths;
     for (int index = 0; index < 10; ++index)
         paths.push_back("\\\\.\\HCD" + std::to_string(index));
@@ -219,27 +214,26 @@ void CheckResources(Problems *problems)
 
 void CheckVerdict(const CheckRatings &ratings, Problems *problems)
 {
-    problems->Expect(OneBit(ratings.os), "operating-system rating " + Hex(ratings.os));
-    problems->Expect(OneBit(ratings.hardware), "hardware rating " + Hex(ratings.hardware));
+    problems->Expect(OneBit(ratings.os), "operating-system rating 0x%02x", ratings.os);
+    problems->Expect(OneBit(ratings.hardware), "hardware rating 0x%02x", ratings.hardware);
     problems->Expect(ratings.combined == (ratings.os | ratings.hardware),
-                     "combined rating " + Hex(ratings.combined) + " is not os | hardware");
+                     "combined rating 0x%02x is not os | hardware", ratings.combined);
 
     const VerdictLook &verdict = ExpectedVerdict(ratings);
     std::vector<std::string> frames = RuledFrames(verdict);
     problems->Expect(Sim.iconsLoaded == frames,
-                     std::string("not exactly the 16 frames of ") + verdict.frames + " (" +
-                         verdict.name + ") were loaded, once each");
-    problems->Expect(Sim.calls[SIM_SET_ICON] == 1, "the status icon was set " +
-                                                       std::to_string(Sim.calls[SIM_SET_ICON]) +
-                                                       " times before the first tick");
+                     "not exactly the 16 frames of %s (%s) were loaded, once each", verdict.frames,
+                     verdict.name);
+    problems->Expect(Sim.calls[SIM_SET_ICON] == 1,
+                     "the status icon was set %u times before the first tick",
+                     Sim.calls[SIM_SET_ICON]);
     std::vector<std::string> shown;
     if (!FaultHit(SIM_SET_ICON, 1))
         shown.push_back(FaultHit(SIM_LOAD_ICON, 1) ? std::string() : frames[0]);
     problems->Expect(Sim.iconsShown == shown, "the status icon does not show frame 1");
 
-    problems->Expect(Sim.calls[SIM_START_TIMER] == 1,
-                     "the timer was started " + std::to_string(Sim.calls[SIM_START_TIMER]) +
-                         " times");
+    problems->Expect(Sim.calls[SIM_START_TIMER] == 1, "the timer was started %u times",
+                     Sim.calls[SIM_START_TIMER]);
     bool timer = !FaultHit(SIM_START_TIMER, 1);
     problems->Expect(Sim.timerStarted == timer &&
                          (!timer || (Sim.timerId == 1 && Sim.timerPeriod == 150)),
@@ -257,15 +251,14 @@ void CheckVerdict(const CheckRatings &ratings, Problems *problems)
 void CheckPanel(const CheckRatings &ratings, Problems *problems)
 {
     std::string core = MoreInfoText();
-    problems->Expect(core.size() <= PANEL_TEXT_SIZE - 1,
-                     "the panel text holds " + std::to_string(core.size()) + " characters");
+    problems->Expect(core.size() <= PANEL_TEXT_SIZE - 1, "the panel text holds %zu characters",
+                     core.size());
     problems->Expect(Sim.panel.size() <= PANEL_TEXT_SIZE - 1,
-                     "the panel control shows " + std::to_string(Sim.panel.size()) +
-                         " characters");
+                     "the panel control shows %zu characters", Sim.panel.size());
     std::vector<uint32_t> numbers;
     std::string problem;
     if (!PanelParagraphs(core, &numbers, &problem)) {
-        problems->Add(problem);
+        problems->list.push_back(problem);
         return;
     }
 
@@ -282,8 +275,8 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
                    : number == MSG_INFO_PHYSICAL_PORT    ? 3
                    : number >= MSG_INFO_HARDWARE_SUPPORTED ? 2
                                                            : 0;
-        problems->Expect(rank > last, "paragraph " + std::to_string(number) +
-                                          " is out of order or not alone of its kind");
+        problems->Expect(rank > last, "paragraph %u is out of order or not alone of its kind",
+                         number);
         last = rank;
         if (rank == 0)
             os = number;
@@ -297,30 +290,28 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
 
     uint32_t loads = Sim.calls[SIM_LOAD_MESSAGE];
     bool closingLost = FaultHit(SIM_LOAD_MESSAGE, loads - 1);
-    problems->Expect(closing != closingLost,
-                     closing ? "paragraph 1085 is there although its load failed"
-                             : "paragraph 1085 is missing");
+    problems->Expect(closing != closingLost, "paragraph 1085 is %s",
+                     closing ? "there although its load failed" : "missing");
 
     // Every panel update shows the whole text so far; the headline is the last text set.
     uint32_t updates = (uint32_t)numbers.size();
     problems->Expect(Sim.calls[SIM_SET_TEXT] == updates + 1,
-                     "control texts were set " + std::to_string(Sim.calls[SIM_SET_TEXT]) +
-                         " times for " + std::to_string(updates) +
-                         " paragraphs and one headline");
+                     "control texts were set %u times for %u paragraphs and one headline",
+                     Sim.calls[SIM_SET_TEXT], updates);
     uint32_t shown = updates;
     while (shown > 0 && FaultHit(SIM_SET_TEXT, shown))
         --shown;
     std::string expectedPanel;
     for (uint32_t i = 0; i < shown; ++i)
-        expectedPanel += CatalogueText(numbers[i]) + "\r\n\r\n";
+        expectedPanel += CatalogueParagraph(numbers[i]);
     problems->Expect(Sim.panel == expectedPanel,
                      "the panel control does not show the text of its last good update");
 
     std::string headline = CatalogueText(ExpectedVerdict(ratings).headline);
     if (FaultHit(SIM_LOAD_MESSAGE, loads) || FaultHit(SIM_SET_TEXT, updates + 1))
         headline.clear();
-    problems->Expect(Sim.headline == headline, "the headline is \"" + Sim.headline +
-                                                   "\", expected \"" + headline + "\"");
+    problems->Expect(Sim.headline == headline, "the headline is \"%s\", expected \"%s\"",
+                     Sim.headline.c_str(), headline.c_str());
 
     if (FaultStruck(SIM_LOAD_MESSAGE))
         return;
@@ -337,13 +328,13 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
     auto osAt = osParagraphs.find(ratings.os);
     problems->Expect(osAt != osParagraphs.end() ? osAt->second.count(os) == 1
                                                 : os == 0 || os == MSG_INFO_OS_UNKNOWN,
-                     "os rating " + Hex(ratings.os) + " with paragraph " + std::to_string(os));
+                     "os rating 0x%02x with paragraph %u", ratings.os, os);
     auto hardwareAt = hardwareParagraphs.find(ratings.hardware);
     uint32_t expected =
         hardwareAt != hardwareParagraphs.end() ? hardwareAt->second : MSG_INFO_HARDWARE_UNKNOWN;
     problems->Expect(hardware == expected && (ratings.hardware != SUPPORT_MAYBE || piix3),
-                     "hardware rating " + Hex(ratings.hardware) + " with paragraph " +
-                         std::to_string(hardware) + (piix3 ? "" : " and without 1086"));
+                     "hardware rating 0x%02x with paragraph %u%s", ratings.hardware, hardware,
+                     piix3 ? "" : " and without 1086");
 }
 
 std::string Formatted(const char *format, ...)
@@ -397,7 +388,7 @@ void CheckDetailGrammar(Problems *problems)
     std::vector<std::vector<std::string>> groups = DetailGroups(Sim.details, &closed);
     problems->Expect(closed, "the Details list does not end with a blank line");
     if (groups.empty()) {
-        problems->Add("the Details list is empty");
+        problems->list.push_back("the Details list is empty");
         return;
     }
     std::vector<std::string> os;
@@ -441,8 +432,7 @@ void CheckDetailGrammar(Problems *problems)
                      "the chipset probe reported although the ports are denied");
 
     size_t controllers = groups.size() - at;
-    problems->Expect(controllers <= 10,
-                     std::to_string(controllers) + " host controller groups for 10 devices");
+    problems->Expect(controllers <= 10, "%zu host controller groups for 10 devices", controllers);
     for (; at < groups.size(); ++at) {
         const std::vector<std::string> &group = groups[at];
         bool sound = group.size() <= 2;
@@ -453,16 +443,16 @@ void CheckDetailGrammar(Problems *problems)
         std::string shown;
         for (const std::string &line : group)
             shown += "[" + line + "]";
-        problems->Expect(sound, "a group of the Details list is none of the probes': " + shown);
+        problems->Expect(sound, "a group of the Details list is none of the probes': %s",
+                         shown.c_str());
     }
 }
 
 void CheckDetails(Problems *problems)
 {
-    for (const std::string &line : Sim.details) {
-        problems->Expect(line.size() <= DETAIL_LINE_SIZE - 1,
-                         "a Details line of " + std::to_string(line.size()) + " characters");
-    }
+    for (const std::string &line : Sim.details)
+        problems->Expect(line.size() <= DETAIL_LINE_SIZE - 1, "a Details line of %zu characters",
+                         line.size());
     if (!FaultStruck(SIM_LOAD_MESSAGE) && !FaultStruck(SIM_ADD_ITEM))
         CheckDetailGrammar(problems);
 }
@@ -470,15 +460,13 @@ void CheckDetails(Problems *problems)
 // A denied port ends the search at once: one faulting access, and it is the last.
 void CheckPorts(Problems *problems)
 {
-    problems->Expect(Sim.portFaults <= 1,
-                     std::to_string(Sim.portFaults) + " faulting port accesses");
+    problems->Expect(Sim.portFaults <= 1, "%u faulting port accesses", Sim.portFaults);
     bool paired = Sim.portWrites == Sim.portReads ||
                   (Sim.portFaults == 1 && Sim.portWrites == Sim.portReads + 1);
-    problems->Expect(paired, "port writes " + std::to_string(Sim.portWrites) + ", reads " +
-                                 std::to_string(Sim.portReads) + " after " +
-                                 std::to_string(Sim.portFaults) + " faults");
-    problems->Expect(Sim.portWrites <= 5 * 256,
-                     std::to_string(Sim.portWrites) + " port writes for at most 5 searches");
+    problems->Expect(paired, "port writes %u, reads %u after %u faults", Sim.portWrites,
+                     Sim.portReads, Sim.portFaults);
+    problems->Expect(Sim.portWrites <= 5 * 256, "%u port writes for at most 5 searches",
+                     Sim.portWrites);
     if (Sim.portsDenied)
         problems->Expect(Sim.portWrites <= 1 && Sim.portReads == 0,
                          "the ports were used again after a denial");
