@@ -1,7 +1,7 @@
 // The fault sweep: every operation of the simulated platform made to fail alone, at each of its
-// calls (a sample of them on the scenario files but ReactOS's recordings) and at every call, those that hand out bytes
-// also after writing them, on every representative machine; then every pair of operations
-// failing throughout. Each run must keep the invariants, and lose only what the failure hit;
+// calls (a sample of them on the scenario files but ReactOS's recordings) and at every call,
+// those that hand out bytes also after writing them, on every representative machine; then
+// every pair of operations failing throughout. Each run must keep the invariants, and lose only what the failure hit;
 // and every operation must have failed on some machine.
 #include "tests/support/invariants.h"
 #include "tests/support/machines.h"
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -42,27 +43,21 @@ CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
 Outcome Observe(const SimMachine &machine, const std::string &label,
                 const std::vector<SimFault> &faults = {})
 {
-    Outcome outcome;
-    outcome.ratings = Run(machine, faults, label);
-    outcome.sim = Sim;
-    outcome.core = MoreInfoText();
-    return outcome;
+    // In order: the run, then what it left.
+    return {Run(machine, faults, label), Sim, MoreInfoText()};
 }
 
 enum Kind { VERSION, REGISTRY, PORTS, HOST_CONTROLLERS, MESSAGES, INTERFACE };
 
 // Every operation is named, so that a new one cannot slip in without its rules.
+const Kind HC = HOST_CONTROLLERS;
 const std::map<SimOp, Kind> Kinds = {
-    {SIM_GET_VERSION, VERSION},
-    {SIM_OPEN_KEY, REGISTRY}, {SIM_QUERY_VALUE, REGISTRY},
-    {SIM_PORT_WRITE, PORTS}, {SIM_PORT_READ, PORTS},
-    {SIM_OPEN_DEVICE, HOST_CONTROLLERS}, {SIM_DEVICE_REQUEST, HOST_CONTROLLERS},
-    {SIM_LOAD_LIBRARY, HOST_CONTROLLERS}, {SIM_GET_PROC, HOST_CONTROLLERS},
-    {SIM_CM_LOCATE, HOST_CONTROLLERS}, {SIM_CM_PROPERTY, HOST_CONTROLLERS},
-    {SIM_CM_CHILD, HOST_CONTROLLERS}, {SIM_CM_SIBLING, HOST_CONTROLLERS},
-    {SIM_CM_PARENT, HOST_CONTROLLERS},
-    {SIM_LOAD_MESSAGE, MESSAGES},
-    {SIM_SET_TEXT, INTERFACE}, {SIM_ADD_ITEM, INTERFACE}, {SIM_SET_TAB_STOPS, INTERFACE},
+    {SIM_GET_VERSION, VERSION}, {SIM_OPEN_KEY, REGISTRY}, {SIM_QUERY_VALUE, REGISTRY},
+    {SIM_PORT_WRITE, PORTS},    {SIM_PORT_READ, PORTS},   {SIM_OPEN_DEVICE, HC},
+    {SIM_DEVICE_REQUEST, HC},   {SIM_LOAD_LIBRARY, HC},   {SIM_GET_PROC, HC},
+    {SIM_CM_LOCATE, HC},        {SIM_CM_PROPERTY, HC},    {SIM_CM_CHILD, HC},
+    {SIM_CM_SIBLING, HC},       {SIM_CM_PARENT, HC},      {SIM_LOAD_MESSAGE, MESSAGES},
+    {SIM_SET_TEXT, INTERFACE},  {SIM_ADD_ITEM, INTERFACE}, {SIM_SET_TAB_STOPS, INTERFACE},
     {SIM_LOAD_ICON, INTERFACE}, {SIM_SET_ICON, INTERFACE}, {SIM_START_TIMER, INTERFACE},
 };
 
@@ -106,8 +101,8 @@ Parts SplitDetails(const std::vector<std::string> &details)
 
 std::vector<Group> WithoutUnidentified(std::vector<Group> groups)
 {
-    groups.erase(std::remove(groups.begin(), groups.end(), Group{CatalogueText(MSG_HC_UNIDENTIFIED)}),
-                 groups.end());
+    const Group unidentified = {CatalogueText(MSG_HC_UNIDENTIFIED)};
+    groups.erase(std::remove(groups.begin(), groups.end(), unidentified), groups.end());
     return groups;
 }
 
@@ -123,10 +118,9 @@ bool WithoutOne(const std::vector<std::string> &whole, const std::vector<std::st
 
 bool OneLost(const std::vector<std::string> &whole, const std::vector<std::string> &part)
 {
-    for (size_t at = 0; at < whole.size(); ++at) {
+    for (size_t at = 0; at < whole.size(); ++at)
         if (WithoutOne(whole, part, at))
             return true;
-    }
     return false;
 }
 
@@ -225,13 +219,13 @@ Shown LearnControllers(const SimMachine &machine, const Outcome &base, const Out
 
 bool SamePorts(const SimMachine &a, const SimMachine &b)
 {
-    return a.portWrites == b.portWrites && a.portReads == b.portReads &&
-           a.portFaults == b.portFaults;
+    return std::tie(a.portWrites, a.portReads, a.portFaults) ==
+           std::tie(b.portWrites, b.portReads, b.portFaults);
 }
 
 bool SameRatings(const CheckRatings &a, const CheckRatings &b)
 {
-    return a.os == b.os && a.hardware == b.hardware && a.combined == b.combined;
+    return std::tie(a.os, a.hardware, a.combined) == std::tie(b.os, b.hardware, b.combined);
 }
 
 // The run that just ended in Sim shows and rates everything as the outcome does.
@@ -396,16 +390,11 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
 // The calls to fail on: each one in turn, or a sample when there are many, and every call.
 std::vector<uint32_t> CallsToFail(uint32_t calls, bool exhaustive)
 {
+    std::set<uint32_t> sample = {1, 2, 3, calls / 2, calls - 1, calls};
     std::vector<uint32_t> list = {0};
-    if (exhaustive) {
-        for (uint32_t call = 1; call <= calls; ++call)
+    for (uint32_t call = 1; call <= calls; ++call)
+        if (exhaustive || sample.count(call))
             list.push_back(call);
-        return list;
-    }
-    for (uint32_t call : {1u, 2u, 3u, calls / 2, calls - 1, calls}) {
-        if (call >= 1 && call <= calls && std::find(list.begin(), list.end(), call) == list.end())
-            list.push_back(call);
-    }
     return list;
 }
 
