@@ -214,16 +214,12 @@ TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
     enum Place { ROOT, FIRST_CHILD, DEEP, LAST };
     for (Place place : {ROOT, FIRST_CHILD, DEEP, LAST}) {
         SimReset();
-        Sim.cfgmgr.present = true;
         AddTypicalTree();
         int parent = place == FIRST_CHILD ? 0 : place == DEEP ? 4 : 7;
         int node = place == ROOT ? 0 : SimAddNode(&Sim, parent, nullptr);
-        if (place == FIRST_CHILD) {
-            // Made the root's first child.
-            std::vector<int> &children = Sim.cfgmgr.nodes[0].children;
-            children.pop_back();
-            children.insert(children.begin(), node);
-        }
+        std::vector<int> &rootChildren = Sim.cfgmgr.nodes[0].children;
+        if (place == FIRST_CHILD)  // made the root's first child
+            std::rotate(rootChildren.begin(), rootChildren.end() - 1, rootChildren.end());
         SimNode &target = Sim.cfgmgr.nodes[node];
         target.hasDriver = target.hasHardwareId = target.hasDescription = true;
         target.driver = std::string(UhciKey) + '\0';
@@ -555,10 +551,9 @@ TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
     AddHcd(&Sim, 3, UhciKey);
     AddRootAndController();
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
-    Lines paths;
-    for (int i = 0; i < 10; ++i)
-        paths.push_back("\\\\.\\HCD" + std::to_string(i));
-    EXPECT_EQ(Sim.openedPaths, paths);
+    EXPECT_EQ(Sim.openedPaths, (Lines{"\\\\.\\HCD0", "\\\\.\\HCD1", "\\\\.\\HCD2", "\\\\.\\HCD3",
+                                      "\\\\.\\HCD4", "\\\\.\\HCD5", "\\\\.\\HCD6", "\\\\.\\HCD7",
+                                      "\\\\.\\HCD8", "\\\\.\\HCD9"}));
     EXPECT_EQ(Sim.details, PiixGroup);
     ExpectOneDriverKeyRequest();
     EXPECT_EQ(Sim.librariesLoaded, 1u);

@@ -153,11 +153,7 @@ TEST(FindPciVendor, NamesTheVendorsOfTheTime)
     };
     for (const auto &c : cases)
         EXPECT_EQ(NameOf(c.id), c.name) << std::hex << c.id;
-}
-
-TEST(FindPciVendor, FindsNothingOutsideTheListedIds)
-{
-    // 0 is the terminator's ID; negative values and those above 16 bits would match a
+    // And nothing outside the listed IDs. 0 is the terminator's ID; negative values and those above 16 bits would match a
     // truncated ID (0x18086 as 0x8086, -1 as 0xFFFF) if the IDs were not widened.
     for (int32_t id : {0, 0xABCD, 0x003C, 0x10000, 0x18086, 0x1FFFF, -1, -0x7979, INT32_MIN,
                        INT32_MAX})
