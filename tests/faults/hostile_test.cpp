@@ -26,13 +26,6 @@ typedef std::vector<std::string> Lines;
 
 const std::string Unidentified = CatalogueText(MSG_HC_UNIDENTIFIED);
 
-void SetWindows98()
-{
-    SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE);
-    Sim.registry9x.keyOpens = Sim.registry9x.present = true;
-    Sim.registry9x.bytes = std::string("4.10.2222", 10);
-}
-
 // A driver reply: ActualLength, then the text's bytes exactly as given (UTF-16LE, terminator
 // only if the text brings one), and the byte count the driver claims.
 void AddReply(int index, const std::string &text, uint32_t count, uint32_t actualLength = 0)
@@ -46,10 +39,8 @@ void AddReply(int index, const std::string &text, uint32_t count, uint32_t actua
 std::string Utf16(const std::string &ascii, bool terminated)
 {
     std::string bytes;
-    for (char c : ascii) {
-        bytes += c;
-        bytes += '\0';
-    }
+    for (char c : ascii)
+        bytes += std::string{c, '\0'};
     if (terminated)
         bytes += std::string(2, '\0');
     return bytes;
@@ -100,7 +91,8 @@ Lines Piix(const char *description)
 
 const HostileCase Cases[] = {
     {"ChildIsTheRoot", "a child that is the root again",
-     [] { Sim.cfgmgr.nodes[StrangersAndTwoNodes()].children.push_back(0); }, {{Unidentified}}, true},
+     [] { Sim.cfgmgr.nodes[StrangersAndTwoNodes()].children.push_back(0); }, {{Unidentified}},
+     true},
     {"OwnParent", "a node that is its own parent",
      [] {
          int a = StrangersAndTwoNodes();
@@ -179,7 +171,8 @@ const HostileCase Cases[] = {
          SimAddNode(&Sim, root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
          SimAddNode(&Sim, root, "D", "ACPI\\PNP0A03");
      },
-     {Piix("\tfirst"), {"Found Via Technologies (1106) USB host controller device 3038", "\tsecond"},
+     {Piix("\tfirst"),
+      {"Found Via Technologies (1106) USB host controller device 3038", "\tsecond"},
       {Unidentified}}},
 };
 
@@ -189,7 +182,8 @@ struct HostileMachineTest : ::testing::TestWithParam<HostileCase> {
     {
         SimReset();
         ResetCheckRun();
-        SetWindows98();
+        SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE);
+        Sim.registry9x = {true, true, std::string("4.10.2222", 10)};
         GetParam().build();
     }
 };

@@ -151,9 +151,7 @@ TEST_P(OsTable, Row)
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, OsTable, ::testing::ValuesIn(OsCases),
-                         [](const ::testing::TestParamInfo<OsCase> &info) {
-                             return std::string(info.param.name);
-                         });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(OsTest, AFailedVersionQueryIsUnknownAndReadsNoRegistry)
 {
