@@ -151,19 +151,17 @@ bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
 std::vector<std::vector<std::string>> DetailGroups(const std::vector<std::string> &details,
                                                    bool *closed)
 {
-    std::vector<std::vector<std::string>> groups;
-    std::vector<std::string> open;
+    // The last group is the open one, empty when the list ends with its blank line.
+    std::vector<std::vector<std::string>> groups(1);
     for (const std::string &line : details) {
-        if (line.empty()) {
-            groups.push_back(open);
-            open.clear();
-        } else {
-            open.push_back(line);
-        }
+        if (line.empty())
+            groups.emplace_back();
+        else
+            groups.back().push_back(line);
     }
-    *closed = open.empty();
-    if (!open.empty())
-        groups.push_back(open);
+    *closed = groups.back().empty();
+    if (*closed)
+        groups.pop_back();
     return groups;
 }
 

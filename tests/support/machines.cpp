@@ -122,19 +122,17 @@ struct Walker {
 bool Answered(Walker *w, SimOp op)
 {
     uint32_t call = ++w->walk->calls[op];
-    for (const SimFault &fault : w->machine->faults) {
-        if (fault.op == op && (fault.call == 0 || fault.call == call))
-            return false;
-    }
-    return true;
+    const std::vector<SimFault> &faults = w->machine->faults;
+    return std::none_of(faults.begin(), faults.end(), [&](const SimFault &fault) {
+        return fault.op == op && (fault.call == 0 || fault.call == call);
+    });
 }
 
 // The node a handle names, if it answers queries at all.
 const SimNode *LiveNode(const SimCfgMgr &cm, int node)
 {
-    if (node < 0 || node >= (int)cm.nodes.size() || cm.nodes[node].invalid)
-        return nullptr;
-    return &cm.nodes[node];
+    bool live = node >= 0 && node < (int)cm.nodes.size() && !cm.nodes[node].invalid;
+    return live ? &cm.nodes[node] : nullptr;
 }
 
 // The first child, next sibling or parent of a node; -1 when the query fails or names none.

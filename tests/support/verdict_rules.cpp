@@ -3,6 +3,9 @@
 
 #include "report/messages.h"
 
+#include <algorithm>
+#include <iterator>
+
 const VerdictLook RuledSupported = {"supported", MSG_HEADLINE_SUPPORTED, "USBYES"};
 const VerdictLook RuledChangesRecommended = {"supported, changes recommended",
                                              MSG_HEADLINE_CHANGES, "USBMAYB"};
@@ -30,11 +33,8 @@ const VerdictLook *const ByRatings[4][4] = {
 
 int RatingIndex(SupportFlags rating)
 {
-    for (int index = 0; index < 4; ++index) {
-        if (RuledRatings[index] == rating)
-            return index;
-    }
-    return -1;
+    const SupportFlags *at = std::find(std::begin(RuledRatings), std::end(RuledRatings), rating);
+    return at != std::end(RuledRatings) ? (int)(at - RuledRatings) : -1;
 }
 
 }  // namespace
