@@ -1,29 +1,9 @@
-"""Times Qorvalin.exe under Wine (the x86_64 build under wine64, or with --arch i686 the i686
-build under 32-bit Wine) against two baselines of the same architecture, run after run in the
-same prefix, and reads the peak memory of all three: a one-dialog program, and the design floor,
-which makes the program's own windows from its own templates in its order and runs no check.
-
-What is timed, for every run, on the real-time clock that the harness and the window watcher
-inside Wine both read:
-- start: just before the harness starts `wine64 PROGRAM.exe` (or 32-bit Wine's loader), as the
-  end-to-end tests do;
-- Qorvalin: (splash visible - start) + (main window visible - splash hidden). The splash hides
-  when the program handles Continue, so the harness's own reaction (reading the windows, moving
-  the pointer, clicking) between the two is left out; the second term is the check run, the
-  layout and the showing of the verdict window;
-- baseline: its dialog visible - start;
-- design floor: timed as Qorvalin, whose windows it has.
-"Visible" is the first look of the watcher (every millisecond) at which IsWindowVisible holds.
-Peak memory is VmHWM of the process that runs the program (Wine executes the program in the
-process the harness started), read once its window has been visible for a moment.
-
-The display has no window manager, so unless --managed is given Wine is told not to leave its
-windows to one: otherwise hiding the splash waits 2 s for a manager to acknowledge it.
-"""
+"""Times Qorvalin.exe under Wine (x86_64 under wine64, or i686 under 32-bit Wine) against the
+baseline dialog and the design floor, in turns in one prefix, and reads the peak memory of all
+three; docs/benchmarks.md says what each figure is."""
 
 import argparse
 import os
-import queue
 import statistics
 import subprocess
 import sys
@@ -43,61 +23,88 @@ SETTLE = 0.5
 # A pause after each run, so that Wine's clearing up after the ended program does not fall into
 # the next program's start.
 GAP = 0.3
+# The programs run, by their options.
+PROGRAMS = (("exe", "the program"), ("baseline", "the baseline program"),
+            ("design", "the design floor program"), ("watch", "the watcher"),
+            ("winspy", "the window reader"))
 
 
-def missing(args):
-    reasons = wine.missing_prerequisites(args.arch)
-    for path, what in ((args.exe, "the program"), (args.winspy, "the window reader"),
-                       (args.baseline, "the baseline program"),
-                       (args.design, "the design floor program"), (args.watch, "the watcher")):
-        if not os.path.isfile(path):
-            reasons.append("%s %s has not been built" % (what, path))
-    return reasons
+def ms(seconds):
+    return "%.0f" % (seconds * 1000)
+
+
+BASELINE, FLOOR, QORVALIN = range(3)
+# The report's rows: what, whose runs, which figure of them (milliseconds, unless a ratio or KiB).
+ROWS = (
+    ("baseline: start to its dialog created (ms)", BASELINE, "first_window"),
+    ("baseline: start to its dialog visible, the timed figure (ms)", BASELINE, "total"),
+    ("Qorvalin: start to its main window created, hidden (ms)", QORVALIN, "first_window"),
+    ("Qorvalin: start to splash visible (ms)", QORVALIN, "start_to_splash"),
+    ("Qorvalin: Continue handled to verdict window visible (ms)", QORVALIN, "continue_to_verdict"),
+    ("Qorvalin: the two together, the timed figure (ms)", QORVALIN, "total"),
+    ("design floor: start to splash visible (ms)", FLOOR, "start_to_splash"),
+    ("design floor: Continue handled to main window visible (ms)", FLOOR, "continue_to_verdict"),
+    ("design floor: the two together (ms)", FLOOR, "total"),
+    ("ratio Qorvalin / baseline, run by run", QORVALIN, "ratio"),
+    ("ratio Qorvalin / design floor, run by run", QORVALIN, "floor_ratio"),
+    ("harness: splash visible to splash hidden, left out (ms)", QORVALIN, "reaction"),
+    ("harness: Continue clicked to splash hidden (ms)", QORVALIN, "click_to_hidden"),
+    ("baseline: peak memory, VmHWM (KiB)", BASELINE, "memory"),
+    ("design floor: peak memory, VmHWM (KiB)", FLOOR, "memory"),
+    ("Qorvalin: peak memory, VmHWM (KiB)", QORVALIN, "memory"),
+)
+
+
+def cell(key, value):
+    return "%d" % value if key == "memory" else "%.3f" % value if "ratio" in key else ms(value)
 
 
 class Session:
-    """One X display, one Wine prefix with its server kept running, and the window watcher."""
+    """One X display, one Wine prefix with its server kept running, and the window watcher
+    inside Wine, which stamps what it sees on the real-time clock that the harness reads too."""
 
     def __init__(self, args):
         self.args = args
-        self.watcher = None
-        self.wine = None
-        self.events = queue.Queue()
+        self.watcher = self.wine = None
+        # When the watcher first saw each (label, event) since the run's start.
         self.seen = {}
+        self.ended = False
+        self.changed = threading.Condition()
+        # What the run sets in the prefix, and takes out again: the display has no window
+        # manager, and hiding the splash would wait 2 s for one unless Wine is told so.
+        self.values = [(wine.WINE_KEY, "Version", args.windows)] if args.windows else []
+        if not args.managed:
+            self.values.append((wine.X11_KEY, "Managed", "N"))
         try:
-            self.open()
+            os.makedirs(args.work, exist_ok=True)
+            try:
+                xvfb, display = wine.start_xvfb(args.display)
+            except (OSError, Failure):
+                # Xvfb cannot open a display that is open already: that one is used.
+                if args.display is None:
+                    raise
+                xvfb, display = None, args.display
+            self.wine = wine.Session(args.work, args.arch, args.exe, args.winspy,
+                                     prefix=args.prefix, display=display,
+                                     winearch=wine.ARCHES[args.arch][1])
+            self.wine.xvfb = xvfb
+            if not os.path.isfile(os.path.join(args.prefix, "system.reg")):
+                self.wine.run(["wineboot", "-i"], timeout=300)
+            # A server that stays up spares every start its own. It goes to the background once
+            # it listens: a program started before that could start a second server of its own.
+            self.wine.server("-p")
+            for key, name, value in self.values:
+                self.wine.write_value(key, name, value)
+            self.start_watcher()
         except BaseException:
             self.close()
             raise
 
-    def open(self):
-        args = self.args
-        os.makedirs(args.work, exist_ok=True)
-        xvfb, display = None, args.display
-        if display is None or not display_answers(display):
-            xvfb, display = wine.start_xvfb(display)
-        self.wine = wine.Session(args.work, args.arch, args.exe, args.winspy, prefix=args.prefix,
-                                 display=display, winearch=wine.ARCHES[args.arch][1])
-        self.wine.xvfb = xvfb
-        if not os.path.isfile(os.path.join(args.prefix, "system.reg")):
-            started = time.time()
-            self.wine.run(["wineboot", "-i"], timeout=300)
-            print("Made the Wine prefix %s in %.1f s" % (args.prefix, time.time() - started),
-                  file=sys.stderr)
-        # A server that stays up spares every start its own. It goes to the background once it
-        # listens: a program started before that could start a second server of its own.
-        self.wine.server("-p")
-        if args.windows:
-            self.wine.write_value(wine.WINE_KEY, "Version", args.windows)
-        if not args.managed:
-            self.wine.write_value(wine.X11_KEY, "Managed", "N")
-        self.start_watcher()
-
     def start_watcher(self):
         self.watcher = subprocess.Popen(
-            self.wine.command + [os.path.abspath(self.args.watch),
-                                 "baseline:%s:%s" % (DIALOG_CLASS, BASELINE_TITLE),
-                                 "splash:%s:%s" % (DIALOG_CLASS, TITLE), "main:%s" % MAIN_CLASS],
+            self.wine.command + [os.path.abspath(self.args.watch), "baseline", DIALOG_CLASS,
+                                 BASELINE_TITLE, "splash", DIALOG_CLASS, TITLE, "main",
+                                 MAIN_CLASS, ""],
             env=self.wine.environment(), stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
 
@@ -105,41 +112,28 @@ class Session:
             for line in self.watcher.stdout:
                 fields = line.split()
                 if len(fields) == 3:
-                    self.events.put((fields[0], fields[1], int(fields[2]) / 1e6))
-                elif len(fields) == 2 and fields[0] == "ready":
-                    self.events.put(("watcher", "ready", int(fields[1]) / 1e6))
-            self.events.put(("watcher", "ended", time.time()))
+                    with self.changed:
+                        self.seen.setdefault((fields[0], fields[1]), int(fields[2]) / 1e6)
+                        self.changed.notify_all()
+            with self.changed:
+                self.ended = True
+                self.changed.notify_all()
 
         threading.Thread(target=read, daemon=True).start()
-        label, event, stamp = self.events.get(timeout=EVENT_TIMEOUT)
-        if event != "ready":
-            raise Failure("the window watcher did not start")
         # Both clocks are the real-time clock: the watcher's first stamp cannot lie ahead.
-        if stamp > time.time() + 0.01:
+        if self.wait("watcher", "ready") > time.time() + 0.01:
             raise Failure("the watcher's clock runs ahead of the harness's")
 
-    def begin_run(self):
-        """Forgets what earlier runs showed; their last events have arrived by now."""
-        while True:
-            try:
-                self.events.get_nowait()
-            except queue.Empty:
-                break
-        self.seen = {}
-
     def wait(self, label, event):
-        """When the watcher first saw LABEL's window do EVENT in this run. One look of the
-        watcher may report several events, in its own order, so all of them are kept."""
-        deadline = time.time() + EVENT_TIMEOUT
-        while (label, event) not in self.seen:
-            try:
-                got = self.events.get(timeout=max(0.0, deadline - time.time()))
-            except queue.Empty:
+        """When the watcher first saw LABEL's window do EVENT since the run's start. One look of
+        the watcher may report several events, in its own order, so all of them are kept."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: (label, event) in self.seen or self.ended,
+                                         EVENT_TIMEOUT):
                 raise Failure("timed out waiting for %s %s" % (label, event))
-            if got[:2] == ("watcher", "ended"):
+            if (label, event) not in self.seen:
                 raise Failure("the window watcher ended")
-            self.seen.setdefault(got[:2], got[2])
-        return self.seen[(label, event)]
+            return self.seen[(label, event)]
 
     def close(self):
         """Ends what this session started, however far it got."""
@@ -148,65 +142,52 @@ class Session:
             self.watcher.wait()
         if self.wine is None:
             return
-        for asked, key, name in ((self.args.windows, wine.WINE_KEY, "Version"),
-                                 (not self.args.managed, wine.X11_KEY, "Managed")):
-            if asked:
-                try:
-                    self.wine.write_value(key, name, None)
-                except Failure as e:
-                    print("could not take %s back out of the prefix: %s" % (name, e),
-                          file=sys.stderr)
+        for key, name, _ in self.values:
+            try:
+                self.wine.write_value(key, name, None)
+            except Failure as e:
+                print("could not take %s back out of the prefix: %s" % (name, e),
+                      file=sys.stderr)
         # Waiting for the server to go spares the next session a server on its way out.
         self.wine.close()
 
+    def start(self, exe, name):
+        """Starts exe, what earlier runs showed forgotten (their last events have arrived by
+        now): the run, its process, and when it was started."""
+        with self.changed:
+            self.seen.clear()
+        run = Run(self.wine, name)
+        started = time.time()
+        return run, run.start(exe=exe), started
 
-def display_answers(number):
-    env = dict(os.environ, DISPLAY=":%d" % number)
-    try:
-        return subprocess.run(["xdotool", "getmouselocation"], env=env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=10).returncode == 0
-    except subprocess.TimeoutExpired:
-        return False
-
-
-def peak_memory_kib(pid, exe):
-    with open("/proc/%d/cmdline" % pid, "rb") as f:
-        if os.path.basename(exe).encode() not in f.read():
-            raise Failure("process %d does not run %s" % (pid, exe))
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    raise Failure("no VmHWM for process %d" % pid)
-
-
-def end(session, program, label):
-    program.kill()
-    program.wait()
-    session.wait(label, "hidden")
-    time.sleep(GAP)
+    def end(self, program, exe, label):
+        """Ends the program once settled, and returns its peak memory: VmHWM of the process
+        that runs it, as Wine runs the program in the process the harness started."""
+        time.sleep(SETTLE)
+        with open("/proc/%d/cmdline" % program.pid, "rb") as f:
+            if os.path.basename(exe).encode() not in f.read():
+                raise Failure("process %d does not run %s" % (program.pid, exe))
+        with open("/proc/%d/status" % program.pid) as f:
+            memory = [int(line.split()[1]) for line in f if line.startswith("VmHWM:")]
+        if not memory:
+            raise Failure("no VmHWM for process %d" % program.pid)
+        program.kill()
+        program.wait()
+        self.wait(label, "hidden")
+        time.sleep(GAP)
+        return memory[0]
 
 
 def run_baseline(session):
-    run = Run(session.wine, "bench-baseline")
-    session.begin_run()
-    start = time.time()
-    program = run.start(exe=session.args.baseline)
+    _, program, start = session.start(session.args.baseline, "bench-baseline")
     shown = session.wait("baseline", "shown")
     created = session.wait("baseline", "created")
-    time.sleep(SETTLE)
-    memory = peak_memory_kib(program.pid, session.args.baseline)
-    end(session, program, "baseline")
-    return {"total": shown - start, "first_window": created - start, "memory": memory}
+    return {"total": shown - start, "first_window": created - start,
+            "memory": session.end(program, session.args.baseline, "baseline")}
 
 
-def run_qorvalin(session, exe=None, name="bench-qorvalin"):
-    exe = exe or session.args.exe
-    run = Run(session.wine, name)
-    session.begin_run()
-    start = time.time()
-    program = run.start(exe=exe)
+def run_qorvalin(session, exe, name):
+    run, program, start = session.start(exe, name)
     splash_shown = session.wait("splash", "shown")
     # The main window is made first, hidden, and the splash after it.
     created = session.wait("main", "created")
@@ -220,141 +201,94 @@ def run_qorvalin(session, exe=None, name="bench-qorvalin"):
     run.click(splash.control(IDC_CONTINUE))
     pressed = session.wait("splash", "hidden")
     shown = session.wait("main", "shown")
-    time.sleep(SETTLE)
-    memory = peak_memory_kib(program.pid, exe)
-    end(session, program, "main")
     return {"total": (splash_shown - start) + (shown - pressed),
             "first_window": created - start, "start_to_splash": splash_shown - start,
             "continue_to_verdict": shown - pressed,
             "reaction": pressed - splash_shown, "click_to_hidden": pressed - clicked,
-            "memory": memory}
+            "memory": session.end(program, exe, "main")}
 
 
-def ms(seconds):
-    return "%.0f" % (seconds * 1000)
+def run_round(session):
+    """The baseline, the design floor and Qorvalin, Qorvalin's figures against the two added."""
+    baseline = run_baseline(session)
+    floor = run_qorvalin(session, session.args.design, "bench-design")
+    qorvalin = run_qorvalin(session, session.args.exe, "bench-qorvalin")
+    qorvalin.update(ratio=qorvalin["total"] / baseline["total"],
+                    floor_ratio=qorvalin["total"] / floor["total"],
+                    share=qorvalin["total"] - floor["total"])
+    return baseline, floor, qorvalin
 
 
-def summary(runs, args):
-    base = [b for b, _, _ in runs]
-    floor = [f for _, f, _ in runs]
-    app = [a for _, _, a in runs]
-    ratios = [a["total"] / b["total"] for b, _, a in runs]
-    floor_ratios = [a["total"] / f["total"] for _, f, a in runs]
-    med = lambda rows, key: statistics.median(r[key] for r in rows)
-    lines = [
+def summary(rounds, args):
+    def figures(who, key):
+        return [r[who][key] for r in rounds]
+
+    median = statistics.median
+    ratio = median(figures(QORVALIN, "ratio"))
+    return [
         "Qorvalin.exe (%s) against the baseline dialog and the design floor under Wine, %d "
         "alternating runs of each after one unmeasured warm-up run of each; Windows version "
         "seen by the programs: %s; windows %s."
-        % (args.arch, len(runs), args.windows or "the prefix's default (win7)",
+        % (args.arch, len(rounds), args.windows or "the prefix's default (win7)",
            "managed (Wine's default)" if args.managed else
            "not managed (X11 Driver \"Managed\"=\"N\")"),
         "",
         "| measure | median | lowest | highest |",
         "|---|---|---|---|",
-    ]
-
-    def row(what, values, fmt):
-        lines.append("| %s | %s | %s | %s |" % (what, fmt(statistics.median(values)),
-                                                fmt(min(values)), fmt(max(values))))
-
-    row("baseline: start to its dialog created (ms)", [b["first_window"] for b in base], ms)
-    row("baseline: start to its dialog visible, the timed figure (ms)",
-        [b["total"] for b in base], ms)
-    row("Qorvalin: start to its main window created, hidden (ms)",
-        [a["first_window"] for a in app], ms)
-    row("Qorvalin: start to splash visible (ms)", [a["start_to_splash"] for a in app], ms)
-    row("Qorvalin: Continue handled to verdict window visible (ms)",
-        [a["continue_to_verdict"] for a in app], ms)
-    row("Qorvalin: the two together, the timed figure (ms)", [a["total"] for a in app], ms)
-    row("design floor: start to splash visible (ms)", [f["start_to_splash"] for f in floor], ms)
-    row("design floor: Continue handled to main window visible (ms)",
-        [f["continue_to_verdict"] for f in floor], ms)
-    row("design floor: the two together (ms)", [f["total"] for f in floor], ms)
-    row("ratio Qorvalin / baseline, run by run", ratios, lambda v: "%.3f" % v)
-    row("ratio Qorvalin / design floor, run by run", floor_ratios, lambda v: "%.3f" % v)
-    row("harness: splash visible to splash hidden, left out (ms)",
-        [a["reaction"] for a in app], ms)
-    row("harness: Continue clicked to splash hidden (ms)", [a["click_to_hidden"] for a in app],
-        ms)
-    row("baseline: peak memory, VmHWM (KiB)", [b["memory"] for b in base], lambda v: "%d" % v)
-    row("design floor: peak memory, VmHWM (KiB)", [f["memory"] for f in floor],
-        lambda v: "%d" % v)
-    row("Qorvalin: peak memory, VmHWM (KiB)", [a["memory"] for a in app], lambda v: "%d" % v)
-    ratio = statistics.median(ratios)
-    lines += [
+    ] + ["| %s | %s | %s | %s |" % ((what,) + tuple(cell(key, f(figures(who, key)))
+                                                    for f in (median, min, max)))
+         for what, who, key in ROWS] + [
         "",
         "Median ratio %.3f (goal at most 1.2: %s); the ratio of the medians is %.3f and that "
         "of the lowest times, which a busy machine disturbs least, %.3f. Peak memory above "
         "the baseline's: %d KiB (medians)."
         % (ratio, "met" if ratio <= 1.2 else "NOT MET",
-           med(app, "total") / med(base, "total"),
-           min(a["total"] for a in app) / min(b["total"] for b in base),
-           med(app, "memory") - med(base, "memory")),
+           median(figures(QORVALIN, "total")) / median(figures(BASELINE, "total")),
+           min(figures(QORVALIN, "total")) / min(figures(BASELINE, "total")),
+           median(figures(QORVALIN, "memory")) - median(figures(BASELINE, "memory"))),
         "",
         "Against the design floor: median ratio %.3f; Qorvalin's own share, the median of "
         "its time minus the floor's in the same round, %s ms."
-        % (statistics.median(floor_ratios),
-           ms(statistics.median(a["total"] - f["total"] for _, f, a in runs))),
+        % (median(figures(QORVALIN, "floor_ratio")), ms(median(figures(QORVALIN, "share")))),
     ]
-    return lines
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--arch", choices=sorted(wine.ARCHES),
-                        default="x86_64",
-                        help="the programs' architecture: x86_64 under wine64 (the default), "
-                             "i686 under 32-bit Wine")
-    parser.add_argument("--exe", required=True, help="the Qorvalin.exe of that architecture")
-    parser.add_argument("--baseline", required=True, help="the baseline dialog program")
-    parser.add_argument("--design", required=True,
-                        help="the design floor: the program's windows and no check run, built "
-                             "as Qorvalin.exe in a folder of its own, the name the window "
-                             "reader looks for")
-    parser.add_argument("--watch", required=True, help="the window watcher, watch.exe")
-    parser.add_argument("--winspy", required=True, help="the end-to-end tests' window reader")
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--arch", choices=sorted(wine.ARCHES), default="x86_64")
+    for name, what in PROGRAMS:
+        parser.add_argument("--" + name, required=True, help=what)
     parser.add_argument("--work", required=True, help="a directory for logs")
     parser.add_argument("--prefix", required=True, help="the Wine prefix (made when missing)")
-    parser.add_argument("--display", type=int,
-                        help="the X display (started when it is not open); a free one if absent")
-    parser.add_argument("--runs", type=int, default=10, help="runs of each program (at least 10)")
+    parser.add_argument("--display", type=int, help="the X display (started when not open)")
+    parser.add_argument("--runs", type=int, default=10, help="runs of each program")
     parser.add_argument("--windows", help="the Windows version Wine reports, e.g. win98")
     parser.add_argument("--managed", action="store_true",
-                        help="leave the windows to a window manager, as Wine does by default; "
-                             "with none on the display, hiding a window then waits 2 s for it")
+                        help="leave the windows to a window manager, as Wine does by default")
     args = parser.parse_args()
 
-    reasons = missing(args)
+    reasons = wine.missing_prerequisites(args.arch) + [
+        "%s %s has not been built" % (what, getattr(args, name))
+        for name, what in PROGRAMS if not os.path.isfile(getattr(args, name))]
     if reasons:
         print("Skipped the Wine measurements: %s." % "; ".join(reasons))
         return 0
     session = None
     try:
         session = Session(args)
-        run_baseline(session)
-        run_qorvalin(session, args.design, "bench-design")
-        run_qorvalin(session)
-        runs = []
+        run_round(session)
+        rounds = []
         for i in range(args.runs):
-            baseline = run_baseline(session)
-            floor = run_qorvalin(session, args.design, "bench-design")
-            qorvalin = run_qorvalin(session)
-            runs.append((baseline, floor, qorvalin))
+            rounds.append(run_round(session))
             print("run %d: baseline %s ms, design floor %s ms, Qorvalin %s ms"
-                  % (i + 1, ms(baseline["total"]), ms(floor["total"]), ms(qorvalin["total"])),
-                  file=sys.stderr)
-    except Failure as e:
+                  % ((i + 1,) + tuple(ms(r["total"]) for r in rounds[-1])), file=sys.stderr)
+    except (Failure, subprocess.TimeoutExpired) as e:
         print("Wine measurements failed: %s" % e)
-        return 1
-    except subprocess.TimeoutExpired as e:
-        print("Wine measurements failed: %s did not end within %s s"
-              % (" ".join(e.cmd), e.timeout))
         return 1
     finally:
         if session is not None:
             session.close()
-    print("\n".join(summary(runs, args)))
+    print("\n".join(summary(rounds, args)))
     return 0
 
 
