@@ -1,15 +1,17 @@
 """What Qorvalin.exe is made of: its sections, the vendor table and the resources' own bytes.
-Run from the clone's root: python3 -m tools.bench.sizes --build LABEL DIR PREFIX ..."""
+Run from the clone's root: python3 -m tools.bench.sizes I686_DIR X86_64_DIR"""
 
 import argparse
+import collections
 import glob
 import os
 import subprocess
-import sys
 
 from harness import pe, win32
 
+# The allowance above the resources, set for the build for Windows 95.
 GOAL_ABOVE_RESOURCES = 48 * 1024
+GOAL_BUILD = "i686"
 
 RESOURCE_TYPES = {win32.RT_CURSOR: "cursors", win32.RT_BITMAP: "bitmaps", win32.RT_ICON: "icons",
                   win32.RT_MENU: "menus", win32.RT_DIALOG: "dialogs", win32.RT_STRING: "strings",
@@ -17,84 +19,78 @@ RESOURCE_TYPES = {win32.RT_CURSOR: "cursors", win32.RT_BITMAP: "bitmaps", win32.
                   win32.RT_VERSION: "version", win32.RT_MANIFEST: "manifest"}
 
 
-def vendor_table(build_dir, tools_prefix):
-    """The bytes of the generated vendor table's object file: the array and its names."""
+def vendor_table(build_dir, label):
+    """The bytes of the generated vendor table's object file, its data with the names the array
+    points to, and of the array; None without a single such object."""
     objects = glob.glob(os.path.join(build_dir, "**", "pci_vendors.cpp.obj"), recursive=True)
     if len(objects) != 1:
         return None
-    out = subprocess.run([tools_prefix + "objdump", "-h", objects[0]], check=True,
-                         stdout=subprocess.PIPE, universal_newlines=True).stdout
-    total = sum(int(fields[2], 16) for fields in (line.split() for line in out.splitlines())
-                if len(fields) >= 7 and fields[0].isdigit() and
-                fields[1].startswith((".rdata", ".data")))
-    out = subprocess.run([tools_prefix + "nm", "-S", "--size-sort", objects[0]], check=True,
-                         stdout=subprocess.PIPE, universal_newlines=True).stdout
-    array = next((int(fields[1], 16) for fields in (line.split() for line in out.splitlines())
-                  if len(fields) == 4 and fields[3].lstrip("_") == "PciVendorTable"), None)
-    return {"total": total, "array": array}
+
+    def lines(tool, *args):
+        out = subprocess.run([label + "-w64-mingw32-" + tool, *args, objects[0]], check=True,
+                             stdout=subprocess.PIPE, universal_newlines=True).stdout
+        return [line.split() for line in out.splitlines()]
+
+    total = sum(int(f[2], 16) for f in lines("objdump", "-h")
+                if len(f) >= 7 and f[0].isdigit() and f[1].startswith((".rdata", ".data")))
+    array = next((int(f[1], 16) for f in lines("nm", "-S", "--size-sort")
+                  if len(f) == 4 and f[3].lstrip("_") == "PciVendorTable"), 0)
+    return total, array
 
 
 def kib(n):
     return "%d (%.1f KiB)" % (n, n / 1024.0)
 
 
-def report(label, exe, build_dir, tools_prefix, goal):
+def report(label, exe, build_dir, goal):
     image = pe.read(exe)
     size = os.path.getsize(exe)
     sections = pe.sections(image)
-    lines = ["### %s: %s" % (label, kib(size)), "",
-             "| part | bytes in the file | bytes in memory |", "|---|---|---|",
-             "| headers | %d | |" % pe.headers_size(image)]
-    lines += ["| section %s | %d | %d |" % section for section in sections]
-    lines.append("")
-    text = sum(raw for name, raw, _ in sections if name == ".text")
-    lines.append("- code (.text): %s" % kib(text))
-    vendors = vendor_table(build_dir, tools_prefix)
-    if vendors is None:
-        lines.append("- vendor table: not measured (no single pci_vendors.cpp.obj under %s)"
-                     % build_dir)
-    else:
-        lines.append("- vendor table (in .rdata): %s, of which the array %d and the names %d"
-                     % (kib(vendors["total"]), vendors["array"] or 0,
-                        vendors["total"] - (vendors["array"] or 0)))
+    in_file = collections.Counter()
+    for name, raw, _ in sections:
+        in_file[name] += raw
     resources = pe.resources(image)
     own = sum(n for _, n in resources)
-    by_kind = {}
+    by_kind = collections.Counter()
     for kind, n in resources:
-        name = RESOURCE_TYPES.get(kind, "other")
-        by_kind[name] = by_kind.get(name, 0) + n
-    rsrc = sum(raw for name, raw, _ in sections if name == ".rsrc")
-    lines.append("- resources' own bytes: %s (%s); the .rsrc section with its directory and "
-                 "padding: %d" % (kib(own), ", ".join("%s %d" % kv for kv in
-                                                       sorted(by_kind.items())), rsrc))
+        by_kind[RESOURCE_TYPES.get(kind, "other")] += n
+    vendors = vendor_table(build_dir, label)
     above = size - own
-    line = "- the file above the resources' own bytes: %s" % kib(above)
-    if goal:
-        line += ", goal at most %s: %s" % (kib(GOAL_ABOVE_RESOURCES),
-                                           "met" if above <= GOAL_ABOVE_RESOURCES else "NOT MET")
-    lines.append(line)
-    return lines
+    return ["### %s: %s" % (label, kib(size)), "",
+            "| part | bytes in the file | bytes in memory |", "|---|---|---|",
+            "| headers | %d | |" % pe.headers_size(image)] + [
+        "| section %s | %d | %d |" % section for section in sections] + [
+        "",
+        "- code (.text): %s" % kib(in_file[".text"]),
+        "- vendor table: not measured (no single pci_vendors.cpp.obj under %s)" % build_dir
+        if vendors is None else
+        "- vendor table (in .rdata): %s, of which the array %d and the names %d"
+        % (kib(vendors[0]), vendors[1], vendors[0] - vendors[1]),
+        "- resources' own bytes: %s (%s); the .rsrc section with its directory and padding: %d"
+        % (kib(own), ", ".join("%s %d" % kv for kv in sorted(by_kind.items())),
+           in_file[".rsrc"]),
+        "- the file above the resources' own bytes: %s" % kib(above) + (
+            ", goal at most %s: %s" % (kib(GOAL_ABOVE_RESOURCES),
+                                       "met" if above <= GOAL_ABOVE_RESOURCES else "NOT MET")
+            if goal else ""),
+    ]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--build", nargs=3, action="append", required=True,
-                        metavar=("LABEL", "BUILD_DIR", "TOOLS_PREFIX"),
-                        help="a Windows build directory holding Qorvalin.exe, and the prefix "
-                             "of its binutils (x86_64-w64-mingw32-)")
-    parser.add_argument("--goal", action="append", default=[], metavar="LABEL",
-                        help="a build that the 48 KiB allowance applies to")
+    for label in GOAL_BUILD, "x86_64":
+        parser.add_argument(label, help="the %s build's folder; empty where it failed" % label)
     args = parser.parse_args()
-    lines = []
-    for label, build_dir, tools_prefix in args.build:
-        exe = os.path.join(build_dir, "Qorvalin.exe")
-        if not os.path.isfile(exe):
-            lines += ["### %s: skipped, %s has not been built" % (label, exe), ""]
-            continue
-        lines += report(label, exe, build_dir, tools_prefix, label in args.goal) + [""]
-    sys.stdout.write("\n".join(lines))
-    return 0
+    for label in GOAL_BUILD, "x86_64":
+        folder = getattr(args, label)
+        exe = os.path.join(folder, "Qorvalin.exe")
+        if not folder:
+            print("The %s program was not built here: its size is skipped." % label)
+        elif not os.path.isfile(exe):
+            print("### %s: skipped, %s has not been built\n" % (label, exe))
+        else:
+            print("\n".join(report(label, exe, folder, label == GOAL_BUILD)) + "\n")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
