@@ -3,17 +3,20 @@
 # program under 32-bit Wine in the Debian guest (PIIX-4 board, Windows 98, ports granted),
 # against the baseline dialog and the design floor that the native tree built for i686,
 # alternating; prints Markdown.
-set -uo pipefail
+set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=$1 WIN32=$2 NATIVE=$3 RUNS=$4
-TOOLS=$NATIVE/tools/bench/i686
+TOOLS=$3/tools/bench/i686
+LOG=$1/vm-build.log
 
-if ! command -v qemu-system-x86_64 >/dev/null || [ ! -f "$WIN32/Qorvalin.exe" ] ||
+if ! command -v qemu-system-x86_64 >/dev/null || [ ! -f "$2/Qorvalin.exe" ] ||
     [ ! -f "$TOOLS/design/Qorvalin.exe" ]; then
     echo "Skipped: needs qemu-system-x86_64, the i686 program and its benchmark programs."
     exit 0
 fi
-cd "$ROOT" && QORVALIN_BUILD=$NATIVE python3 -m tools.guest bench --guest debian \
-    --board piix4-usb-uhci --windows win98 --tools "$TOOLS" --runs "$RUNS" "$WIN32/Qorvalin.exe" \
-    2>>"$BUILD/vm-build.log" ||
-    { echo "(the guest's measurements failed; see $BUILD/vm-build.log)"; exit 1; }
+cd "$ROOT" && QORVALIN_BUILD=$3 python3 -m tools.guest bench --guest debian \
+    --board piix4-usb-uhci --windows win98 --tools "$TOOLS" --runs "$4" "$2/Qorvalin.exe" 2>>"$LOG"
+case $? in
+0) ;;
+3) echo "Skipped: $(tail -n 1 "$LOG")" ;;
+*) echo "(the guest's measurements failed; see $LOG)"; exit 1 ;;
+esac
