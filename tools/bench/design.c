@@ -41,16 +41,9 @@ static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARA
 void WINAPI WinMainCRTStartup(void)
 {
     HINSTANCE instance = GetModuleHandleA(NULL);
-    WNDCLASSA windowClass;
-    ZeroMemory(&windowClass, sizeof windowClass);
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = MainProc;
-    windowClass.cbWndExtra = DLGWINDOWEXTRA;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, "MAINICON");
-    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = "Qorvalin";
+    WNDCLASSA windowClass = {CS_HREDRAW | CS_VREDRAW, MainProc, 0, DLGWINDOWEXTRA, instance,
+                             LoadIconA(instance, "MAINICON"), LoadCursorA(NULL, IDC_ARROW),
+                             (HBRUSH)(COLOR_BTNFACE + 1), NULL, "Qorvalin"};
     MSG message;
     message.wParam = 1;
     HWND window = NULL;
