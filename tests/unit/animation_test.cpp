@@ -4,6 +4,7 @@
 #include "verdict/animation.h"
 #include "verdict/verdict.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace {
+
+using ::testing::Each;
+using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 // One cycle as frame numbers: light at rest, the sweep in, dark at rest, the sweep back.
 const int Cycle[51] = {
@@ -96,12 +101,8 @@ TEST_F(AnimationTest, TheRedVerdictOnlyEverTouchesRedFrames)
 {
     ShowVerdict(TheWindow, SUPPORT_YES | SUPPORT_MAYBE | SUPPORT_NO);
     Tick(102);
-    ASSERT_EQ(Sim.iconsLoaded.size(), 16u);
-    for (const std::string &name : Sim.iconsLoaded)
-        EXPECT_EQ(name.rfind("USBNO", 0), 0u) << name;
-    ASSERT_EQ(Sim.iconsShown.size(), 103u);
-    for (const std::string &name : Sim.iconsShown)
-        EXPECT_EQ(name.rfind("USBNO", 0), 0u) << name;
+    EXPECT_THAT(Sim.iconsLoaded, AllOf(SizeIs(16), Each(StartsWith("USBNO"))));
+    EXPECT_THAT(Sim.iconsShown, AllOf(SizeIs(103), Each(StartsWith("USBNO"))));
 }
 
 TEST_F(AnimationTest, AFrameNotLoadedLeavesAGapAndTheCycleGoesOn)
@@ -128,8 +129,7 @@ TEST_F(AnimationTest, ReleaseDropsTheFramesAndTouchesNothing)
     ReleaseVerdictIcons();
     EXPECT_EQ(SimTotalCalls(), total);
     EXPECT_EQ(IconSequencePos, -1);
-    for (IconHandle icon : VerdictIcons)
-        EXPECT_EQ(icon, nullptr);
+    EXPECT_THAT(VerdictIcons, Each(nullptr));
 
     ShowVerdict(TheWindow, SUPPORT_YES);
     EXPECT_EQ(Tick(51), CycleNames("USBYES"));
