@@ -2,16 +2,16 @@
 #include "dump/record.h"
 #include "sim/report_out.h"
 #include "sim/scenario.h"
+#include "tests/support/verdict_rules.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace {
 
 using ::testing::_;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::FieldsAre;
 
 SimMachine Parse(const std::string &text)
@@ -48,10 +48,8 @@ TEST(Scenario, VersionNumbersAndServicePackText)
     SimMachine m = Parse(R"({"version": {"major": 4, "minor": "0xA", "build": "0xffffFFFF",
         "platform": 4294967295, "csd": " A\u0000B"}})");
     EXPECT_TRUE(m.versionKnown);
-    EXPECT_EQ(m.version.major, 4u);
-    EXPECT_EQ(m.version.minor, 10u);
-    EXPECT_EQ(m.version.build, 0xFFFFFFFFu);
-    EXPECT_EQ(m.version.platform, 0xFFFFFFFFu);
+    // Major, minor, build, platform, service pack.
+    EXPECT_THAT(m.version, FieldsAre(4u, 10u, 0xFFFFFFFFu, 0xFFFFFFFFu, _));
     EXPECT_STREQ(m.version.csd, " A");
 
     m = Parse(R"({"version": {"platform": 2}})");
@@ -192,8 +190,7 @@ TEST(Scenario, RawAnswers)
         "cfgmgr": {"tree": {"driver": {"bytes": "6100"}, "hardwareId": {"bytes": "2A504E5000"},
                             "description": {"bytes": ""}}}})");
     EXPECT_STREQ(m.version.csd, "A\xE9");
-    EXPECT_EQ(m.registryNt.bytes, Bytes({1, 0, 0, 0}));
-    EXPECT_EQ(m.registryNt.type, 4u);
+    EXPECT_THAT(m.registryNt, FieldsAre(_, _, Bytes({1, 0, 0, 0}), 4u));
     EXPECT_THAT(m.hcds, ElementsAre(FieldsAre(_, _, Bytes({10, 0, 0, 0}), 300u)));
     EXPECT_THAT(m.cfgmgr.nodes, ElementsAre(FieldsAre(_, _, _, true, Bytes({'a', 0}),
                                                       Bytes({'*', 'P', 'N', 'P', 0}), "", _, _)));
@@ -211,13 +208,12 @@ TEST(Scenario, ATreeDeeperThanAScenarioHoldsIsRefused)
         std::string error;
         bool read =
             ParseScenario(R"({"cfgmgr": {"tree": )" + tree + "}}", "t.json", &machine, &error);
-        const std::string refusal = ": the tree is deeper than 256 levels";
         if (levels == SCENARIO_TREE_DEPTH) {
             EXPECT_TRUE(read) << error;
             EXPECT_EQ(machine.cfgmgr.nodes.size(), (size_t)levels);
         } else {
             EXPECT_FALSE(read);
-            EXPECT_EQ(error.substr(error.size() - std::min(error.size(), refusal.size())), refusal);
+            EXPECT_THAT(error, EndsWith(": the tree is deeper than 256 levels"));
         }
     }
 }
@@ -252,8 +248,7 @@ TEST(Report, LinesInOrder)
     machine.headline = "Head\r\nline";
     machine.panel = "P\r\n\r\n";
     machine.details = {"first", "", "\tsecond"};
-    for (int frame = 1; frame <= 16; ++frame)
-        machine.iconsLoaded.push_back("USBMAYB" + std::to_string(frame));
+    machine.iconsLoaded = RuledFrames(RuledChangesRecommended);
     machine.portWrites = 1024;
     machine.portReads = 1000;
     machine.portFaults = 3;

@@ -2,6 +2,7 @@
 #include "platform/sim/sim.h"
 #include "probes/vendors.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+using ::testing::FieldsAre;
+using ::testing::StrEq;
 
 size_t TableSize()
 {
@@ -48,12 +52,9 @@ TEST(PciVendorTable, HoldsTheVendorListEntryForEntry)
 TEST(PciVendorTable, Has803EntriesAndTheTerminator)
 {
     ASSERT_EQ(TableSize(), 803u);
-    EXPECT_EQ(PciVendorTable[803].id, 0);
-    EXPECT_STREQ(PciVendorTable[803].name, "End");
-    EXPECT_STREQ(PciVendorTable[0].name, "2 Micro Inc");
-    EXPECT_EQ(PciVendorTable[0].id, 0x1217);
-    EXPECT_STREQ(PciVendorTable[802].name, "miro Computer Products AG");
-    EXPECT_EQ(PciVendorTable[802].id, 0x1031);
+    EXPECT_THAT(PciVendorTable[803], FieldsAre(0, StrEq("End")));
+    EXPECT_THAT(PciVendorTable[0], FieldsAre(0x1217, StrEq("2 Micro Inc")));
+    EXPECT_THAT(PciVendorTable[802], FieldsAre(0x1031, StrEq("miro Computer Products AG")));
 }
 
 TEST(PciVendorTable, IsInByteOrderOfTheNames)
