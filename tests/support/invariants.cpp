@@ -32,14 +32,14 @@ static void OnAlarm(int)
     _exit(1);
 }
 
-void StartDeadline(unsigned seconds, const std::string &label)
+static void StartDeadline(unsigned seconds, const std::string &label)
 {
     snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
     signal(SIGALRM, OnAlarm);
     alarm(seconds);
 }
 
-void StopDeadline()
+static void StopDeadline()
 {
     alarm(0);
 }
@@ -123,8 +123,11 @@ static const uint32_t PanelMessages[] = {
     MSG_INFO_HARDWARE_UNKNOWN,
 };
 
-bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
-                     std::string *problem)
+// The panel text split into the message numbers of its paragraphs (1084 and 1086 share their
+// text and come back as 1084); false (with the reason in *problem) when it is not a sequence
+// of catalogue paragraphs each followed by CR LF CR LF.
+static bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
+                            std::string *problem)
 {
     numbers->clear();
     size_t at = 0;

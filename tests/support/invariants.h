@@ -11,11 +11,8 @@
 #include <string>
 #include <vector>
 
-// Work that has not ended after the given seconds ends the process with a message that names
-// the case.
-void StartDeadline(unsigned seconds, const std::string &label);
-void StopDeadline();
-// PerformChecks on the main window, within the seconds given.
+// PerformChecks on the main window, within the seconds given: work that has not ended by then
+// ends the process with a message that names the case.
 CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label);
 // What QVDUMP's recorder writes of Sim; RecordWithin within the seconds given.
 std::string Recording();
@@ -34,12 +31,6 @@ bool FaultStruck(SimOp op);
 std::string CatalogueText(uint32_t number);
 // The message as a paragraph of More Information holds it, its blank line after it.
 std::string CatalogueParagraph(uint32_t number);
-
-// The panel text split into the message numbers of its paragraphs (1084 and 1086 share their
-// text and come back as 1084); false (with the reason in *problem) when it is not a sequence
-// of catalogue paragraphs each followed by CR LF CR LF.
-bool PanelParagraphs(const std::string &panel, std::vector<uint32_t> *numbers,
-                     std::string *problem);
 
 // The Details list split at its blank lines: one group per finding, the blank not included.
 // A list that does not end with a blank line leaves its last group open (*closed = false).
