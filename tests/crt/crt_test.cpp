@@ -1,10 +1,11 @@
 // The program's own C runtime against the C library, over many generated inputs.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string.h>
+
+#include <array>
+#include <random>
 #include <string>
-#include <vector>
 
 extern "C" {
 size_t crt_strlen(const char *text);
@@ -59,15 +60,15 @@ TEST(OwnRuntime, StringLengthCopyAndConcatenation)
         EXPECT_EQ(crt_strlen(a.c_str()), strlen(a.c_str()));
 
         // Fill the buffers past the result so that a missing or extra terminator shows.
-        char mine[40], theirs[40];
-        memset(mine, '#', sizeof mine);
-        memset(theirs, '#', sizeof theirs);
-        EXPECT_EQ(crt_strcpy(mine, a.c_str()), mine);
-        strcpy(theirs, a.c_str());
-        ASSERT_EQ(memcmp(mine, theirs, sizeof mine), 0) << "strcpy of " << a;
-        EXPECT_EQ(crt_strcat(mine, b.c_str()), mine);
-        strcat(theirs, b.c_str());
-        ASSERT_EQ(memcmp(mine, theirs, sizeof mine), 0) << "strcat of " << a << " and " << b;
+        std::array<char, 40> mine, theirs;
+        mine.fill('#');
+        theirs = mine;
+        EXPECT_EQ(crt_strcpy(mine.data(), a.c_str()), mine.data());
+        strcpy(theirs.data(), a.c_str());
+        ASSERT_EQ(mine, theirs) << "strcpy of " << a;
+        EXPECT_EQ(crt_strcat(mine.data(), b.c_str()), mine.data());
+        strcat(theirs.data(), b.c_str());
+        ASSERT_EQ(mine, theirs) << "strcat of " << a << " and " << b;
     }
 }
 
@@ -102,32 +103,28 @@ TEST(OwnRuntime, MemoryCopyMoveAndFill)
 {
     std::mt19937 random(4096);
     for (int round = 0; round < ROUNDS; ++round) {
-        unsigned char original[48];
+        std::array<unsigned char, 48> original;
         for (unsigned char &byte : original)
             byte = (unsigned char)random();
         size_t count = random() % 17, from = random() % 16, to = random() % 16;
 
         // Within one buffer, so that the ranges overlap either way round or not at all.
-        unsigned char mine[48], theirs[48];
-        memcpy(mine, original, sizeof mine);
-        memcpy(theirs, original, sizeof theirs);
-        EXPECT_EQ(crt_memmove(mine + to, mine + from, count), mine + to);
-        memmove(theirs + to, theirs + from, count);
-        ASSERT_EQ(memcmp(mine, theirs, sizeof mine), 0)
-            << "memmove of " << count << " from " << from << " to " << to;
+        std::array<unsigned char, 48> mine = original, theirs = original;
+        EXPECT_EQ(crt_memmove(&mine[to], &mine[from], count), &mine[to]);
+        memmove(&theirs[to], &theirs[from], count);
+        ASSERT_EQ(mine, theirs) << "memmove of " << count << " from " << from << " to " << to;
 
-        memcpy(mine, original, sizeof mine);
-        memcpy(theirs, original, sizeof theirs);
+        mine = theirs = original;
         // Source in the first half, target in the second: memcpy is for separate ranges.
-        EXPECT_EQ(crt_memcpy(mine + 24 + to % 8, mine + from % 8, count), mine + 24 + to % 8);
-        memcpy(theirs + 24 + to % 8, theirs + from % 8, count);
-        ASSERT_EQ(memcmp(mine, theirs, sizeof mine), 0) << "memcpy of " << count;
+        EXPECT_EQ(crt_memcpy(&mine[24 + to % 8], &mine[from % 8], count), &mine[24 + to % 8]);
+        memcpy(&theirs[24 + to % 8], &theirs[from % 8], count);
+        ASSERT_EQ(mine, theirs) << "memcpy of " << count;
 
         // Only the low byte of the value is stored.
         int value = (int)random() - (int)(random() % 2 ? 0 : 0x10000);
-        EXPECT_EQ(crt_memset(mine + from, value, count), mine + from);
-        memset(theirs + from, value, count);
-        ASSERT_EQ(memcmp(mine, theirs, sizeof mine), 0) << "memset of " << value;
+        EXPECT_EQ(crt_memset(&mine[from], value, count), &mine[from]);
+        memset(&theirs[from], value, count);
+        ASSERT_EQ(mine, theirs) << "memset of " << value;
     }
 }
 
