@@ -22,8 +22,7 @@ enum : uint8_t {
     DEBUG_EXIT_DONE = 0x21,
 };
 
-static uint32_t PortWrites;
-static uint32_t PortReads;
+static uint32_t PortWrites, PortReads;
 static char Panel[PANEL_TEXT_SIZE];
 static const char Digits[] = "0123456789abcdef";
 
@@ -106,6 +105,36 @@ static void SerialWriteNumber(uint32_t value)
     char text[12];
     FormatNumber(text, value, false, 1);
     SerialWrite(text);
+}
+
+// The few C library functions that the kernel's code calls, or the compiler calls for it, with
+// no C library underneath.
+extern "C" {
+
+size_t strlen(const char *text)
+{
+    size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
+
+void *memcpy(void *to, const void *from, size_t size)
+{
+    unsigned char *out = (unsigned char *)to;
+    const unsigned char *in = (const unsigned char *)from;
+    while (size--)
+        *out++ = *in++;
+    return to;
+}
+
+void *memset(void *to, int value, size_t size)
+{
+    unsigned char *out = (unsigned char *)to;
+    while (size--)
+        *out++ = (unsigned char)value;
+    return to;
+}
 }
 
 // The platform layer: only what the chipset probe, the version query and the sinks ask for.
