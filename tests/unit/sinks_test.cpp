@@ -40,16 +40,12 @@ TEST_F(SinksTest, FormatsFollowTheWindowsConventions)
     AddDetailText(TheWindow, "\tverbatim %s");
     AddBlankDetail(TheWindow);
     AddBlankDetail(TheWindow);
-    std::vector<std::string> expected = {
-        "\tKernel version 4.10.1998 ",
-        "Found Intel Corporation (8086) USB host controller",
-        "Found Unknown (0045) USB host controller",
-        "Found Unknown (abcd) USB host controller device 7fffffff",
-        "\tverbatim %s",
-        "",
-        "",
-    };
-    EXPECT_EQ(Sim.details, expected);
+    EXPECT_EQ(Sim.details, (std::vector<std::string>{
+                               "\tKernel version 4.10.1998 ",
+                               "Found Intel Corporation (8086) USB host controller",
+                               "Found Unknown (0045) USB host controller",
+                               "Found Unknown (abcd) USB host controller device 7fffffff",
+                               "\tverbatim %s", "", ""}));
 }
 
 TEST_F(SinksTest, AParagraphIsTakenOnlyIfItFitsWithItsSeparator)
