@@ -1,0 +1,75 @@
+"""tools/bench.sh --smoke as people run it: every part of its report there, with its figures."""
+
+import os
+import re
+import shutil
+import subprocess
+
+from harness import Unavailable, build, wine
+from tools.bench.wine_bench import ROWS
+
+COMPILERS = ("x86_64-w64-mingw32-g++-win32", "i686-w64-mingw32-g++-win32")
+# A figure, with its KiB or its range in brackets: 142336 (139.0 KiB), 1763 (0-2500), 5.4.
+FIGURE = r"\d+(\.\d+)?( \((\d+(\.\d+)?-\d+(\.\d+)?|\d+\.\d KiB)\))?"
+HEADER = ("date", "machine", "load average at the start", "source", "Wine", "compiler",
+          "smoke run")
+WINE_PARTS = ("Start-up under Wine", "Start-up of the i686 program under 32-bit Wine",
+              "Start-up in the virtual machine")
+SECTIONS = (".text", ".data", ".rdata", ".idata", ".rsrc")
+# What each Wine part and each build's file sizes give besides their tables.
+RATIOS = (r"Median ratio \d\.\d{3} \(goal at most 1\.2: (met|NOT MET)\)",
+          r"Against the design floor: median ratio \d\.\d{3}; .* -?\d+ ms\.$")
+SIZES = (r"code \(\.text\): \d+",
+         r"vendor table \(in \.rdata\): \d+ .* array \d+ and the names \d+",
+         r"resources' own bytes: \d+ .*bitmaps \d+.*icons \d+",
+         r"the file above the resources' own bytes: \d+ \(\d+\.\d KiB\)")
+
+
+def sections(text, level):
+    """The text under each heading of that level, by the heading's text."""
+    return dict(re.findall(r"^%s (.*)\n((?:(?!%s ).*\n?)*)" % (level, level), text, re.M))
+
+
+def assert_figures(text, rows, lines=()):
+    """The table rows of text that start so give figures and nothing else; the lines are there."""
+    for first in rows:
+        row = re.search(r"^\| %s \|(.*)\|$" % re.escape(first), text, re.M)
+        assert row and all(re.fullmatch(FIGURE, c.strip()) for c in row[1].split("|")), first
+    for line in lines:
+        assert re.search("^" + line, text, re.M), line
+
+
+def test_smoke_run_reports_every_part():
+    missing = wine.missing_prerequisites("x86_64") + [
+        "%s is not installed" % c for c in COMPILERS if not shutil.which(c)]
+    if missing:
+        raise Unavailable("; ".join(missing))
+    folder = build.FOLDER / "bench"
+    # A display of its own, where other sessions' displays must be kept clear of.
+    display = os.environ.get("QORVALIN_BENCH_DISPLAY")
+    done = subprocess.run(["bash", "tools/bench.sh", "--smoke", "--build-dir", str(folder)] +
+                          (["--display", display] if display else []),
+                          cwd=build.ROOT, capture_output=True, text=True, timeout=1200)
+    assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
+    assert_figures(done.stdout, (), [r"- %s: \S" % field for field in HEADER])
+    parts = sections(done.stdout, "##")
+
+    # The i686 program's part needs 32-bit Wine on this machine; the guest's, QEMU and the
+    # guest, whose root file system that Wine comes from. Where they are, neither is skipped.
+    i686 = wine.i686_unavailable() is None
+    vm = i686 and shutil.which("qemu-system-x86_64")
+    for title, measured in zip(WINE_PARTS, (True, i686, vm)):
+        if measured or "Skipped" not in parts[title]:
+            assert_figures(parts[title], [what for what, *_ in ROWS], RATIOS)
+
+    reports = list((build.ROOT / "tests" / "scenarios").glob("*/*.expected"))
+    assert_figures(parts["The check run in the simulator"], {path.parent.name for path in reports},
+                   ["Check runs in the simulator: 10 runs of each of %d scenarios" % len(reports)])
+
+    sizes = sections(parts["File sizes"], "###")
+    for label, exe in (("i686", "win32"), ("x86_64", "win64")):
+        size = os.path.getsize(folder / exe / "Qorvalin.exe")
+        goal = ", goal at most 49152 .*: (met|NOT MET)$" if label == "i686" else "$"
+        assert_figures(sizes["%s: %d (%.1f KiB)" % (label, size, size / 1024)],
+                       ["section " + name for name in SECTIONS],
+                       ["- " + line for line in SIZES[:-1] + (SIZES[-1] + goal,)])
