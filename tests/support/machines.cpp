@@ -336,13 +336,10 @@ std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder)
 
     std::vector<SweepMachine> machines;
     for (const std::string &path : paths) {
-        SweepMachine sweep;
+        SweepMachine sweep{path.substr(folder.size() + 1), {}, 0};
         std::string error;
-        if (!ReadScenarioFile(path, &sweep.machine, &error))
-            continue;
-        sweep.name = path.substr(folder.size() + 1);
-        sweep.os = 0;
-        machines.push_back(sweep);
+        if (ReadScenarioFile(path, &sweep.machine, &error))
+            machines.push_back(sweep);
     }
     return machines;
 }

@@ -39,6 +39,14 @@ struct OsCase {
     SupportFlags rating;
 };
 
+// Windows 95 OSR2's kernel, build 1214 without a service pack, beside a registry text.
+OsCase Build1214(const char *name, Registry registry, const std::string &value,
+                 const std::string &registryShown, uint32_t paragraph, SupportFlags rating)
+{
+    return {name, 1, 4, 0, 0x040004BE, "", registry, value, MSG_OS_95, registryShown, "4.0.1214 ",
+            paragraph, rating};
+}
+
 const std::string X127(127, 'x');
 const std::string X128(128, 'x');
 
@@ -65,38 +73,26 @@ const OsCase OsCases[] = {
      "4.03.1214", "4.0.1212 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
     {"BuildWordAbove32767", 1, 4, 0, 0x0400FFFF, "", REG_TEXT, "4.03.1214", MSG_OS_95, "4.03.1214",
      "4.0.65535 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
-    {"TextEndsAtItsTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES,
-     std::string("4.03.1214\0junk", 14), MSG_OS_95, "4.03.1214", "4.0.1214 ", MSG_INFO_OS_UPGRADE,
-     SUPPORT_MAYBE},
-    {"TextWithoutTerminator", 1, 4, 0, 0x040004BE, "", REG_BYTES, "4.03.1214", MSG_OS_95,
-     "4.03.1214", "4.0.1214 ", MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE},
-    {"ValueMissing", 1, 4, 0, 0x040004BE, "", REG_NO_VALUE, "", MSG_OS_95, "", "4.0.1214 ",
-     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"KeyMissing", 1, 4, 0, 0x040004BE, "", REG_NO_KEY, "", MSG_OS_95, "", "4.0.1214 ",
-     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"ValueUnreadable", 1, 4, 0, 0x040004BE, "", REG_UNREADABLE, "4.03.1214", MSG_OS_95, "",
-     "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Text1213", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1213", MSG_OS_95, "4.03.1213",
-     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextWithTrailingBlank", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.1214 ", MSG_OS_95,
-     "4.03.1214 ", "4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextLonger", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.12140", MSG_OS_95, "4.03.12140",
-     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"TextShorter", 1, 4, 0, 0x040004BE, "", REG_TEXT, "4.03.121", MSG_OS_95, "4.03.121",
-     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"EmptyValueIsRead", 1, 4, 0, 0x040004BE, "", REG_BYTES, "", MSG_OS_95, "", "4.0.1214 ", 0,
-     SUPPORT_UNKNOWN},
-    {"Text127", 1, 4, 0, 0x040004BE, "", REG_TEXT, X127, MSG_OS_95, X127, "4.0.1214 ", 0,
-     SUPPORT_UNKNOWN},
-    {"Text128DoesNotFitWithItsTerminator", 1, 4, 0, 0x040004BE, "", REG_TEXT, X128, MSG_OS_95, "",
-     "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"Bytes128ShowTheFirst127", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128, MSG_OS_95, X127,
-     "4.0.1214 ", 0, SUPPORT_UNKNOWN},
-    {"Bytes129DoNotFit", 1, 4, 0, 0x040004BE, "", REG_BYTES, X128 + "x", MSG_OS_95, "", "4.0.1214 ",
-     MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
-    {"TextThatDoesNotFitLeavesBytesBehind", 1, 4, 0, 0x040004BE, "", REG_LEFT_BEHIND,
-     std::string("4.03.1214\0", 10) + X128, MSG_OS_95, "", "4.0.1214 ", MSG_INFO_OS_NOT_SUPPORTED,
-     SUPPORT_NO},
+    Build1214("TextEndsAtItsTerminator", REG_BYTES, std::string("4.03.1214\0junk", 14), "4.03.1214",
+              MSG_INFO_OS_UPGRADE, SUPPORT_MAYBE),
+    Build1214("TextWithoutTerminator", REG_BYTES, "4.03.1214", "4.03.1214", MSG_INFO_OS_UPGRADE,
+              SUPPORT_MAYBE),
+    Build1214("ValueMissing", REG_NO_VALUE, "", "", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO),
+    Build1214("KeyMissing", REG_NO_KEY, "", "", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO),
+    Build1214("ValueUnreadable", REG_UNREADABLE, "4.03.1214", "", MSG_INFO_OS_NOT_SUPPORTED,
+              SUPPORT_NO),
+    Build1214("Text1213", REG_TEXT, "4.03.1213", "4.03.1213", 0, SUPPORT_UNKNOWN),
+    Build1214("TextWithTrailingBlank", REG_TEXT, "4.03.1214 ", "4.03.1214 ", 0, SUPPORT_UNKNOWN),
+    Build1214("TextLonger", REG_TEXT, "4.03.12140", "4.03.12140", 0, SUPPORT_UNKNOWN),
+    Build1214("TextShorter", REG_TEXT, "4.03.121", "4.03.121", 0, SUPPORT_UNKNOWN),
+    Build1214("EmptyValueIsRead", REG_BYTES, "", "", 0, SUPPORT_UNKNOWN),
+    Build1214("Text127", REG_TEXT, X127, X127, 0, SUPPORT_UNKNOWN),
+    Build1214("Text128DoesNotFitWithItsTerminator", REG_TEXT, X128, "", MSG_INFO_OS_NOT_SUPPORTED,
+              SUPPORT_NO),
+    Build1214("Bytes128ShowTheFirst127", REG_BYTES, X128, X127, 0, SUPPORT_UNKNOWN),
+    Build1214("Bytes129DoNotFit", REG_BYTES, X128 + "x", "", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO),
+    Build1214("TextThatDoesNotFitLeavesBytesBehind", REG_LEFT_BEHIND,
+              std::string("4.03.1214\0", 10) + X128, "", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO),
     {"NT4", 2, 4, 0, 1381, "Service Pack 6", REG_TEXT, "4.0", MSG_OS_NT, "4.0",
      "4.0.1381 Service Pack 6", MSG_INFO_OS_NOT_SUPPORTED, SUPPORT_NO},
     {"NT351", 2, 3, 51, 1057, "", REG_TEXT, "3.51", MSG_OS_NT, "3.51", "3.51.1057 ",
