@@ -338,16 +338,6 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
                      piix3 ? "" : " and without 1086");
 }
 
-std::string Formatted(const char *format, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
 // Where the chipset probe must leave the ports alone: an NT major version that every version
 // query saw.
 bool OnNtPlatform()
@@ -397,9 +387,10 @@ void CheckDetailGrammar(Problems *problems)
         os = {CatalogueText(MSG_OS_UNKNOWN)};
     } else {
         const VersionRecord &v = Sim.version;
-        os = {CatalogueText(ReleaseLine(v)), groups[0].size() > 1 ? groups[0][1] : "",
-              Formatted(CatalogueText(MSG_KERNEL_VERSION).c_str(), (int32_t)v.major,
-                        (int32_t)v.minor, (int32_t)(v.build & 0xFFFF), v.csd)};
+        char kernel[1024];
+        snprintf(kernel, sizeof kernel, CatalogueText(MSG_KERNEL_VERSION).c_str(), (int32_t)v.major,
+                 (int32_t)v.minor, (int32_t)(v.build & 0xFFFF), v.csd);
+        os = {CatalogueText(ReleaseLine(v)), groups[0].size() > 1 ? groups[0][1] : "", kernel};
         problems->Expect(os[1].compare(0, 18, "\tRegistry version ") == 0,
                          "the second line is not the registry version");
     }
