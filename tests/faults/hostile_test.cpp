@@ -46,18 +46,16 @@ std::string Utf16(const std::string &ascii, bool terminated)
     return bytes;
 }
 
-// Ten controllers whose names no node carries.
-void AddTenStrangers()
+// Ten controllers whose names no node carries, and a root "root" (node 0) with, when asked,
+// one child "a" (node 1).
+SimCfgMgr &AddStrangers(bool child)
 {
     for (int index = 0; index < 10; ++index)
         AddReply(index, Utf16("stranger" + std::to_string(index), true), 4 + 2 * 9 + 2);
-}
-
-// Those, and a root "root" whose one child "a" is returned.
-int StrangersAndTwoNodes()
-{
-    AddTenStrangers();
-    return SimAddNode(&Sim, SimAddNode(&Sim, -1, "root"), "a");
+    int root = SimAddNode(&Sim, -1, "root");
+    if (child)
+        SimAddNode(&Sim, root, "a");
+    return Sim.cfgmgr;
 }
 
 // A controller whose node comes after a root's branches of 250 leaves each.
@@ -91,26 +89,13 @@ Lines Piix(const char *description)
 
 const HostileCase Cases[] = {
     {"ChildIsTheRoot", "a child that is the root again",
-     [] { Sim.cfgmgr.nodes[StrangersAndTwoNodes()].children.push_back(0); }, {{Unidentified}},
-     true},
-    {"OwnParent", "a node that is its own parent",
-     [] {
-         int a = StrangersAndTwoNodes();
-         Sim.cfgmgr.nodes[a].parent = a;
-     },
+     [] { AddStrangers(true).nodes[1].children = {0}; }, {{Unidentified}}, true},
+    {"OwnParent", "a node that is its own parent", [] { AddStrangers(true).nodes[1].parent = 1; },
      {{Unidentified}}},
     {"OwnNextSibling", "a node that is its own next sibling",
-     [] {
-         int a = StrangersAndTwoNodes();
-         Sim.cfgmgr.nodes[0].children = {a, a};
-     },
-     {{Unidentified}}, true},
+     [] { AddStrangers(true).nodes[0].children = {1, 1}; }, {{Unidentified}}, true},
     {"MissingChildren", "children that do not exist",
-     [] {
-         AddTenStrangers();
-         Sim.cfgmgr.nodes[SimAddNode(&Sim, -1, "root")].children = {5000, 70000};
-     },
-     {{Unidentified}}},
+     [] { AddStrangers(false).nodes[0].children = {5000, 70000}; }, {{Unidentified}}},
     {"ChainPastTheBound", "a chain longer than the search goes",
      [] {
          AddReply(0, Utf16("far", true), 10);
@@ -126,11 +111,9 @@ const HostileCase Cases[] = {
      [] { AddBush(100, "near", "in reach"); }, {Piix("\tin reach")}},
     {"EmptySuccessAtRoot", "navigation and the root that report success without a node",
      [] {
-         AddTenStrangers();
-         SimAddNode(&Sim, -1, "root");
-         Sim.cfgmgr.rootLocates = false;
-         Sim.cfgmgr.successWithoutNode = {SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING,
-                                          SIM_CM_PARENT};
+         SimCfgMgr &cm = AddStrangers(false);
+         cm.rootLocates = false;
+         cm.successWithoutNode = {SIM_CM_LOCATE, SIM_CM_CHILD, SIM_CM_SIBLING, SIM_CM_PARENT};
      },
      {{Unidentified}}},
     {"EmptySuccessDeep", "navigation that reports success without a node, the controller deep down",
