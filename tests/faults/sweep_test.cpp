@@ -410,13 +410,10 @@ std::string Describe(const std::string &machine, const std::vector<SimFault> &fa
 }
 
 struct Tally {
-    std::set<std::pair<int, uint32_t>> points;  // operation and call failed
-    uint64_t struck[SIM_OP_COUNT] = {};         // runs in which the failure hit a call
-    uint64_t cases = 0;
-    uint64_t learned = 0;  // machines whose controllers the walk learned
-    uint64_t singles = 0;
-    uint64_t pairs = 0;
-    uint64_t failures = 0;
+    std::set<std::pair<int, uint32_t>> points;     // operation and call failed
+    unsigned long long struck[SIM_OP_COUNT] = {};  // runs in which the failure hit a call
+    unsigned long long cases = 0, singles = 0, pairs = 0, failures = 0;
+    unsigned long long learned = 0;  // machines whose controllers the walk learned
 };
 
 void Report(const std::string &label, const std::vector<std::string> &problems, Tally *tally)
@@ -508,11 +505,9 @@ TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
            "number, or at every call); %llu cases on %zu machines (%zu built, %zu scenario files): "
            "%llu without a failure (each machine as it is and without a version), %llu with "
            "one, %llu with two; %llu failed\n",
-           (int)SIM_OP_COUNT, tally.points.size(), (unsigned long long)tally.cases,
-           built.size() + files.size(), built.size(), files.size(),
-           (unsigned long long)(tally.cases - tally.singles - tally.pairs),
-           (unsigned long long)tally.singles, (unsigned long long)tally.pairs,
-           (unsigned long long)tally.failures);
+           (int)SIM_OP_COUNT, tally.points.size(), tally.cases, built.size() + files.size(),
+           built.size(), files.size(), tally.cases - tally.singles - tally.pairs, tally.singles,
+           tally.pairs, tally.failures);
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_EQ(tally.learned, built.size() + files.size())
         << "the host controllers of some machines were not learned from a walk of their tree";
