@@ -32,6 +32,7 @@ static void OnAlarm(int)
     _exit(1);
 }
 
+// Work that has not ended when the alarm rings (alarm(0) stops it) ends the process.
 static void StartDeadline(unsigned seconds, const std::string &label)
 {
     snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
@@ -39,16 +40,11 @@ static void StartDeadline(unsigned seconds, const std::string &label)
     alarm(seconds);
 }
 
-static void StopDeadline()
-{
-    alarm(0);
-}
-
 CheckRatings PerformChecksWithin(unsigned seconds, const std::string &label)
 {
     StartDeadline(seconds, label);
     CheckRatings ratings = PerformChecks(TheWindow);
-    StopDeadline();
+    alarm(0);
     return ratings;
 }
 
@@ -65,7 +61,7 @@ std::string RecordWithin(unsigned seconds, const std::string &label)
 {
     StartDeadline(seconds, label);
     std::string text = Recording();
-    StopDeadline();
+    alarm(0);
     return text;
 }
 

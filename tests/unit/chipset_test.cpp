@@ -26,7 +26,7 @@ const std::string Piix4 = CatalogueText(MSG_PIIX4_USB);
 const std::string Opti = CatalogueText(MSG_OPTI_USB);
 const std::string Ali = CatalogueText(MSG_ALI_USB);
 const std::string Blank;
-const std::string Piix3Paragraph = CatalogueText(MSG_INFO_OS_95_UNSUPPORTED) + "\r\n\r\n";
+const std::string Piix3Paragraph = CatalogueParagraph(MSG_INFO_OS_95_UNSUPPORTED);
 
 struct ChipsetTest : FakeTest {
     void SetUp() override
@@ -143,8 +143,7 @@ TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
         {"OPTi", {{3, 0, OPTI_USB}}, {Opti, Blank}, false, SUPPORT_YES, 768 + 228},
         // The bus order is the reverse of the tests' order.
         {"ALi, OPTi and PIIX-4 downwards", {{1, 0, ALI_USB}, {2, 0, OPTI_USB}, {3, 0, PIIX4_USB}},
-         {Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES,
-         256 + 228 + 227 + 226},
+         {Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES, 256 + 228 + 227 + 226},
         {"everything", {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX3_USB}, {8, 0, PIIX4_USB},
                         {9, 0, OPTI_USB}, {10, 0, ALI_USB}},
          {Bridge, UsbEnabled, Blank, Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES,
