@@ -13,7 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace {
 
@@ -81,14 +81,6 @@ std::vector<SweepMachine> AllMachines()
     return machines;
 }
 
-std::string ReadText(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Its recording replays to the report of the machine itself; read back and recorded again it
 // is the same text, so the replay holds every answer in the form the recorder gave it; and a
 // golden scenario that is a recording is exactly what the recorder writes of its machine.
@@ -113,14 +105,15 @@ TEST(Recorder, ItsRecordingReplaysToTheMachineAndRecordsAsItself)
     uint32_t recordings = 0;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(QORVALIN_SCENARIO_DIR)) {
         std::string path = entry.path().string();
-        std::string text = ReadText(path);
-        if (entry.path().extension() != ".json" || !IsRecording(text.data(), (uint32_t)text.size()))
+        if (entry.path().extension() != ".json")
+            continue;
+        std::ifstream file(path, std::ios::binary);
+        std::string text{std::istreambuf_iterator<char>(file), {}};
+        if (!IsRecording(text.data(), (uint32_t)text.size()))
             continue;
         ++recordings;
-        SimMachine machine;
         std::string error;
-        ASSERT_TRUE(Replay(text, path, &machine, &error)) << error;
-        Sim = machine;
+        ASSERT_TRUE(Replay(text, path, &Sim, &error)) << error;
         EXPECT_EQ(WithoutWhys(RecordWithin(CaseSeconds, path)), WithoutWhys(text)) << path;
     }
     // tests/scenarios/recorded/ holds them, and guests/ the recordings made in the guests.
