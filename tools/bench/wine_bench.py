@@ -3,12 +3,15 @@ baseline dialog and the design floor, in turns in one prefix, and reads the peak
 three; docs/benchmarks.md says what each figure is."""
 
 import argparse
+import contextlib
 import os
-import statistics
+import re
 import subprocess
 import sys
 import threading
 import time
+from pathlib import Path
+from statistics import median
 
 from harness import Failure, wine
 from harness.catalogue import IDC_CONTINUE
@@ -164,18 +167,17 @@ class Session:
         """Ends the program once settled, and returns its peak memory: VmHWM of the process
         that runs it, as Wine runs the program in the process the harness started."""
         time.sleep(SETTLE)
-        with open("/proc/%d/cmdline" % program.pid, "rb") as f:
-            if os.path.basename(exe).encode() not in f.read():
-                raise Failure("process %d does not run %s" % (program.pid, exe))
-        with open("/proc/%d/status" % program.pid) as f:
-            memory = [int(line.split()[1]) for line in f if line.startswith("VmHWM:")]
-        if not memory:
+        process = Path("/proc/%d" % program.pid)
+        if os.path.basename(exe).encode() not in (process / "cmdline").read_bytes():
+            raise Failure("process %d does not run %s" % (program.pid, exe))
+        memory = re.search(r"^VmHWM:\s*(\d+)", (process / "status").read_text(), re.M)
+        if memory is None:
             raise Failure("no VmHWM for process %d" % program.pid)
         program.kill()
         program.wait()
         self.wait(label, "hidden")
         time.sleep(GAP)
-        return memory[0]
+        return int(memory[1])
 
 
 def run_baseline(session):
@@ -223,7 +225,6 @@ def summary(rounds, args):
     def figures(who, key):
         return [r[who][key] for r in rounds]
 
-    median = statistics.median
     ratio = median(figures(QORVALIN, "ratio"))
     return [
         "Qorvalin.exe (%s) against the baseline dialog and the design floor under Wine, %d "
@@ -273,21 +274,17 @@ def main():
     if reasons:
         print("Skipped the Wine measurements: %s." % "; ".join(reasons))
         return 0
-    session = None
+    rounds = []
     try:
-        session = Session(args)
-        run_round(session)
-        rounds = []
-        for i in range(args.runs):
-            rounds.append(run_round(session))
-            print("run %d: baseline %s ms, design floor %s ms, Qorvalin %s ms"
-                  % ((i + 1,) + tuple(ms(r["total"]) for r in rounds[-1])), file=sys.stderr)
+        with contextlib.closing(Session(args)) as session:
+            run_round(session)
+            for i in range(args.runs):
+                rounds.append(run_round(session))
+                print("run %d: baseline %s ms, design floor %s ms, Qorvalin %s ms"
+                      % ((i + 1,) + tuple(ms(r["total"]) for r in rounds[-1])), file=sys.stderr)
     except (Failure, subprocess.TimeoutExpired) as e:
         print("Wine measurements failed: %s" % e)
         return 1
-    finally:
-        if session is not None:
-            session.close()
     print("\n".join(summary(rounds, args)))
     return 0
 
