@@ -58,9 +58,7 @@ have() {
     command -v "$1" >/dev/null 2>&1
 }
 
-echo "# Qorvalin benchmarks"
-echo
-echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+printf '# Qorvalin benchmarks\n\n- date: %s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "- machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: *//')," \
     "Linux $(uname -r)"
 echo "- load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -124,28 +122,24 @@ wine_bench() {
     fi
 }
 
-heading() {
+# part TITLE [wine]: a part's heading; false, the part skipped, for one under Wine with --no-wine.
+part() {
     printf '## %s\n\n' "$1"
+    [ -z "${2:-}" ] || [ -n "$WINE" ] || { echo "Skipped: --no-wine."; return 1; }
 }
 
-# wine_part TITLE: a part's heading; false, the part skipped, with --no-wine.
-wine_part() {
-    heading "$1"
-    [ -n "$WINE" ] || { echo "Skipped: --no-wine."; return 1; }
-}
-
-wine_part "Start-up under Wine" &&
+part "Start-up under Wine" wine &&
     wine_bench x86_64 "$WIN64" "$NATIVE/tests/programs/winspy.exe" "$PREFIX" "$BUILD/wine"
 echo
-wine_part "Start-up of the i686 program under 32-bit Wine" &&
+part "Start-up of the i686 program under 32-bit Wine" wine &&
     wine_bench i686 "$WIN32" "$NATIVE/tests/programs/i686/winspy.exe" "$PREFIX-i686" \
         "$BUILD/wine-i686"
 echo
-wine_part "Start-up in the virtual machine" &&
-    { bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$BUILD/win32" "$NATIVE" "$RUNS" || FAILED=yes; }
+part "Start-up in the virtual machine" wine &&
+    { bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$WIN32" "$NATIVE" "$RUNS" || FAILED=yes; }
 echo
 
-heading "The check run in the simulator"
+part "The check run in the simulator"
 if [ -n "$SIM_BENCH" ]; then
     "$SIM_BENCH" --runs "$SIM_RUNS" "$ROOT/tests/scenarios" || FAILED=yes
 else
@@ -153,7 +147,7 @@ else
 fi
 echo
 
-heading "File sizes"
+part "File sizes"
 (cd "$ROOT" && "$PYTHON" -B -m tools.bench.sizes "$WIN32" "$WIN64") || FAILED=yes
 
 [ -z "$FAILED" ]

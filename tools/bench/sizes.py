@@ -78,11 +78,9 @@ def report(label, exe, build_dir, goal):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    for label in GOAL_BUILD, "x86_64":
-        parser.add_argument(label, help="the %s build's folder; empty where it failed" % label)
-    args = parser.parse_args()
-    for label in GOAL_BUILD, "x86_64":
-        folder = getattr(args, label)
+    parser.add_argument("folders", nargs=2, metavar="DIR",
+                        help="the i686 and the x86_64 builds' folders, empty for one that failed")
+    for label, folder in zip((GOAL_BUILD, "x86_64"), parser.parse_args().folders):
         exe = os.path.join(folder, "Qorvalin.exe")
         if not folder:
             print("The %s program was not built here: its size is skipped." % label)

@@ -1,14 +1,8 @@
-/*
- * watch: the benchmark's eye inside Wine, reporting when named top-level windows show or hide.
- *
- * Usage: watch LABEL CLASS TITLE ... (TITLE "" for any title)
- * Looks for each window every millisecond and prints a line whenever one comes into being
- * (hidden or not), becomes visible, stops being visible or goes away:
- *   LABEL created|shown|hidden|gone MICROSECONDS
- * counted from 1970 on the real-time clock, which the harness reads too, so its own readings
- * and these compare directly. A first line "watcher ready MICROSECONDS" says the watching has
- * begun. Runs until it is ended.
- */
+/* watch LABEL CLASS TITLE ... (TITLE "" for any): the benchmark's eye inside Wine. Looks for
+   each top-level window every millisecond and prints "LABEL created|shown|hidden|gone
+   MICROSECONDS" whenever one comes into being (hidden or not), becomes visible, stops being
+   visible or goes away, counted from 1970 on the real-time clock, which the harness reads too.
+   A first line "watcher ready MICROSECONDS" says the watching has begun; runs until ended. */
 #define _WIN32_WINNT 0x0602
 #include <windows.h>
 #include <stdio.h>
