@@ -7,9 +7,6 @@ void SetVersion(uint32_t platform, uint32_t major, uint32_t minor, uint32_t buil
                 const char *csd)
 {
     Sim.versionKnown = true;
-    Sim.version.platform = platform;
-    Sim.version.major = major;
-    Sim.version.minor = minor;
-    Sim.version.build = build;
+    Sim.version = {major, minor, build, platform, ""};
     strcpy(Sim.version.csd, csd);
 }

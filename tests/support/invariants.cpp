@@ -20,14 +20,12 @@
 #include <map>
 #include <set>
 
-static char CurrentCase[512];
+// What the alarm says, naming the case.
+static char Overdue[512];
 
 static void OnAlarm(int)
 {
-    static const char lead[] = "\ndid not end in time: ";
-    ssize_t ignored = write(2, lead, sizeof lead - 1);
-    ignored = write(2, CurrentCase, strlen(CurrentCase));
-    ignored = write(2, "\n", 1);
+    ssize_t ignored = write(2, Overdue, strlen(Overdue));
     (void)ignored;
     _exit(1);
 }
@@ -35,7 +33,7 @@ static void OnAlarm(int)
 // Work that has not ended when the alarm rings (alarm(0) stops it) ends the process.
 static void StartDeadline(unsigned seconds, const std::string &label)
 {
-    snprintf(CurrentCase, sizeof CurrentCase, "%s", label.c_str());
+    snprintf(Overdue, sizeof Overdue, "\ndid not end in time: %s\n", label.c_str());
     signal(SIGALRM, OnAlarm);
     alarm(seconds);
 }
@@ -347,19 +345,15 @@ bool VersionQueryFailed()
     return !Sim.versionKnown || FaultHit(SIM_GET_VERSION, 1);
 }
 
-uint32_t ReleaseLine(const VersionRecord &version)
+uint32_t ReleaseLine(const VersionRecord &v)
 {
-    switch (version.platform) {
-    case PLATFORM_WIN32S:
+    if (v.platform == PLATFORM_WIN32S)
         return MSG_OS_95S;
-    case PLATFORM_WIN32_WINDOWS:
-        return version.major > 4 || (version.major == 4 && version.minor != 0) ? MSG_OS_98
-                                                                                : MSG_OS_95;
-    case PLATFORM_WIN32_NT:
-        return version.major >= 5 ? MSG_OS_2000 : MSG_OS_NT;
-    default:
-        return MSG_OS_UNKNOWN;
-    }
+    if (v.platform == PLATFORM_WIN32_WINDOWS)
+        return v.major > 4 || (v.major == 4 && v.minor != 0) ? MSG_OS_98 : MSG_OS_95;
+    if (v.platform == PLATFORM_WIN32_NT)
+        return v.major >= 5 ? MSG_OS_2000 : MSG_OS_NT;
+    return MSG_OS_UNKNOWN;
 }
 
 bool IsVendorLine(const std::string &line)
