@@ -25,22 +25,13 @@
 
 namespace fs = std::filesystem;
 
-// What a run asked: port writes, reads and faults, device opens, library loads, seam calls.
-enum { WRITES, READS, FAULTS, OPENS, LOADS, SEAM_CALLS, COUNTS };
-using Counts = std::array<uint32_t, COUNTS>;
-
 struct Result {
     std::string name;
-    Counts counts{};
-    double median = 0;  // microseconds per run
+    // The report's columns: port operations (writes plus reads), port faults, device opens,
+    // library loads, seam calls, and microseconds per run (the median).
+    std::array<double, 6> columns{};
     CheckRatings ratings{};  // of the last run
 };
-
-// The report's columns: port operations (writes plus reads), then the other counts.
-static std::array<uint32_t, 5> Columns(const Counts &c)
-{
-    return {c[WRITES] + c[READS], c[FAULTS], c[OPENS], c[LOADS], c[SEAM_CALLS]};
-}
 
 // Every run starts from the scenario's machine as a fresh process would; only the check run
 // itself is timed. Each run must ask exactly what the first one asked: anything else means
@@ -48,6 +39,7 @@ static std::array<uint32_t, 5> Columns(const Counts &c)
 static bool Measure(const SimMachine &scenario, int runs, Result *result)
 {
     std::vector<double> times;
+    std::array<uint32_t, 6> first{};
     for (int run = 0; run < runs; ++run) {
         Sim = scenario;
         ResetCheckRun();
@@ -56,17 +48,19 @@ static bool Measure(const SimMachine &scenario, int runs, Result *result)
         auto stop = std::chrono::steady_clock::now();
         result->ratings = ratings;
         times.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
-        Counts counts = {Sim.portWrites, Sim.portReads, Sim.portFaults,
-                         Sim.calls[SIM_OPEN_DEVICE], Sim.calls[SIM_LOAD_LIBRARY], SimTotalCalls()};
-        if (run > 0 && counts != result->counts) {
+        std::array<uint32_t, 6> asked = {Sim.portWrites, Sim.portReads, Sim.portFaults,
+                                         Sim.calls[SIM_OPEN_DEVICE], Sim.calls[SIM_LOAD_LIBRARY],
+                                         SimTotalCalls()};
+        if (run > 0 && asked != first) {
             fprintf(stderr, "FAIL %s: run %d asked other things than run 1\n",
                     result->name.c_str(), run + 1);
             return false;
         }
-        result->counts = counts;
+        first = asked;
     }
     std::nth_element(times.begin(), times.begin() + runs / 2, times.end());
-    result->median = times[runs / 2];
+    result->columns = {double(first[0] + first[1]), double(first[2]), double(first[3]),
+                       double(first[4]), double(first[5]), times[runs / 2]};
     return true;
 }
 
@@ -160,12 +154,12 @@ int main(int argc, char **argv)
     printf("|---|---|---|---|---|---|---|---|\n");
     for (const auto &[family, results] : families) {
         printf("| %s | %zu |", family.c_str(), results.size());
-        for (size_t column = 0; column <= 5; ++column) {
+        for (size_t column = 0; column < 6; ++column) {
             std::vector<double> values;
             for (const Result &r : results)
-                values.push_back(column < 5 ? Columns(r.counts)[column] : r.median);
-            PrintMean(values, column < 5 ? " %.0f (%.0f-%.0f) |" : " %.1f (%.1f-%.1f) |",
-                      column < 5);
+                values.push_back(r.columns[column]);
+            bool count = column < 5;
+            PrintMean(values, count ? " %.0f (%.0f-%.0f) |" : " %.1f (%.1f-%.1f) |", count);
         }
         printf("\n");
     }
