@@ -13,9 +13,6 @@ enum : uint16_t {
     SERIAL_PORT = 0x3F8,
     // QEMU's isa-debug-exit device, placed there by the test's command line.
     DEBUG_EXIT_PORT = 0xF4,
-};
-
-enum : uint8_t {
     SERIAL_LINE_STATUS = 5,
     SERIAL_TRANSMIT_EMPTY = 0x20,
     // The emulator exits with status 2 * value + 1: 67 says the kernel reached its end.
@@ -179,29 +176,20 @@ void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list ar
             put(*format++);
             continue;
         }
-        ++format;
         int digits = 0;
-        while ((*format >= '0' && *format <= '9') || *format == '.') {
+        while ((*++format >= '0' && *format <= '9') || *format == '.')
             digits = *format == '.' ? 0 : digits * 10 + (*format - '0');
-            ++format;
-        }
         char number[12] = {*format};  // an unknown conversion stands for its own letter
         const char *text = number;
-        switch (*format) {
-        case 's':
+        if (*format == 's') {
             text = va_arg(args, const char *);
-            break;
-        case 'd': {
+        } else if (*format == 'd') {
             int32_t value = va_arg(args, int32_t);
             if (value < 0)
                 put('-');
-            FormatNumber(number, value < 0 ? 0u - (uint32_t)value : (uint32_t)value, false,
-                         digits);
-            break;
-        }
-        case 'x':
+            FormatNumber(number, value < 0 ? 0u - (uint32_t)value : (uint32_t)value, false, digits);
+        } else if (*format == 'x') {
             FormatNumber(number, va_arg(args, uint32_t), true, digits);
-            break;
         }
         if (*format)
             ++format;

@@ -31,22 +31,13 @@ enum { PROP_DESCRIPTION, PROP_HARDWARE_ID, PROP_DRIVER, PROP_COUNT };
 static const struct { const char *name; ULONG code; } Properties[PROP_COUNT] = {
     {"description ", CM_DRP_DEVICEDESC}, {"hardwareId ", CM_DRP_HARDWAREID}, {"driver ", CM_DRP_DRIVER}};
 
-typedef struct Property {
-    BOOL present;
-    ULONG offset;
-    ULONG size;     /* with every terminator */
-} Property;
-
-typedef struct Node {
-    int depth;
-    int parent, child, sibling;
-    Property property[PROP_COUNT];
-} Node;
+/* A property's text in the pool; its size counts every terminator. */
+typedef struct Property { BOOL present; ULONG offset, size; } Property;
+typedef struct Node { int depth, parent, child, sibling; Property property[PROP_COUNT]; } Node;
 
 static Node Nodes[MAX_NODES];
 static int NodeCount;
 static BOOL LocateFails;
-static BOOL TreeLoaded;
 static char Pool[POOL_SIZE];
 static ULONG PoolUsed;
 static char LogPath[MAX_PATH];
@@ -55,11 +46,13 @@ static void Log(const char *format, ...)
 {
     char line[512];
     va_list args;
-    HANDLE file;
     DWORD written;
     int length;
+    HANDLE file = LogPath[0] ? CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)
+                             : INVALID_HANDLE_VALUE;
 
-    if (!LogPath[0])
+    if (file == INVALID_HANDLE_VALUE)
         return;
     va_start(args, format);
     length = vsnprintf(line, sizeof(line) - 1, format, args);
@@ -67,10 +60,6 @@ static void Log(const char *format, ...)
     if (length < 0 || length > (int)sizeof(line) - 2)
         length = sizeof(line) - 2;
     line[length++] = '\n';
-    file = CreateFileA(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
     WriteFile(file, line, length, &written, NULL);
     CloseHandle(file);
 }
@@ -180,8 +169,7 @@ static void LoadTree(void)
     DWORD size = 0;
     HANDLE file;
     BOOL loaded;
-    const char *line;
-    const char *end;
+    const char *line, *end;
     int number = 1;
 
     if (!GetEnvironmentVariableA("QORVALIN_CFGMGR_TREE", path, sizeof(path))) {
@@ -209,11 +197,8 @@ static void LoadTree(void)
             return;
         }
     }
-    if (NodeCount == 0) {
+    if (NodeCount == 0)
         Log("error: %s has no root node", path);
-        return;
-    }
-    TreeLoaded = TRUE;
 }
 
 static int NodeIndex(DEVINST handle)
@@ -231,7 +216,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, 
         result = CR_INVALID_POINTER;
     else if (ulFlags & ~CM_LOCATE_DEVNODE_BITS)
         result = CR_INVALID_FLAG;
-    else if (!TreeLoaded)
+    else if (NodeCount == 0)
         result = CR_FAILURE;
     else if ((pDeviceID && pDeviceID[0]) || LocateFails)
         result = CR_NO_SUCH_DEVNODE;
@@ -266,20 +251,12 @@ static CONFIGRET Move(const char *name, PDEVINST out, DEVINST from, ULONG flags,
     return result;
 }
 
-CONFIGRET WINAPI CM_Get_Child(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags)
-{
-    return Move("CM_Get_Child", pdnDevInst, dnDevInst, ulFlags, 0);
-}
-
-CONFIGRET WINAPI CM_Get_Sibling(PDEVINST pdnDevInst, DEVINST DevInst, ULONG ulFlags)
-{
-    return Move("CM_Get_Sibling", pdnDevInst, DevInst, ulFlags, 1);
-}
-
-CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags)
-{
-    return Move("CM_Get_Parent", pdnDevInst, dnDevInst, ulFlags, 2);
-}
+#define MOVE(name, which)                                         \
+    CONFIGRET WINAPI name(PDEVINST out, DEVINST from, ULONG flags) \
+    { return Move(#name, out, from, flags, which); }
+MOVE(CM_Get_Child, 0)
+MOVE(CM_Get_Sibling, 1)
+MOVE(CM_Get_Parent, 2)
 
 /* A value that does not fit leaves the buffer alone and reports the size it needs; asking with
  * no buffer and a length of 0 is how a caller learns that size. */

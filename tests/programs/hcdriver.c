@@ -30,8 +30,7 @@ typedef struct HcdDevice {
 
 static WCHAR ParametersPathText[512];
 static UNICODE_STRING ParametersPath;
-static ULONG Opens;
-static ULONG Requests;
+static ULONG Opens, Requests;
 
 /* "HCD" or "USBFDO-" with the index in decimal behind it. */
 static void NameWithIndex(WCHAR *out, const WCHAR *prefix, int index)
@@ -48,9 +47,7 @@ static HANDLE OpenParameters(ACCESS_MASK access)
     HANDLE key;
     InitializeObjectAttributes(&attributes, &ParametersPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
                                NULL, NULL);
-    if (!NT_SUCCESS(ZwOpenKey(&key, access, &attributes)))
-        return NULL;
-    return key;
+    return NT_SUCCESS(ZwOpenKey(&key, access, &attributes)) ? key : NULL;
 }
 
 static void WriteCounter(const WCHAR *name, ULONG value)
@@ -126,7 +123,7 @@ static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
     HcdDevice *hcd = device->DeviceExtension;
     IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
     ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    ULONG size;
+    ULONG size = hcd->replySize < room ? hcd->replySize : room;
 
     WriteCounter(L"Requests", ++Requests);
     if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_GET_HCD_DRIVERKEY_NAME)
@@ -135,7 +132,6 @@ static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT *device, IRP *irp)
         return Complete(irp, STATUS_UNSUCCESSFUL, 0);
     if (hcd->kind == REPLY_NAME && room < 4)
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-    size = hcd->replySize < room ? hcd->replySize : room;
     RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, hcd->reply, size);
     return Complete(irp, STATUS_SUCCESS, size);
 }

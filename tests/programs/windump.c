@@ -56,10 +56,8 @@ void WindumpEscaped(FILE *out, const char *bytes, int count)
 static void PrintEscapedWide(FILE *out, const WCHAR *text, int length)
 {
     static char bytes[TEXT_ROOM * 2];
-    int count = 0;
-    if (length > 0)
-        count = WideCharToMultiByte(1252, 0, text, length, bytes, sizeof(bytes), "?", NULL);
-    WindumpEscaped(out, bytes, count);
+    WindumpEscaped(out, bytes, length > 0 ? WideCharToMultiByte(1252, 0, text, length, bytes,
+                                                                sizeof(bytes), "?", NULL) : 0);
 }
 
 void WindumpVersion(FILE *out)
@@ -81,9 +79,7 @@ void WindumpVersion(FILE *out)
 static void PrintWindowText(FILE *out, HWND window)
 {
     static WCHAR text[TEXT_ROOM];
-    DWORD_PTR length = 0;
-    DWORD_PTR room = TEXT_ROOM;
-    text[0] = 0;
+    DWORD_PTR length = 0, room = TEXT_ROOM;
     /* A buffer no larger than the text needs: a system may copy the whole buffer onto the
        receiving thread's stack, and ReactOS fails that copy for a large one. */
     if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS,
@@ -120,24 +116,23 @@ void WindumpItemsThroughOwnBuffer(BOOL on)
     ItemsThroughOwnBuffer = on;
 }
 
-/* Item index of list into text through a buffer in the list box's process; its length, or -1. */
-static LONG_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, DWORD_PTR length)
+/* Item index of list into text through a buffer in the list box's process; its length, or 0. */
+static DWORD_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, DWORD_PTR length)
 {
     DWORD pid = 0;
     HANDLE process;
     void *buffer;
-    DWORD_PTR got = 0;
-    LONG_PTR result = -1;
+    DWORD_PTR got = 0, result = 0;
     SIZE_T size = (length + 1) * sizeof(WCHAR);
     GetWindowThreadProcessId(list, &pid);
     process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ, FALSE, pid);
     if (!process)
-        return -1;
+        return 0;
     buffer = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
     if (buffer && SendMessageTimeoutW(list, LB_GETTEXT, index, (LPARAM)buffer, SMTO_ABORTIFHUNG,
                                       REPLY_TIMEOUT_MS, &got) &&
         got <= length && ReadProcessMemory(process, buffer, text, size, NULL))
-        result = (LONG_PTR)got;
+        result = got;
     if (buffer)
         VirtualFreeEx(process, buffer, 0, MEM_RELEASE);
     CloseHandle(process);
@@ -149,8 +144,7 @@ static LONG_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, DW
 static void PrintListItems(FILE *out, HWND list)
 {
     static WCHAR text[TEXT_ROOM];
-    DWORD_PTR count = 0;
-    DWORD_PTR i;
+    DWORD_PTR count = 0, i;
     if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &count) ||
         (LONG_PTR)count < 0)
         return;
@@ -159,9 +153,8 @@ static void PrintListItems(FILE *out, HWND list)
         if (!SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS,
                                  &length) || length >= TEXT_ROOM)
             length = 0;
-        text[0] = 0;
         if (length > 0 && ItemsThroughOwnBuffer)
-            length = (DWORD_PTR)ItemThroughOwnBuffer(list, i, text, length);
+            length = ItemThroughOwnBuffer(list, i, text, length);
         else if (length > 0 && !SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)text,
                                                     SMTO_ABORTIFHUNG, REPLY_TIMEOUT_MS, &length))
             length = 0;
@@ -174,12 +167,7 @@ static void PrintListItems(FILE *out, HWND list)
 }
 
 /* What the enumeration callbacks write to, and which windows they take. */
-typedef struct Dump {
-    FILE *out;
-    const char *exe;
-    DWORD pid;
-    HWND top;
-} Dump;
+typedef struct Dump { FILE *out; const char *exe; DWORD pid; HWND top; } Dump;
 
 static BOOL CALLBACK PrintControl(HWND control, LPARAM context)
 {

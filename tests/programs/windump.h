@@ -28,10 +28,8 @@ void WindumpVersion(FILE *out);
  * would write the text into its own memory at that address. Off by default. */
 void WindumpItemsThroughOwnBuffer(BOOL on);
 
-/* Takes a list of the running processes, which WindumpProcessName answers from. */
+/* Takes a list of the running processes; the image name of process pid in the last one, or "". */
 void WindumpLoadProcesses(void);
-
-/* The image name of process pid in the last list taken, or "". */
 const char *WindumpProcessName(DWORD pid);
 
 /* Every top-level window of the processes whose image is named exe (NULL: any) and whose id

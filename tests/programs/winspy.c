@@ -1,37 +1,32 @@
-/* winspy: a test-only helper that prints what another process's windows show, one line each. */
+/*
+ * winspy: a test-only helper that prints what another process's windows show, in the lines that
+ * windump.h describes.
+ *   winspy [EXE-NAME]   every top-level window (of the processes whose image is EXE-NAME, or of
+ *                       all) with its child controls and, for list boxes, their items
+ *   winspy --version    the version record that GetVersionExA gives a program in this Wine session
+ *   winspy --serve      answers requests from standard input, one a line, until its end, each
+ *                       answer followed by the line "end" and flushed:
+ *   windows [EXE-NAME]   the lines "winspy [EXE-NAME]" prints
+ *   sync EXE-NAME        "synced\twindows=N\tanswered=N\tforeground=HWND": sends each top-level
+ *                        window of those processes a WM_NULL and waits (up to 5 s a window) for
+ *                        its thread to answer, which a thread does only from its message loop,
+ *                        done with the message it was handling; with the number of windows, of
+ *                        those that answered, and the window with the desktop's keyboard focus
+ *   version              the line "winspy --version" prints when the reader starts: Wine fixes a
+ *                        process's version record then
+ *   get KEY NAME         "value\ttype=T\tdata=HEX", the type and bytes a program reading the
+ *                        value with the wide functions gets; or "value\tabsent=1"
+ *   set KEY NAME T HEX   stores those bytes as a value of type T, the key made if need be: "done"
+ *   delete KEY NAME      removes the value if it is there: "done"
+ * Fields are separated by TABs, KEY begins HKEY_LOCAL_MACHINE\ or HKEY_CURRENT_USER\, and a
+ * request it cannot answer gets "error\treason=...\trequest=...". The tests look many times a
+ * second, where a new Wine process each time would cost tens of milliseconds on a PC and seconds
+ * in the emulated test guest.
+ */
 #include "windump.h"
 
 #include <stdlib.h>
 #include <string.h>
-
-/*
- * Usage, the lines as windump.h describes them:
- *   winspy [EXE-NAME]   every top-level window (of the processes whose image is EXE-NAME, or of
- *                       all), each followed by its child controls and, for list boxes, their items
- *   winspy --version    the version record that GetVersionExA gives a program in this Wine session
- *   winspy --serve      stays and answers requests from standard input, one a line, until its end
- *
- * The requests, their fields separated by TABs (KEY beginning HKEY_LOCAL_MACHINE\ or
- * HKEY_CURRENT_USER\); each answer is followed by the line "end" and flushed:
- *   windows [EXE-NAME]   the lines "winspy [EXE-NAME]" prints
- *   sync EXE-NAME        "synced\twindows=N\tanswered=N\tforeground=HWND": sends each top-level
- *                        window of the processes whose image is EXE-NAME a WM_NULL and waits
- *                        (up to 5 s a window) for its thread to answer it, which a thread
- *                        does only from its message loop, once it has done with the message
- *                        it was handling; with the number of windows, the number that
- *                        answered and the window that has the keyboard focus of the desktop
- *   version              the line "winspy --version" prints. Wine fixes a process's version
- *                        record as the process starts: ask a reader started after the last
- *                        change of the Windows version
- *   get KEY NAME         "value\ttype=T\tdata=HEX": the value's type and bytes, as a program
- *                        reading it with the wide functions gets them; or "value\tabsent=1"
- *   set KEY NAME T HEX   stores those bytes as a value of type T (the key made if need be): "done"
- *   delete KEY NAME      removes the value if it is there: "done"
- * A request it cannot answer gets "error\treason=...\trequest=...". The tests look at the
- * windows many times a second, and each new Wine process would cost tens of milliseconds on a PC
- * and seconds in the emulated test guest, and so would a "reg" command for every change of the
- * version values.
- */
 
 /* Room for a value of 64 KiB in hex, far more than any the tests store. */
 #define REQUEST_ROOM (1 << 18)
@@ -84,11 +79,11 @@ static const char *AnswerRegistry(char **fields, int count)
     }
     if (getting) {
         status = RegQueryValueExW(key, name, NULL, &type, data, &size);
-        if (status == ERROR_FILE_NOT_FOUND) {
+        if (status == ERROR_FILE_NOT_FOUND)
             fputs("value\tabsent=1\n", stdout);
-        } else if (status != ERROR_SUCCESS) {
+        else if (status != ERROR_SUCCESS)
             refusal = "value not read";
-        } else {
+        else {
             fprintf(stdout, "value\ttype=%lu\tdata=", (unsigned long)type);
             for (i = 0; i < size; i++)
                 fprintf(stdout, "%02x", data[i]);
@@ -100,9 +95,9 @@ static const char *AnswerRegistry(char **fields, int count)
         char *end;
         type = strtoul(fields[3], &end, 10);
         if (*end || end == fields[3] || digits % 2 || digits / 2 > sizeof(data) ||
-            strspn(hex, HexDigits) != digits) {
+            strspn(hex, HexDigits) != digits)
             refusal = "not a type and pairs of lower-case hex digits";
-        } else {
+        else {
             for (size = 0; size < digits / 2; size++)
                 data[size] = (BYTE)(((strchr(HexDigits, hex[2 * size]) - HexDigits) << 4) |
                                     (strchr(HexDigits, hex[2 * size + 1]) - HexDigits));
@@ -122,11 +117,7 @@ static const char *AnswerRegistry(char **fields, int count)
     return refusal;
 }
 
-typedef struct {
-    const char *exe;
-    int windows;
-    int answered;
-} Sync;
+typedef struct { const char *exe; int windows, answered; } Sync;
 
 static BOOL CALLBACK SyncTopLevel(HWND window, LPARAM param)
 {
@@ -182,15 +173,14 @@ static int Serve(void)
         const char *refusal;
         while (length > 0 && (request[length - 1] == '\n' || request[length - 1] == '\r'))
             request[--length] = 0;
-        if (!whole && !feof(stdin)) {
+        if (whole || feof(stdin)) {
+            refusal = Answer(request);
+        } else {
             /* The rest of the line is no request of its own. */
             int c;
-            do
-                c = getchar();
-            while (c != EOF && c != '\n');
+            while ((c = getchar()) != EOF && c != '\n')
+                ;
             refusal = "request too long";
-        } else {
-            refusal = Answer(request);
         }
         if (refusal) {
             fprintf(stdout, "error\treason=%s\trequest=", refusal);
