@@ -25,10 +25,7 @@ SimMachine Parse(const std::string &text)
 
 std::string Bytes(std::initializer_list<int> bytes)
 {
-    std::string out;
-    for (int b : bytes)
-        out.push_back((char)b);
-    return out;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(Scenario, AnEmptyScenarioIsAnEmptyMachine)
