@@ -31,12 +31,11 @@ const std::map<const VerdictLook *, Verdict> Verdicts = {
 // Every set of the four rating bits.
 std::vector<SupportFlags> EveryCombination()
 {
+    const SupportFlags bits = SUPPORT_YES | SUPPORT_MAYBE | SUPPORT_NO | SUPPORT_UNKNOWN;
     std::vector<SupportFlags> all;
-    for (uint32_t subset = 0; subset < 16; ++subset) {
-        SupportFlags flags = 0;
-        for (int i = 0; i < 4; ++i)
-            flags |= subset & (1u << i) ? RuledRatings[i] : 0;
-        all.push_back(flags);
+    for (SupportFlags flags = 0; flags <= bits; ++flags) {
+        if ((flags & ~bits) == 0)
+            all.push_back(flags);
     }
     return all;
 }
@@ -72,15 +71,13 @@ TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
     };
     // And whatever bits arrive: the highest of YES, MAYBE, NO, UNKNOWN alone survives, with its
     // one paragraph (none for MAYBE).
-    const std::string paragraphs[4] = {HardwareYes, "", HardwareNo, HardwareUnknown};
+    const SupportFlags strongest[5] = {SUPPORT_YES, SUPPORT_MAYBE, SUPPORT_NO, SUPPORT_UNKNOWN, 0};
+    const std::string paragraphs[5] = {HardwareYes, "", HardwareNo, HardwareUnknown, ""};
     for (SupportFlags found : EveryCombination()) {
-        int strongest = 0;
-        while (strongest < 4 && (found & RuledRatings[strongest]) == 0)
-            ++strongest;
-        if (strongest < 4)
-            cases.push_back({found, 0, RuledRatings[strongest], paragraphs[strongest]});
-        else
-            cases.push_back({found, 0, 0, ""});
+        int i = 0;
+        while (i < 4 && (found & strongest[i]) == 0)
+            ++i;
+        cases.push_back({found, 0, strongest[i], paragraphs[i]});
     }
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "chipset 0x" << std::hex << c.chipset
