@@ -46,9 +46,7 @@ def report(label, exe, build_dir, goal):
     image = pe.read(exe)
     size = os.path.getsize(exe)
     sections = pe.sections(image)
-    in_file = collections.Counter()
-    for name, raw, _ in sections:
-        in_file[name] += raw
+    in_file = collections.Counter({name: raw for name, raw, _ in sections})
     resources = pe.resources(image)
     own = sum(n for _, n in resources)
     by_kind = collections.Counter()
