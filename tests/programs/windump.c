@@ -100,11 +100,15 @@ static void PrintRect(FILE *out, const char *name, RECT r)
     fprintf(out, "\t%s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right, r.bottom);
 }
 
-/* The fields that windows and controls share: the text, visible=, enabled= and rect=. */
-static void PrintShown(FILE *out, HWND window)
+/* The fields that windows and controls share, from class= (its name also left in className)
+   and the text, named textName, to rect=. */
+static void PrintShown(FILE *out, HWND window, const char *textName, char className[256])
 {
     RECT rect;
+    className[0] = 0;
+    GetClassNameA(window, className, 256);
     GetWindowRect(window, &rect);
+    fprintf(out, "\tclass=%s\t%s=", className, textName);
     PrintWindowText(out, window);
     fprintf(out, "\tvisible=%d\tenabled=%d", IsWindowVisible(window) ? 1 : 0,
             IsWindowEnabled(window) ? 1 : 0);
@@ -172,12 +176,10 @@ typedef struct Dump { FILE *out; const char *exe; DWORD pid; HWND top; } Dump;
 static BOOL CALLBACK PrintControl(HWND control, LPARAM context)
 {
     const Dump *dump = (const Dump *)context;
-    char className[256] = "";
-    GetClassNameA(control, className, sizeof(className));
-    fprintf(dump->out, "control\ttop=%#lx\thwnd=%#lx\tparent=%#lx\tid=%d\tclass=%s\ttext=",
-            NUMBER(dump->top), NUMBER(control), NUMBER(GetParent(control)),
-            GetDlgCtrlID(control), className);
-    PrintShown(dump->out, control);
+    char className[256];
+    fprintf(dump->out, "control\ttop=%#lx\thwnd=%#lx\tparent=%#lx\tid=%d", NUMBER(dump->top),
+            NUMBER(control), NUMBER(GetParent(control)), GetDlgCtrlID(control));
+    PrintShown(dump->out, control, "text", className);
     fprintf(dump->out, "\tstyle=%#lx\n", (unsigned long)GetWindowLongA(control, GWL_STYLE));
     if (lstrcmpiA(className, "ListBox") == 0)
         PrintListItems(dump->out, control);
@@ -187,24 +189,20 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM context)
 static BOOL CALLBACK PrintTopLevel(HWND window, LPARAM context)
 {
     Dump *dump = (Dump *)context;
-    char className[256] = "";
+    char className[256];
     DWORD pid = 0;
     DWORD thread = GetWindowThreadProcessId(window, &pid);
     const char *exe = WindumpProcessName(pid);
     GUITHREADINFO gui = {.cbSize = sizeof(gui)};
     RECT client;
-    POINT origin = {0, 0};
     if ((dump->exe && lstrcmpiA(exe, dump->exe) != 0) || (dump->pid && pid != dump->pid))
         return TRUE;
-    GetClassNameA(window, className, sizeof(className));
     GetClientRect(window, &client);
-    ClientToScreen(window, &origin);
-    OffsetRect(&client, origin.x, origin.y);
+    MapWindowPoints(window, NULL, (POINT *)&client, 2);
     if (!GetGUIThreadInfo(thread, &gui))
         memset(&gui, 0, sizeof(gui));
-    fprintf(dump->out, "window\thwnd=%#lx\tpid=%lu\texe=%s\tclass=%s\ttitle=", NUMBER(window),
-            (unsigned long)pid, exe, className);
-    PrintShown(dump->out, window);
+    fprintf(dump->out, "window\thwnd=%#lx\tpid=%lu\texe=%s", NUMBER(window), (unsigned long)pid, exe);
+    PrintShown(dump->out, window, "title", className);
     PrintRect(dump->out, "client", client);
     /* Wine keeps the X window of each top-level window as a window property: the tests give
        it the X input focus, as a window manager would. */
