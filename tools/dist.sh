@@ -10,39 +10,28 @@
 # inside the files is the last commit's (SOURCE_DATE_EPOCH when set, a fixed date outside git),
 # so two runs on the same commit write the same bytes.
 set -euo pipefail
+die() { echo "tools/dist.sh: $*" >&2; exit 1; }
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${1:-$ROOT/dist}
 EXE=${2:-}
 
-missing=no
-for tool in mformat mcopy xorriso zip sha256sum; do
-    command -v "$tool" >/dev/null || missing=yes
-done
-if [ -z "$EXE" ] || [ "$missing" = yes ]; then
+if [ -z "$EXE" ] || ! type -P mformat mcopy xorriso zip sha256sum >/dev/null; then
     bash "$ROOT/tools/setup.sh"
 fi
 if [ -z "$EXE" ]; then
-    if [ ! -f "$ROOT/build/win32/build.ninja" ]; then
-        cmake -S "$ROOT" -B "$ROOT/build/win32" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" >/dev/null
-    fi
+    [ -f "$ROOT/build/win32/build.ninja" ] || cmake -S "$ROOT" -B "$ROOT/build/win32" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" >/dev/null
     ninja -C "$ROOT/build/win32"
     EXE=$ROOT/build/win32/Qorvalin.exe
 fi
 QVDUMP=$(dirname "$EXE")/qvdump.exe
 for program in "$EXE" "$QVDUMP"; do
-    if [ ! -f "$program" ]; then
-        echo "tools/dist.sh: no program at $program" >&2
-        exit 1
-    fi
+    [ -f "$program" ] || die "no program at $program"
 done
 
 VERSION=$(sed -n 's/^PRODUCTVERSION *\([0-9]*\), *\([0-9]*\),.*/\1.\2/p' "$ROOT/res/qorvalin.rc")
-if ! [[ $VERSION =~ ^[0-9]+\.[0-9]+$ ]]; then
-    echo "tools/dist.sh: no single PRODUCTVERSION line in res/qorvalin.rc" >&2
-    exit 1
-fi
+[[ $VERSION =~ ^[0-9]+\.[0-9]+$ ]] || die "no single PRODUCTVERSION line in res/qorvalin.rc"
 NAME=qorvalin-$VERSION
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ] &&
@@ -63,8 +52,7 @@ cp "$QVDUMP" "$FILES/QVDUMP.EXE"
 sed -e 's/\r$//' -e "s/@VERSION@/$VERSION/" -e 's/$/\r/' "$ROOT/res/README.TXT" >"$FILES/README.TXT"
 if ! grep -q "^Version $VERSION"$'\r$' "$FILES/README.TXT" ||
    LC_ALL=C grep -q '[^[:print:][:space:]]' "$FILES/README.TXT"; then
-    echo "tools/dist.sh: res/README.TXT must be plain ASCII with a line 'Version @VERSION@'" >&2
-    exit 1
+    die "res/README.TXT must be plain ASCII with a line 'Version @VERSION@'"
 fi
 chmod 644 "$FILES"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$FILES"/* "$FILES"
@@ -93,8 +81,6 @@ fi
 touch -d "@$SOURCE_DATE_EPOCH" "$WORK/out"/*
 
 mkdir -p "$OUT"
-for file in "$NAME.zip" "$NAME.img" "$NAME.iso" SHA256SUMS; do
-    mv -f "$WORK/out/$file" "$OUT/$file"
-done
+mv -f "$WORK/out/$NAME".{zip,img,iso} "$WORK/out/SHA256SUMS" "$OUT"
 echo "Release files of Qorvalin $VERSION in $OUT:"
 (cd "$OUT" && ls -l "$NAME.zip" "$NAME.img" "$NAME.iso" SHA256SUMS)
