@@ -114,13 +114,9 @@ TEST_F(ChipsetTest, AFindShortensOnlyItsOwnFunctionNumber)
 
 TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
 {
-    struct Position {
-        uint32_t device, function, id;
-        uint32_t bus = 0;
-    };
     struct {
         const char *name;
-        std::vector<Position> bus;
+        std::vector<SimPciFunction> bus;  // bus, device, function, ID
         std::vector<std::string> details;
         bool paragraph;
         SupportFlags rating;
@@ -128,40 +124,40 @@ TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
         bool versionKnown = true;  // or the query fails, and the searches are made anyway
     } const cases[] = {
         {"nothing", {}, {}, false, SUPPORT_UNKNOWN, 1024},
-        {"foreign devices", {{0, 0, 0x12378086}, {1, 1, 0x70108086}}, {}, false, SUPPORT_UNKNOWN,
-         1024},
-        {"PIIX-3 with USB", {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX3_USB}}, {Bridge, UsbEnabled, Blank},
-         false, SUPPORT_YES, 232 + 232 + 768},
-        {"PIIX-3 without USB", {{7, 0, PIIX3_BRIDGE}}, {Bridge, UsbDisabled, Blank}, true,
+        {"foreign devices", {{0, 0, 0, 0x12378086}, {0, 1, 1, 0x70108086}}, {}, false,
+         SUPPORT_UNKNOWN, 1024},
+        {"PIIX-3 with USB", {{0, 7, 0, PIIX3_BRIDGE}, {0, 7, 2, PIIX3_USB}},
+         {Bridge, UsbEnabled, Blank}, false, SUPPORT_YES, 232 + 232 + 768},
+        {"PIIX-3 without USB", {{0, 7, 0, PIIX3_BRIDGE}}, {Bridge, UsbDisabled, Blank}, true,
          SUPPORT_MAYBE, 232 + 256 + 768},
-        {"PIIX-3 without USB and an ALi", {{7, 0, PIIX3_BRIDGE}, {9, 0, ALI_USB}},
+        {"PIIX-3 without USB and an ALi", {{0, 7, 0, PIIX3_BRIDGE}, {0, 9, 0, ALI_USB}},
          {Bridge, UsbDisabled, Blank, Ali, Blank}, true, SUPPORT_YES, 232 + 256 + 512 + 234},
-        {"PIIX-3 USB without the bridge", {{7, 2, PIIX3_USB}}, {}, false, SUPPORT_UNKNOWN, 1024},
-        {"PIIX-4", {{7, 2, PIIX4_USB}}, {Piix4, Blank}, false, SUPPORT_YES, 1000},
-        {"PIIX-4 without a version", {{7, 2, PIIX4_USB}}, {Piix4, Blank}, false, SUPPORT_YES, 1000,
-         false},
-        {"OPTi", {{3, 0, OPTI_USB}}, {Opti, Blank}, false, SUPPORT_YES, 768 + 228},
+        {"PIIX-3 USB without the bridge", {{0, 7, 2, PIIX3_USB}}, {}, false, SUPPORT_UNKNOWN, 1024},
+        {"PIIX-4", {{0, 7, 2, PIIX4_USB}}, {Piix4, Blank}, false, SUPPORT_YES, 1000},
+        {"PIIX-4 without a version", {{0, 7, 2, PIIX4_USB}}, {Piix4, Blank}, false, SUPPORT_YES,
+         1000, false},
+        {"OPTi", {{0, 3, 0, OPTI_USB}}, {Opti, Blank}, false, SUPPORT_YES, 768 + 228},
         // The bus order is the reverse of the tests' order.
-        {"ALi, OPTi and PIIX-4 downwards", {{1, 0, ALI_USB}, {2, 0, OPTI_USB}, {3, 0, PIIX4_USB}},
+        {"ALi, OPTi and PIIX-4 downwards",
+         {{0, 1, 0, ALI_USB}, {0, 2, 0, OPTI_USB}, {0, 3, 0, PIIX4_USB}},
          {Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES, 256 + 228 + 227 + 226},
-        {"everything", {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX3_USB}, {8, 0, PIIX4_USB},
-                        {9, 0, OPTI_USB}, {10, 0, ALI_USB}},
+        {"everything", {{0, 7, 0, PIIX3_BRIDGE}, {0, 7, 2, PIIX3_USB}, {0, 8, 0, PIIX4_USB},
+                        {0, 9, 0, OPTI_USB}, {0, 10, 0, ALI_USB}},
          {Bridge, UsbEnabled, Blank, Piix4, Blank, Opti, Blank, Ali, Blank}, false, SUPPORT_YES,
          232 + 232 + 233 + 234 + 235},
-        {"the same ID twice", {{4, 0, PIIX4_USB}, {7, 2, PIIX4_USB}}, {Piix4, Blank}, false,
+        {"the same ID twice", {{0, 4, 0, PIIX4_USB}, {0, 7, 2, PIIX4_USB}}, {Piix4, Blank}, false,
          SUPPORT_YES, 768 + 5 + 32 + 8 + 160},
-        {"on bus 1 only", {{7, 0, PIIX3_BRIDGE, 1}, {7, 2, PIIX4_USB, 1}}, {}, false,
+        {"on bus 1 only", {{1, 7, 0, PIIX3_BRIDGE}, {1, 7, 2, PIIX4_USB}}, {}, false,
          SUPPORT_UNKNOWN, 1024},
         {"bridge without USB, PIIX-4 and ALi",
-         {{7, 0, PIIX3_BRIDGE}, {7, 2, PIIX4_USB}, {9, 0, ALI_USB}},
+         {{0, 7, 0, PIIX3_BRIDGE}, {0, 7, 2, PIIX4_USB}, {0, 9, 0, ALI_USB}},
          {Bridge, UsbDisabled, Blank, Piix4, Blank, Ali, Blank}, true, SUPPORT_YES,
          232 + 256 + 232 + 256 + 234},
     };
     for (const auto &c : cases) {
         SetUp();
         Sim.versionKnown = c.versionKnown;
-        for (const Position &p : c.bus)
-            Place(p.device, p.function, p.id, p.bus);
+        Sim.pci = c.bus;
         EXPECT_EQ(ProbeChipset(TheWindow), c.rating) << c.name;
         EXPECT_EQ(Sim.details, c.details) << c.name;
         EXPECT_EQ(Sim.panel, c.paragraph ? Piix3Paragraph : std::string()) << c.name;

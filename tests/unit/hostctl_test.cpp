@@ -146,9 +146,8 @@ TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareId)
 
 TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
 {
-    std::string ab = HcdDriverKeyReply("ab");           // 4 + 4 + 2 bytes
-    std::string unterminated = ab.substr(0, 8);         // the terminator left off
-    std::string full(4, '\x7f');                        // 252 bytes of text, no terminator
+    std::string ab = HcdDriverKeyReply("ab");  // 4 + 4 + 2 bytes
+    std::string full(4, '\x7f');               // 252 bytes of text, no terminator
     for (int i = 0; i < 126; ++i)
         full += std::string("a\0", 2);
     const struct {
@@ -162,12 +161,12 @@ TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
         {"a character outside the code page", HcdDriverKeyReply(u8"a\u4e00b"), 12, "a?b"},
         {"a control character inside the name", HcdDriverKeyReply("a\x01" "b"), 12, "a\x01" "b"},
         {"an empty name", HcdDriverKeyReply(""), 6, ""},
-        {"no terminator within the count", unterminated, 8, "ab"},
+        {"no terminator within the count", ab.substr(0, 8), 8, "ab"},
         {"no terminator in the whole buffer", full, 256, std::string(126, 'a')},
         {"a count above the buffer", full, 300, std::string(126, 'a')},
         {"a count far above the buffer", full, 0xFFFFFFFF, std::string(126, 'a')},
-        {"a count that cuts the text", ab, 6, "a"},
-        {"an odd count", ab, 7, "a"}, {"an odd count past the text", ab, 9, "ab"},
+        {"a count that cuts the text", ab, 6, "a"}, {"an odd count", ab, 7, "a"},
+        {"an odd count past the text", ab, 9, "ab"},
         {"a count of 5", ab, 5, ""}, {"a count of 4", ab, 4, ""},
         {"a count of 1", ab, 1, ""}, {"a count of 0", ab, 0, ""},
         {"an empty reply with a count", "", 40, ""},
