@@ -21,17 +21,9 @@ NEWER_THAN_486 = re.compile(
     r'popcnt|lzcnt|tzcnt|movbe|crc32)\b|%[xy]?mm\d')
 
 
-def read_list(path):
-    names = set()
-    with open(path, encoding='utf-8') as f:
-        for line in f:
-            if not line.startswith('#'):
-                names.update(line.split())
-    return names
-
-
-def objdump(tool, flag, exe):
-    return subprocess.run([tool, flag, exe], check=True, capture_output=True, text=True).stdout
+def read_list(name):
+    return {word for line in (HERE / name).read_text(encoding='utf-8').splitlines()
+            if not line.startswith('#') for word in line.split()}
 
 
 def header_problems(image):
@@ -77,12 +69,9 @@ def import_problems(imports, kernel32, allowlist):
 
 
 def instruction_problems(disassembly):
-    problems = []
-    for line in disassembly.splitlines():
-        parts = line.split('\t')
-        if len(parts) >= 3 and NEWER_THAN_486.search(parts[2]):
-            problems.append('instruction newer than the i486: %s' % parts[2].strip())
-    return problems
+    return ['instruction newer than the i486: %s' % parts[2].strip()
+            for parts in (line.split('\t') for line in disassembly.splitlines())
+            if len(parts) >= 3 and NEWER_THAN_486.search(parts[2])]
 
 
 def image_problems(exe):
@@ -90,9 +79,10 @@ def image_problems(exe):
     image = pe.read(exe)
     imports = pe.imports(image)
     problems = header_problems(image)
-    problems += import_problems(imports, read_list(HERE / 'win95-kernel32.txt'),
-                                read_list(HERE / 'win95-allowlist.txt'))
-    problems += instruction_problems(objdump(build.path("objdump_i686"), '-d', exe))
+    problems += import_problems(imports, read_list('win95-kernel32.txt'),
+                                read_list('win95-allowlist.txt'))
+    problems += instruction_problems(subprocess.run(
+        [build.path("objdump_i686"), '-d', exe], check=True, capture_output=True, text=True).stdout)
     problems += seh_problems(image)
     return problems, len(imports)
 
