@@ -1,8 +1,8 @@
 // The fault sweep: every operation of the simulated platform made to fail alone, at each of its
 // calls (a sample of them on the scenario files but ReactOS's recordings) and at every call,
 // those that hand out bytes also after writing them, on every representative machine; then
-// every pair of operations failing throughout. Each run must keep the invariants, and lose only what the failure hit;
-// and every operation must have failed on some machine.
+// every pair of operations failing throughout. Each run must keep the invariants, and lose
+// only what the failure hit; and every operation must have failed on some machine.
 #include "tests/support/invariants.h"
 #include "tests/support/machines.h"
 
@@ -327,13 +327,12 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
                "a port failure changed the host controllers' lines");
         // What was found before the failure keeps its rating: a controller or the bridge with
         // its USB function rates YES, the bridge without it MAYBE, and the bridge alone nothing.
+        const std::string bridge = CatalogueText(MSG_PIIX3_BRIDGE);
         bool yes = false, maybe = false;
         for (const Group &group : now.chipset) {
-            yes = yes || (group.size() == 1 && group[0] != CatalogueText(MSG_PIIX3_BRIDGE)) ||
-                  group == Group{CatalogueText(MSG_PIIX3_BRIDGE),
-                                 CatalogueText(MSG_PIIX3_USB_ENABLED)};
-            maybe = maybe || group == Group{CatalogueText(MSG_PIIX3_BRIDGE),
-                                            CatalogueText(MSG_PIIX3_USB_DISABLED)};
+            yes = yes || (group.size() == 1 && group[0] != bridge) ||
+                  group == Group{bridge, CatalogueText(MSG_PIIX3_USB_ENABLED)};
+            maybe = maybe || group == Group{bridge, CatalogueText(MSG_PIIX3_USB_DISABLED)};
         }
         expect(!yes || ratings.hardware == SUPPORT_YES,
                "a port failure undid the YES of a chipset already found");
@@ -488,8 +487,7 @@ TEST(FaultSweep, EveryOperationFailingAloneAndInPairs)
     ASSERT_FALSE(files.empty()) << "no scenario file under " << QORVALIN_SCENARIO_DIR;
     // The machines ReactOS answered, its own device tree and drivers, at every call as the
     // built ones; the other files at a sample of their calls.
-    std::vector<SweepMachine> answered;
-    std::vector<SweepMachine> sampled;
+    std::vector<SweepMachine> answered, sampled;
     for (const SweepMachine &file : files)
         (file.name.rfind("guests/reactos-", 0) == 0 ? answered : sampled).push_back(file);
     EXPECT_FALSE(answered.empty()) << "no recording of ReactOS under guests/";

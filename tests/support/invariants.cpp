@@ -388,13 +388,12 @@ void CheckDetailGrammar(Problems *problems)
 
     // The bridge's line stands alone only when a port was denied before the search for its
     // USB function ended.
+    const std::string bridge = CatalogueText(MSG_PIIX3_BRIDGE);
     const std::vector<std::vector<std::string>> chipsetGroups = {
-        {CatalogueText(MSG_PIIX3_BRIDGE), CatalogueText(MSG_PIIX3_USB_ENABLED)},
-        {CatalogueText(MSG_PIIX3_BRIDGE), CatalogueText(MSG_PIIX3_USB_DISABLED)},
-        {CatalogueText(MSG_PIIX3_BRIDGE)},
-        {CatalogueText(MSG_PIIX4_USB)},
-        {CatalogueText(MSG_OPTI_USB)},
-        {CatalogueText(MSG_ALI_USB)},
+        {bridge, CatalogueText(MSG_PIIX3_USB_ENABLED)},
+        {bridge, CatalogueText(MSG_PIIX3_USB_DISABLED)},
+        {bridge},
+        {CatalogueText(MSG_PIIX4_USB)}, {CatalogueText(MSG_OPTI_USB)}, {CatalogueText(MSG_ALI_USB)},
     };
     const size_t bridgeKinds = 3;
     size_t at = 1;
