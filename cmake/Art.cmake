@@ -1,9 +1,7 @@
-# Build rule for the program's icons and splash bitmap, generated from res/art by tools/gen_art.py
-# with the resource script's icons.rc and the names header art_names.h.
-#
-# qorvalin_art(OUTDIR OUTVAR): generate the art into OUTDIR and set OUTVAR to the list of
-# generated files; target qorvalin_art_files builds them. A second call in the same build
-# returns the same list rather than adding a second rule for the same outputs.
+# qorvalin_art(OUTDIR OUTVAR): generates the program's icons and splash bitmap from res/art with
+# tools/gen_art.py into OUTDIR, with the resource script's icons.rc and the names header
+# art_names.h, and sets OUTVAR to the list of those files; target qorvalin_art_files builds them.
+# A second call in the same build returns the same list rather than adding a second rule.
 
 # Found from this file rather than CMAKE_SOURCE_DIR so the rule also works when the
 # project is built as part of a larger tree.
@@ -15,7 +13,6 @@ function(qorvalin_art OUTDIR OUTVAR)
     set(${OUTVAR} "${_files}" PARENT_SCOPE)
     return()
   endif()
-
   if(NOT Python3_EXECUTABLE)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
   endif()
@@ -27,10 +24,8 @@ function(qorvalin_art OUTDIR OUTVAR)
                   COMMAND_ERROR_IS_FATAL ANY)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_tool}")
   list(TRANSFORM _names PREPEND "${OUTDIR}/" OUTPUT_VARIABLE _files)
-
   # CONFIGURE_DEPENDS so that a new map dropped into res/art reruns the generator too.
   file(GLOB _sources CONFIGURE_DEPENDS "${QORVALIN_ART_ROOT}/res/art/*")
-
   add_custom_command(
     OUTPUT ${_files}
     COMMAND "${Python3_EXECUTABLE}" "${_tool}" "${OUTDIR}"
@@ -38,7 +33,6 @@ function(qorvalin_art OUTDIR OUTVAR)
     COMMENT "Generating icons and logo in ${OUTDIR}"
     VERBATIM)
   add_custom_target(qorvalin_art_files ALL DEPENDS ${_files})
-
   set_property(GLOBAL PROPERTY QORVALIN_ART_FILES "${_files}")
   set(${OUTVAR} "${_files}" PARENT_SCOPE)
 endfunction()
