@@ -91,8 +91,9 @@ def read_program(name):
     """The resources of the program the build calls name as (type, name, language, bytes), and
     its string table by message number."""
     image = pe.read(build.path(name))
-    strings = {number: text for kind in image.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == RT_STRING
-               for block in kind.directory.entries for number, text in block.directory.strings.items()}
+    strings = {number: text for kind in image.DIRECTORY_ENTRY_RESOURCE.entries
+               if kind.id == RT_STRING for block in kind.directory.entries
+               for number, text in block.directory.strings.items()}
     return [(kind, ident, language, pe.resource_data(image, entry))
             for kind, ident, language, entry in pe.resource_entries(image)], strings
 
