@@ -257,10 +257,9 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
         return;
     }
 
-    // Rank of each paragraph in the order the probes write them.
+    // Rank of each paragraph in the order the probes write them, and the paragraph of each rank.
     int last = -1;
-    uint32_t os = 0, hardware = 0;
-    bool piix3 = false, closing = false;
+    uint32_t byRank[4] = {};
     for (uint32_t &number : numbers) {
         // Paragraphs 1084 and 1086 have the same text: only the operating system's comes
         // first and goes with its NO.
@@ -273,15 +272,10 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
         problems->Expect(rank > last, "paragraph %u is out of order or not alone of its kind",
                          number);
         last = rank;
-        if (rank == 0)
-            os = number;
-        else if (rank == 1)
-            piix3 = true;
-        else if (rank == 2)
-            hardware = number;
-        else
-            closing = true;
+        byRank[rank] = number;
     }
+    uint32_t os = byRank[0], hardware = byRank[2];
+    bool piix3 = byRank[1] != 0, closing = byRank[3] != 0;
 
     uint32_t loads = Sim.calls[SIM_LOAD_MESSAGE];
     bool closingLost = FaultHit(SIM_LOAD_MESSAGE, loads - 1);
