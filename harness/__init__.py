@@ -7,7 +7,7 @@ plugin     pytest's hooks: Unavailable is a skip, and a run of skips is CTest's 
 golden     the golden scenarios and their report or refusal files
 recordings the machines the guests answered, kept as golden scenarios, and their refresh
 modes      the Windows releases Wine can be told to be, one row each
-resfile    a compiled Win32 resource file read back
+resfile    the dialog templates and version block of a program's resources
 pe         Windows programs' images (PE files), read with pefile
 win32      Win32's numbers: window, dialog and control styles, resource types, IDOK
 display    an X display and Wine's environment, made alike on the host and in the guest

@@ -7,7 +7,7 @@ from collections import Counter
 import pytest
 
 from harness import build
-from harness.hcpath import FRAME_COLOURS
+from harness.window import FRAME_COLOURS
 
 # (prefix, light, dark) of each verdict's frames, the light colour the brighter.
 SETS = [(prefix, *sorted(colours, key=sum, reverse=True))
