@@ -122,24 +122,25 @@ wine_bench() {
     fi
 }
 
-# part TITLE [wine]: a part's heading; false, the part skipped, for one under Wine with --no-wine.
-part() {
+# section TITLE [wine]: a heading of the report; false, what follows skipped, for a section
+# under Wine with --no-wine.
+section() {
     printf '## %s\n\n' "$1"
     [ -z "${2:-}" ] || [ -n "$WINE" ] || { echo "Skipped: --no-wine."; return 1; }
 }
 
-part "Start-up under Wine" wine &&
+section "Start-up under Wine" wine &&
     wine_bench x86_64 "$WIN64" "$NATIVE/tests/programs/winspy.exe" "$PREFIX" "$BUILD/wine"
 echo
-part "Start-up of the i686 program under 32-bit Wine" wine &&
+section "Start-up of the i686 program under 32-bit Wine" wine &&
     wine_bench i686 "$WIN32" "$NATIVE/tests/programs/i686/winspy.exe" "$PREFIX-i686" \
         "$BUILD/wine-i686"
 echo
-part "Start-up in the virtual machine" wine &&
+section "Start-up in the virtual machine" wine &&
     { bash "$ROOT/tools/bench/vm_bench.sh" "$BUILD" "$WIN32" "$NATIVE" "$RUNS" || FAILED=yes; }
 echo
 
-part "The check run in the simulator"
+section "The check run in the simulator"
 if [ -n "$SIM_BENCH" ]; then
     "$SIM_BENCH" --runs "$SIM_RUNS" "$ROOT/tests/scenarios" || FAILED=yes
 else
@@ -147,7 +148,7 @@ else
 fi
 echo
 
-part "File sizes"
+section "File sizes"
 (cd "$ROOT" && "$PYTHON" -B -m tools.bench.sizes "$WIN32" "$WIN64") || FAILED=yes
 
 [ -z "$FAILED" ]

@@ -1,4 +1,4 @@
-"""tools/bench.sh --smoke as people run it: every part of its report there, with its figures."""
+"""tools/bench.sh --smoke as people run it: every section of its report there, with its figures."""
 
 import os
 import re
@@ -13,10 +13,10 @@ COMPILERS = ("x86_64-w64-mingw32-g++-win32", "i686-w64-mingw32-g++-win32")
 FIGURE = r"\d+(\.\d+)?( \((\d+(\.\d+)?-\d+(\.\d+)?|\d+\.\d KiB)\))?"
 HEADER = ("date", "machine", "load average at the start", "source", "Wine", "compiler",
           "smoke run")
-WINE_PARTS = ("Start-up under Wine", "Start-up of the i686 program under 32-bit Wine",
+UNDER_WINE = ("Start-up under Wine", "Start-up of the i686 program under 32-bit Wine",
               "Start-up in the virtual machine")
 SECTIONS = (".text", ".data", ".rdata", ".idata", ".rsrc")
-# What each Wine part and each build's file sizes give besides their tables.
+# What each section under Wine and each build's file sizes give besides their tables.
 RATIOS = (r"Median ratio \d\.\d{3} \(goal at most 1\.2: (met|NOT MET)\)",
           r"Against the design floor: median ratio \d\.\d{3}; .* -?\d+ ms\.$")
 SIZES = (r"code \(\.text\): \d+",
@@ -25,7 +25,7 @@ SIZES = (r"code \(\.text\): \d+",
          r"the file above the resources' own bytes: \d+ \(\d+\.\d KiB\)")
 
 
-def sections(text, level):
+def headed(text, level):
     """The text under each heading of that level, by the heading's text."""
     return dict(re.findall(r"^%s (.*)\n((?:(?!%s ).*\n?)*)" % (level, level), text, re.M))
 
@@ -39,7 +39,7 @@ def assert_figures(text, rows, lines=()):
         assert re.search("^" + line, text, re.M), line
 
 
-def test_smoke_run_reports_every_part():
+def test_smoke_run_reports_every_section():
     missing = wine.missing_prerequisites("x86_64") + [
         "%s is not installed" % c for c in COMPILERS if not shutil.which(c)]
     if missing:
@@ -52,21 +52,22 @@ def test_smoke_run_reports_every_part():
                           cwd=build.ROOT, capture_output=True, text=True, timeout=1200)
     assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
     assert_figures(done.stdout, (), [r"- %s: \S" % field for field in HEADER])
-    parts = sections(done.stdout, "##")
+    sections = headed(done.stdout, "##")
 
-    # The i686 program's part needs 32-bit Wine on this machine; the guest's, QEMU and the
+    # The i686 program's section needs 32-bit Wine on this machine; the guest's, QEMU and the
     # guest, whose root file system that Wine comes from. Where they are, neither is skipped.
     i686 = wine.i686_unavailable() is None
     vm = i686 and shutil.which("qemu-system-x86_64")
-    for title, measured in zip(WINE_PARTS, (True, i686, vm)):
-        if measured or "Skipped" not in parts[title]:
-            assert_figures(parts[title], [what for what, *_ in ROWS], RATIOS)
+    for title, measured in zip(UNDER_WINE, (True, i686, vm)):
+        if measured or "Skipped" not in sections[title]:
+            assert_figures(sections[title], [what for what, *_ in ROWS], RATIOS)
 
     reports = list((build.ROOT / "tests" / "scenarios").glob("*/*.expected"))
-    assert_figures(parts["The check run in the simulator"], {path.parent.name for path in reports},
+    assert_figures(sections["The check run in the simulator"],
+                   {path.parent.name for path in reports},
                    ["Check runs in the simulator: 10 runs of each of %d scenarios" % len(reports)])
 
-    sizes = sections(parts["File sizes"], "###")
+    sizes = headed(sections["File sizes"], "###")
     for label, exe in (("i686", "win32"), ("x86_64", "win64")):
         size = os.path.getsize(folder / exe / "Qorvalin.exe")
         goal = ", goal at most 49152 .*: (met|NOT MET)$" if label == "i686" else "$"
