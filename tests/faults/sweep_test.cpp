@@ -43,7 +43,6 @@ CheckRatings Run(const SimMachine &machine, const std::vector<SimFault> &faults,
 Outcome Observe(const SimMachine &machine, const std::string &label,
                 const std::vector<SimFault> &faults = {})
 {
-    // In order: the run, then what it left.
     return {Run(machine, faults, label), Sim, MoreInfoText()};
 }
 

@@ -64,7 +64,6 @@ void AddControllers(SimMachine *m)
     AddHcd(m, 3, AcpiKey);
     AddHcd(m, 5, nullptr);
     AddHcd(m, 8, LostKey);
-    m->cfgmgr.present = true;
     int root = AddNode(m, -1, nullptr);
     int system = AddNode(m, root, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0000");
     int pci = AddNode(m, system, "{4D36E97D-E325-11CE-BFC1-08002BE10318}\\0001");
@@ -253,10 +252,9 @@ std::string ControllerName(Walker *w, int index)
     ++w->walk->opened;
     // The first Windows 95 drivers are not asked.
     const VersionRecord &v = m.version;
-    if (m.versionKnown && v.platform == PLATFORM_WIN32_WINDOWS &&
-        (v.major < 4 || (v.major == 4 && v.minor == 0)))
-        return std::string();
-    if (!Answered(w, SIM_DEVICE_REQUEST) || !hcd->requestSucceeds)
+    bool early95 = m.versionKnown && v.platform == PLATFORM_WIN32_WINDOWS &&
+                   (v.major < 4 || (v.major == 4 && v.minor == 0));
+    if (early95 || !Answered(w, SIM_DEVICE_REQUEST) || !hcd->requestSucceeds)
         return std::string();
     return ReplyName(*hcd);
 }
