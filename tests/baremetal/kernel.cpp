@@ -74,18 +74,16 @@ static void SerialWriteEscaped(const char *text)
             SerialWrite("\\x");
             SerialPut(Digits[c >> 4]);
             SerialPut(Digits[c & 15]);
-        } else {
+        } else
             SerialPut((char)c);
-        }
     }
 }
 
-// Writes the number in decimal, or in hexadecimal with at least `digits` digits.
-static void FormatNumber(char *out, uint32_t value, bool hex, int digits)
+// Writes the number in base 10 or 16 with at least `digits` digits.
+static void FormatNumber(char *out, uint32_t value, uint32_t base, int digits)
 {
     char reversed[12];
     int count = 0;
-    uint32_t base = hex ? 16 : 10;
     do {
         reversed[count++] = Digits[value % base];
         value /= base;
@@ -95,13 +93,6 @@ static void FormatNumber(char *out, uint32_t value, bool hex, int digits)
     while (count > 0)
         *out++ = reversed[--count];
     *out = '\0';
-}
-
-static void SerialWriteNumber(uint32_t value)
-{
-    char text[12];
-    FormatNumber(text, value, false, 1);
-    SerialWrite(text);
 }
 
 // The few C library functions that the kernel's code calls, or the compiler calls for it, with
@@ -187,9 +178,9 @@ void PlatformFormat(char *out, uint32_t capacity, const char *format, va_list ar
             int32_t value = va_arg(args, int32_t);
             if (value < 0)
                 put('-');
-            FormatNumber(number, value < 0 ? 0u - (uint32_t)value : (uint32_t)value, false, digits);
+            FormatNumber(number, value < 0 ? 0u - (uint32_t)value : (uint32_t)value, 10, digits);
         } else if (*format == 'x') {
-            FormatNumber(number, va_arg(args, uint32_t), true, digits);
+            FormatNumber(number, va_arg(args, uint32_t), 16, digits);
         }
         if (*format)
             ++format;
@@ -234,14 +225,17 @@ extern "C" void KernelMain()
     SerialInit();
     SerialWrite("chipset probe on bare metal\n");
     SupportFlags rating = ProbeChipset(nullptr);
+    char writes[12], reads[12];
+    FormatNumber(writes, PortWrites, 10, 1);
+    FormatNumber(reads, PortReads, 10, 1);
     SerialWrite("panel: ");
     SerialWriteEscaped(Panel);
     SerialWrite("\nrating: ");
     SerialWrite(RatingName(rating));
     SerialWrite("\nports: writes=");
-    SerialWriteNumber(PortWrites);
+    SerialWrite(writes);
     SerialWrite(" reads=");
-    SerialWriteNumber(PortReads);
+    SerialWrite(reads);
     SerialWrite("\nend\n");
     OutByte(DEBUG_EXIT_PORT, DEBUG_EXIT_DONE);
 }

@@ -77,16 +77,15 @@ static BOOL AddText(const char *text, const char *end)
 {
     while (text < end) {
         char c = *text++;
-        if (c == '\\' && text < end && *text == '\\') {
+        if (c == '\\' && text < end && *text == '\\')
             text++;
-        } else if (c == '\\' && end - text >= 3 && text[0] == 'x' &&
-                   isxdigit((unsigned char)text[1]) && isxdigit((unsigned char)text[2])) {
+        else if (c == '\\' && end - text >= 3 && text[0] == 'x' &&
+                 isxdigit((unsigned char)text[1]) && isxdigit((unsigned char)text[2])) {
             char hex[3] = {text[1], text[2], 0};
             c = (char)strtoul(hex, NULL, 16);
             text += 3;
-        } else if (c == '\\') {
+        } else if (c == '\\')
             return FALSE;
-        }
         if (!Put(c))
             return FALSE;
     }
@@ -231,8 +230,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, 
 static CONFIGRET Move(const char *name, PDEVINST out, DEVINST from, ULONG flags, int which)
 {
     CONFIGRET result = CR_SUCCESS;
-    int node = NodeIndex(from);
-    int to = NO_NODE;
+    int node = NodeIndex(from), to = NO_NODE;
 
     if (!out)
         result = CR_INVALID_POINTER;
@@ -279,20 +277,17 @@ CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyA(DEVINST dnDevInst, ULONG ulPr
         result = CR_INVALID_FLAG;
     else {
         for (i = 0; i < PROP_COUNT; i++)
-            if (Properties[i].code == ulProperty)
+            if (Properties[i].code == ulProperty && Nodes[node].property[i].present)
                 property = &Nodes[node].property[i];
-        if (!property || !property->present) {
+        *pulLength = property ? property->size : 0;
+        if (!property)
             result = CR_NO_SUCH_VALUE;
-            *pulLength = 0;
-        } else {
-            if (pulRegDataType)
-                *pulRegDataType = ulProperty == CM_DRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
-            *pulLength = property->size;
-            if (property->size > room)
-                result = CR_BUFFER_SMALL;
-            else
-                CopyMemory(Buffer, Pool + property->offset, property->size);
-        }
+        else if (property->size > room)
+            result = CR_BUFFER_SMALL;
+        else
+            CopyMemory(Buffer, Pool + property->offset, property->size);
+        if (property && pulRegDataType)
+            *pulRegDataType = ulProperty == CM_DRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
     }
     Log("CM_Get_DevNode_Registry_PropertyA node=0x%lx property=%lu type=%s buffer=%s length=%lu flags=0x%lx"
         " -> 0x%lx length=%lu",
@@ -305,8 +300,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)instance;
     if (reason == DLL_PROCESS_ATTACH) {
-        if (!GetEnvironmentVariableA("QORVALIN_CFGMGR_LOG", LogPath, sizeof(LogPath)))
-            LogPath[0] = 0;
+        GetEnvironmentVariableA("QORVALIN_CFGMGR_LOG", LogPath, sizeof(LogPath));
         Log("load");
         LoadTree();
     } else if (reason == DLL_PROCESS_DETACH) {

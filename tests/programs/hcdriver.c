@@ -90,9 +90,8 @@ static BOOLEAN ReadConfiguration(HANDLE key, int index, HcdDevice *hcd)
         hcd->kind = REPLY_RAW;
         hcd->replySize = info->DataLength < REPLY_ROOM ? info->DataLength : REPLY_ROOM;
         RtlCopyMemory(hcd->reply, info->Data, hcd->replySize);
-    } else {
+    } else
         hcd->kind = REPLY_REFUSE;
-    }
     return TRUE;
 }
 
@@ -104,8 +103,7 @@ static NTSTATUS Complete(IRP *irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-/* Opening, cleaning up and closing succeed, and each open is counted; every request other than
- * those and device control is refused. */
+/* Opening (counted), cleaning up and closing succeed; the rest but device control is refused. */
 static NTSTATUS NTAPI DispatchOther(DEVICE_OBJECT *device, IRP *irp)
 {
     UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
@@ -140,8 +138,7 @@ static void NTAPI DriverUnload(DRIVER_OBJECT *driver)
 {
     while (driver->DeviceObject) {
         DEVICE_OBJECT *device = driver->DeviceObject;
-        HcdDevice *hcd = device->DeviceExtension;
-        IoDeleteSymbolicLink(&hcd->link);
+        IoDeleteSymbolicLink(&((HcdDevice *)device->DeviceExtension)->link);
         IoDeleteDevice(device);
     }
 }

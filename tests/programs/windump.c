@@ -100,8 +100,7 @@ static void PrintRect(FILE *out, const char *name, RECT r)
     fprintf(out, "\t%s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right, r.bottom);
 }
 
-/* The fields that windows and controls share, from class= (its name also left in className)
-   and the text, named textName, to rect=. */
+/* The fields windows and controls share, class= to rect=; the class name is left in className. */
 static void PrintShown(FILE *out, HWND window, const char *textName, char className[256])
 {
     RECT rect;
@@ -143,8 +142,7 @@ static DWORD_PTR ItemThroughOwnBuffer(HWND list, DWORD_PTR index, WCHAR *text, D
     return result;
 }
 
-/* Wine answers LB_GETTEXT across processes in UTF-16 whatever the caller's character set. A
-   length of LB_ERR, unsigned, is past TEXT_ROOM. */
+/* Wine answers LB_GETTEXT across processes in UTF-16 whatever the caller's character set. */
 static void PrintListItems(FILE *out, HWND list)
 {
     static WCHAR text[TEXT_ROOM];

@@ -20,8 +20,7 @@
  *   delete KEY NAME      removes the value if it is there: "done"
  * Fields are separated by TABs, KEY begins HKEY_LOCAL_MACHINE\ or HKEY_CURRENT_USER\, and a
  * request it cannot answer gets "error\treason=...\trequest=...". The tests look many times a
- * second, where a new Wine process each time would cost tens of milliseconds on a PC and seconds
- * in the emulated test guest.
+ * second: a Wine process for each look would cost far more, in the emulated test guest most.
  */
 #include "windump.h"
 
@@ -37,9 +36,7 @@ static const char HexDigits[] = "0123456789abcdef";
 static HKEY OpenPath(const char *path, BOOL writing)
 {
     static const struct { const char *name; HKEY root; } roots[] = {
-        { "HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE },
-        { "HKEY_CURRENT_USER\\", HKEY_CURRENT_USER },
-    };
+        {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER}};
     HKEY key;
     size_t i;
     for (i = 0; i < sizeof(roots) / sizeof(roots[0]); i++) {
@@ -54,8 +51,7 @@ static HKEY OpenPath(const char *path, BOOL writing)
     return NULL;
 }
 
-/* The registry requests, their count TAB-separated fields in fields; the reason a request is
-   refused, or NULL once it is answered. */
+/* get, set and delete: the reason the request is refused, or NULL once it is answered. */
 static const char *AnswerRegistry(char **fields, int count)
 {
     static BYTE data[1 << 16];
