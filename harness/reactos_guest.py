@@ -101,6 +101,19 @@ class ReactOS(guest.Guest):
                           "bytes missing" in line))
 
 
+def boot(board, exe, folder, seconds, shows=("normal",), iso=None, tree=None, screenshot=None):
+    """One boot of the live CD on the board (ReactOS's iso, tree and screenshot), the release
+    CD of the i686 program exe made in folder: the boot's Machine and what the driver said
+    (guest.parse). The driver's records stay in folder's channel.txt whatever happens."""
+    os_guest = ReactOS(list(shows), iso, tree, screenshot)
+    os_guest.release_cd(exe, os.path.join(folder, "dist"))
+    machine = guest.run(os_guest, board, folder, seconds)
+    found = guest.parse(machine.heard)
+    if not found["runs"]:
+        raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
+    return machine, found
+
+
 def tree_identity(tree):
     """The commit a ReactOS source tree is at, or its folder's name where git cannot say."""
     said = subprocess.run(["git", "-C", str(tree), "rev-parse", "--short=12", "HEAD"],

@@ -102,20 +102,16 @@ def reactos_report(args):
         raise SystemExit("--show takes %s" % ", ".join(reactos_guest.SHOWS))
     build_files("sim", "qorvalin_qvdrive_i686")
     work = build.ROOT / "build" / "guest" / "reactos" / args.board
-    os_guest = reactos_guest.ReactOS(shows, args.iso, args.reactos, args.screenshot)
-    os_guest.release_cd(args.exe, work / "dist")
     try:
-        machine = guest.run(os_guest, args.board, work, args.seconds)
+        machine, found = reactos_guest.boot(args.board, args.exe, work, args.seconds, shows,
+                                            args.iso, args.reactos, args.screenshot)
     finally:
         if args.records and (work / "channel.txt").is_file():
             shutil.copyfile(work / "channel.txt", args.records)
-    found = guest.parse(machine.heard)
     if args.scenario_out:
         reactos_guest.write_scenario(found, args.scenario_out)
     print("guest.py: desktop and driver after %.0f s, done after %.0f s"
           % (machine.times["hello"], time.time() - machine.times["started"]), file=sys.stderr)
-    if not found["runs"]:
-        raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
     for line in observation.of_run(found["runs"][0]).lines():
         print(line)
 
@@ -138,12 +134,8 @@ def refresh_debian(board, modes, exe, folder):
 
 
 def refresh_reactos(board, exe, iso, tree, folder):
-    work = build.ROOT / "build" / "guest" / "reactos" / board
-    os_guest = reactos_guest.ReactOS(["normal"], iso, tree)
-    os_guest.release_cd(exe, work / "dist")
-    found = guest.parse(guest.run(os_guest, board, work, 600).heard)
-    if not found["runs"]:
-        raise Failure("the driver found no QORVALIN.EXE on the guest's CD drives")
+    found = reactos_guest.boot(board, exe, build.ROOT / "build" / "guest" / "reactos" / board,
+                               600, iso=iso, tree=tree)[1]
     made = ("built from the ReactOS tree %s" % reactos_guest.tree_identity(tree) if tree else
             os.path.basename(iso) if iso else "built last here")
     where = "On a ReactOS live CD (%s) on QEMU's board %s: %s" % (

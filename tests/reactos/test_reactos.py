@@ -20,12 +20,10 @@ def boot(board):
     """The board's one boot, which pytest keeps (or its failure) for the board's cases: what the
     driver found, the simulator's report and verdict on QVDUMP's recording of the machine."""
     folder = build.FOLDER / "tests" / "reactos" / board
-    os_guest = reactos_guest.ReactOS(boards.BOARDS[board]["reactos"]["shows"],
-                                      iso=os.environ.get("QORVALIN_REACTOS_ISO"))
-    os_guest.release_cd(build.path("win32_exe"), folder / "dist")
-    machine = guest.run(os_guest, board, folder, BOOT_SECONDS)
+    machine, found = reactos_guest.boot(board, build.path("win32_exe"), folder, BOOT_SECONDS,
+                                        boards.BOARDS[board]["reactos"]["shows"],
+                                        os.environ.get("QORVALIN_REACTOS_ISO"))
     print("desktop and driver after %.0f s" % machine.times["hello"])
-    found = guest.parse(machine.heard)
     return found, reactos_guest.simulate(found, folder)
 
 
