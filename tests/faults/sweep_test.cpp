@@ -75,8 +75,7 @@ typedef std::vector<std::string> Group;
 // the host controllers' groups (a lost blank line merges groups, which then match no part).
 struct Parts {
     Group os;
-    std::vector<Group> chipset;
-    std::vector<Group> controllers;
+    std::vector<Group> chipset, controllers;
 };
 
 Parts SplitDetails(const std::vector<std::string> &details)

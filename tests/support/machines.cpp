@@ -96,8 +96,7 @@ void AddControllers(SimMachine *m)
 struct Hardware {
     const char *name;
     std::vector<SimPciFunction> pci;
-    bool controllers;
-    bool portsDenied;
+    bool controllers, portsDenied;
 };
 
 const Hardware HardwareSets[] = {

@@ -283,8 +283,7 @@ TEST_F(HostControllerTest, ClimbsOutOfNodesThatAnswerNothing)
     // before it once each.
     struct Case {
         const char *shape;
-        std::vector<int> parents;
-        std::vector<int> invalid;
+        std::vector<int> parents, invalid;
     };
     const Case cases[] = {
         {"none", {-1, 0, 1, 1, 3, 1, 0, 6}, {}},
@@ -375,8 +374,7 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
 TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
 {
     const struct {
-        const char *hardwareId;
-        const char *description;
+        const char *hardwareId, *description;
         std::vector<std::string> lines;
         bool unterminated = false;  // the description is handed out without its terminator
     } cases[] = {

@@ -87,8 +87,7 @@ TEST(Scenario, PortsAndPciFunctions)
 TEST(Scenario, DriverKeyReplies)
 {
     struct {
-        std::string text;
-        std::string reply;
+        std::string text, reply;
     } cases[] = {
         {"", Bytes({6, 0, 0, 0, 0, 0})},
         {"AB", Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0})},
@@ -156,8 +155,7 @@ TEST(Scenario, DeviceTreeInPreOrderWithLinks)
 TEST(Scenario, BadScenariosNameTheFileThePlaceAndTheFault)
 {
     const struct {
-        const char *text;
-        const char *message;
+        const char *text, *message;
     } cases[] = {
         {"{\n  \"version\": {\n    \"major\": 4,,\n  }\n}",
          "t.json: line 3, column 16: not valid JSON: syntax error while parsing object key - "

@@ -53,9 +53,7 @@ typedef FakeTest VerdictTest;
 TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
 {
     struct Case {
-        SupportFlags chipset;
-        SupportFlags hostControllers;
-        SupportFlags rating;
+        SupportFlags chipset, hostControllers, rating;
         std::string panel;
     };
     std::vector<Case> cases = {
@@ -163,8 +161,7 @@ TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndShowsTheRulesVerdictOfBothRating
 {
     const struct {
         uint32_t major;
-        SupportFlags os;
-        SupportFlags hardware;
+        SupportFlags os, hardware;
         std::string panel;
     } cases[] = {
         {4, SUPPORT_NO, SUPPORT_UNKNOWN,
