@@ -245,8 +245,7 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
             problems->push_back(problem);
     };
     std::string core = MoreInfoText();
-    Parts now = SplitDetails(Sim.details);
-    Parts before = SplitDetails(base.sim.details);
+    Parts now = SplitDetails(Sim.details), before = SplitDetails(base.sim.details);
 
     if (!FaultStruck(op)) {
         expect(SameRun(ratings, base), "a failure that struck no call changed the run");

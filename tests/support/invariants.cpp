@@ -390,8 +390,7 @@ void CheckDetailGrammar(Problems *problems)
         {CatalogueText(MSG_PIIX4_USB)}, {CatalogueText(MSG_OPTI_USB)}, {CatalogueText(MSG_ALI_USB)},
     };
     const size_t bridgeKinds = 3;
-    size_t at = 1;
-    size_t next = 0;
+    size_t at = 1, next = 0;
     for (; at < groups.size(); ++at) {
         size_t kind = next;
         while (kind < chipsetGroups.size() && chipsetGroups[kind] != groups[at])

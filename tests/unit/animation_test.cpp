@@ -88,8 +88,7 @@ TEST_F(AnimationTest, EveryTickCostsOneControlMessage)
 {
     ShowVerdict(TheWindow, SUPPORT_YES);
     for (int tick = 1; tick <= 102; ++tick) {
-        uint32_t total = SimTotalCalls();
-        uint32_t setIcon = Sim.calls[SIM_SET_ICON];
+        uint32_t total = SimTotalCalls(), setIcon = Sim.calls[SIM_SET_ICON];
         AdvanceVerdictIcon(TheWindow);
         ASSERT_EQ(SimTotalCalls() - total, 1u) << "tick " << tick;
         ASSERT_EQ(Sim.calls[SIM_SET_ICON] - setIcon, 1u) << "tick " << tick;

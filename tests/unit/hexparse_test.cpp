@@ -75,8 +75,7 @@ std::string RandomText(std::mt19937 &random)
 TEST(HexToLong, AgreesWithTheCLibraryOverGeneratedTexts)
 {
     std::mt19937 random(20240815);
-    int saturated = 0;
-    int empty = 0;
+    int saturated = 0, empty = 0;
     for (int i = 0; i < 200000; ++i) {
         std::string text = RandomText(random);
         size_t consumed = 0;
