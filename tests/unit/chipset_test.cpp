@@ -13,11 +13,8 @@
 
 namespace {
 
-const uint32_t PIIX3_BRIDGE = 0x70008086;
-const uint32_t PIIX3_USB = 0x70208086;
-const uint32_t PIIX4_USB = 0x71128086;
-const uint32_t OPTI_USB = 0xC8611045;
-const uint32_t ALI_USB = 0x523710B9;
+const uint32_t PIIX3_BRIDGE = 0x70008086, PIIX3_USB = 0x70208086, PIIX4_USB = 0x71128086;
+const uint32_t OPTI_USB = 0xC8611045, ALI_USB = 0x523710B9;
 
 const std::string Bridge = CatalogueText(MSG_PIIX3_BRIDGE);
 const std::string UsbEnabled = CatalogueText(MSG_PIIX3_USB_ENABLED);

@@ -19,11 +19,11 @@ namespace {
 
 typedef std::vector<std::string> Lines;
 
+const uint32_t Win9x = PLATFORM_WIN32_WINDOWS, WinNt = PLATFORM_WIN32_NT;
 const std::string Unidentified = CatalogueText(MSG_HC_UNIDENTIFIED);
 const char UhciKey[] = "{36FC9E60-C465-11CF-8056-444553540000}\\0000";
 const char PiixId[] = "PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01";
 const char PiixLine[] = "Found Intel Corporation (8086) USB host controller device 7112";
-const uint32_t Win9x = PLATFORM_WIN32_WINDOWS, WinNt = PLATFORM_WIN32_NT;
 const char PiixDescription[] = "Intel 82371AB/EB PCI to USB Universal Host Controller";
 // The PIIX-4 controller's group, both its properties read.
 const Lines PiixGroup = {PiixLine, std::string("\t") + PiixDescription, ""};

@@ -47,8 +47,7 @@ OsCase Build1214(const char *name, Registry registry, const std::string &value,
             paragraph, rating};
 }
 
-const std::string X127(127, 'x');
-const std::string X128(128, 'x');
+const std::string X127(127, 'x'), X128(128, 'x');
 
 const OsCase OsCases[] = {
     {"Win32s", 0, 3, 10, 0, "", REG_TEXT, "3.95", MSG_OS_95S, "3.95", "3.10.0 ",
