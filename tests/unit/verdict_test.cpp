@@ -80,8 +80,7 @@ TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "chipset 0x" << std::hex << c.chipset
                                         << ", host controllers 0x" << c.hostControllers);
-        SimReset();
-        ResetCheckRun();
+        SetUp();
         EXPECT_EQ(ResolveHardware(TheWindow, c.chipset | c.hostControllers), c.rating);
         EXPECT_EQ(Sim.panel, c.panel);
         EXPECT_TRUE(Sim.details.empty());
@@ -118,8 +117,7 @@ TEST_F(VerdictTest, VerdictOverCombinedRatings)
     for (const auto &[combined, look] : cases) {
         SCOPED_TRACE(testing::Message() << "combined 0x" << std::hex << combined << ", "
                                         << look->name);
-        SimReset();
-        ResetCheckRun();
+        SetUp();
         EXPECT_EQ(ChooseVerdict(combined), Verdicts.at(look));
         ShowVerdict(TheWindow, combined);
         EXPECT_EQ(Sim.headline, CatalogueText(look->headline));
@@ -170,8 +168,7 @@ TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndShowsTheRulesVerdictOfBothRating
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "NT " << c.major);
-        SimReset();
-        ResetCheckRun();
+        SetUp();
         MakeNtMachine(c.major);
         CheckRatings ratings = PerformChecks(TheWindow);
         EXPECT_EQ(Sim.tabStops, (std::vector<int>{10, 20, 30, 40}));
