@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <errno.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -16,14 +16,9 @@ namespace {
 int32_t NarrowStrtol(const std::string &text, size_t *consumed)
 {
     char *end = nullptr;
-    errno = 0;
     long value = strtol(text.c_str(), &end, 16);
     *consumed = (size_t)(end - text.c_str());
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return (int32_t)value;
+    return (int32_t)std::clamp<long>(value, INT32_MIN, INT32_MAX);
 }
 
 TEST(HexToLong, ReadsLikeStrtol)
