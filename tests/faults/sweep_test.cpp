@@ -139,18 +139,6 @@ struct Shown {
     std::vector<Group> none;
 };
 
-std::string Show(const std::vector<Group> &groups)
-{
-    std::string text;
-    for (const Group &group : groups) {
-        text += " {";
-        for (const std::string &line : group)
-            text += "[" + line + "]";
-        text += "}";
-    }
-    return text;
-}
-
 // A run made as many calls of each of the host controller probe's own operations as the walk.
 void CheckCalls(const SimMachine &run, const ControllerWalk &walk,
                 std::vector<std::string> *problems)
@@ -205,8 +193,8 @@ Shown LearnControllers(const SimMachine &machine, const Outcome &base, const Out
     shown.none = SplitDetails(none.sim.details).controllers;
     if (walk.found.empty() ? found != shown.none : found.size() != walk.found.size()) {
         problems->push_back("the host controllers found are not the " +
-                            std::to_string(walk.found.size()) + " a walk of the tree finds:" +
-                            Show(found));
+                            std::to_string(walk.found.size()) + " a walk of the tree finds: " +
+                            ::testing::PrintToString(found));
         return shown;
     }
     for (size_t i = 0; i < walk.found.size(); ++i)
@@ -350,9 +338,9 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
         CheckCalls(Sim, walk, problems);
         std::vector<Group> groups;
         if (ExpectedControllers(walk, shown, &groups))
-            expect(now.controllers == groups, "the host controllers found are" +
-                                                  Show(now.controllers) + ", a walk finds" +
-                                                  Show(groups));
+            expect(now.controllers == groups,
+                   "the host controllers found are " + ::testing::PrintToString(now.controllers) +
+                       ", a walk finds " + ::testing::PrintToString(groups));
         break;
     }
     case VERSION:

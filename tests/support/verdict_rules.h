@@ -17,9 +17,7 @@ struct VerdictLook {
     const char *frames;  // the frame icons' names without their number
 };
 
-extern const VerdictLook RuledSupported;
-extern const VerdictLook RuledChangesRecommended;
-extern const VerdictLook RuledNotSupported;
+extern const VerdictLook RuledSupported, RuledChangesRecommended, RuledNotSupported;
 
 // The four ratings a probe's result comes down to, in the order of the tables.
 extern const SupportFlags RuledRatings[4];
