@@ -155,12 +155,11 @@ TEST(Recorder, EndsAndWritesAReadableFileUnderAnyOneFailure)
     for (const SweepMachine &sweep : RepresentativeMachines()) {
         Sim = sweep.machine;
         RecordWithin(CaseSeconds, sweep.name);
-        uint32_t calls[SIM_OP_COUNT];
-        std::copy(Sim.calls, Sim.calls + SIM_OP_COUNT, calls);
+        const SimMachine recorded = Sim;
         for (int op = 0; op < SIM_OP_COUNT; ++op) {
-            for (uint32_t call = 1; call <= calls[op]; ++call) {
+            for (uint32_t call = 1; call <= recorded.calls[op]; ++call) {
                 bool port = op == SIM_PORT_WRITE || op == SIM_PORT_READ;
-                if (port && call > 2 && call < calls[op])
+                if (port && call > 2 && call < recorded.calls[op])
                     continue;
                 for (uint32_t written : {0u, 0xFFFFFFFFu}) {
                     if (written != 0 && !SimOpWrites((SimOp)op))

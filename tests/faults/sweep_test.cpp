@@ -406,12 +406,8 @@ void Report(const std::string &label, const std::vector<std::string> &problems, 
     if (problems.empty())
         return;
     // A broken rule tends to break every case alike; the first few say enough.
-    if (++tally->failures <= 20) {
-        std::string text;
-        for (const std::string &problem : problems)
-            text += "\n  " + problem;
-        ADD_FAILURE() << label << ":" << text;
-    }
+    if (++tally->failures <= 20)
+        ADD_FAILURE() << label << ": " << ::testing::PrintToString(problems);
 }
 
 void Sweep(const std::vector<SweepMachine> &machines, bool exhaustive, Tally *tally)
