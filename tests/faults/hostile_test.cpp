@@ -81,7 +81,6 @@ struct HostileCase {
     bool cut = false;
 };
 
-const std::string Name126(126, 'A');
 Lines Piix(const char *description)
 {
     return {"Found Intel Corporation (8086) USB host controller device 7112", description};
@@ -149,7 +148,7 @@ const HostileCase Cases[] = {
          AddReply(3, "", 0);
          AddReply(4, Utf16("DE", false).substr(0, 3), 7);
          int root = SimAddNode(&Sim, -1, nullptr);
-         SimAddNode(&Sim, root, Name126.c_str(), "PCI\\VEN_8086&DEV_7112", "first");
+         SimAddNode(&Sim, root, std::string(126, 'A').c_str(), "PCI\\VEN_8086&DEV_7112", "first");
          SimAddNode(&Sim, root, "B", "PCI\\VEN_1106&DEV_3038", "second");
          SimAddNode(&Sim, root, "C", "PCI\\VEN_1033&DEV_0035", "never named");
          SimAddNode(&Sim, root, "D", "ACPI\\PNP0A03");

@@ -341,12 +341,11 @@ TEST_F(HostControllerTest, TheSweepsControllersAreFoundPastNodesThatAnswerNothin
 {
     // The fault sweep's controllers stand before and after two nodes that answer nothing;
     // without faults both whose names a node carries are found.
-    std::vector<SweepMachine> machines = RepresentativeMachines();
-    auto sweep = std::find_if(machines.begin(), machines.end(), [](const SweepMachine &machine) {
-        return machine.name == "windows98/controllers";
-    });
-    ASSERT_NE(sweep, machines.end()) << "no machine windows98/controllers";
-    Sim = sweep->machine;
+    for (const SweepMachine &sweep : RepresentativeMachines()) {
+        if (sweep.name == "windows98/controllers")
+            Sim = sweep.machine;
+    }
+    ASSERT_FALSE(Sim.hcds.empty()) << "no machine windows98/controllers";
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     Lines found;
     std::copy_if(Sim.details.begin(), Sim.details.end(), std::back_inserter(found),
@@ -563,9 +562,8 @@ TEST_F(HostControllerTest, EachControllerLoadsTheLibraryAfresh)
     AddHcd(&Sim, 1, UhciKey);
     AddHcd(&Sim, 6, "{36FC9E60-C465-11CF-8056-444553540000}\\0001");
     AddHcd(&Sim, 9, "{36FC9E60-C465-11CF-8056-444553540000}\\0002");
-    int root = SimAddNode(&Sim, -1, nullptr);
-    SimAddNode(&Sim, root, UhciKey, PiixId, PiixDescription);
-    SimAddNode(&Sim, root, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
+    AddRootAndController();
+    SimAddNode(&Sim, 0, "{36FC9E60-C465-11CF-8056-444553540000}\\0002", "PCI\\VEN_1033&DEV_0035",
                "NEC USB Open Host Controller");
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     // The controller at HCD6 is not in the tree, and 1066 is not added for it.
