@@ -32,12 +32,6 @@ const Family Families[] = {
     {"no-version", false, {0, 0, 0, 0, ""}, "4.10.2222", nullptr, SUPPORT_UNKNOWN},
 };
 
-void SetRegistry(SimRegistryValue *value, const char *text)
-{
-    if (text != nullptr)
-        *value = {true, true, std::string(text) + '\0'};
-}
-
 // A node whose hardware IDs go on past the first, as real ones do.
 int AddNode(SimMachine *m, int parent, const char *driver, const char *hardwareId = nullptr,
             const char *description = nullptr)
@@ -310,8 +304,10 @@ std::vector<SweepMachine> RepresentativeMachines()
             SimMachine &m = sweep.machine;
             m.versionKnown = family.versionKnown;
             m.version = family.version;
-            SetRegistry(&m.registry9x, family.registry9x);
-            SetRegistry(&m.registryNt, family.registryNt);
+            if (family.registry9x != nullptr)
+                m.registry9x = {true, true, std::string(family.registry9x) + '\0'};
+            if (family.registryNt != nullptr)
+                m.registryNt = {true, true, std::string(family.registryNt) + '\0'};
             m.pci = hardware.pci;
             m.portsDenied = hardware.portsDenied;
             if (hardware.controllers)

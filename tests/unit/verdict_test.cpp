@@ -23,10 +23,8 @@ const std::string PhysicalPort = CatalogueParagraph(MSG_INFO_PHYSICAL_PORT);
 
 // The value ChooseVerdict gives for each verdict of the rules.
 const std::map<const VerdictLook *, Verdict> Verdicts = {
-    {&RuledSupported, VERDICT_SUPPORTED},
-    {&RuledChangesRecommended, VERDICT_CHANGES_RECOMMENDED},
-    {&RuledNotSupported, VERDICT_NOT_SUPPORTED},
-};
+    {&RuledSupported, VERDICT_SUPPORTED}, {&RuledChangesRecommended, VERDICT_CHANGES_RECOMMENDED},
+    {&RuledNotSupported, VERDICT_NOT_SUPPORTED}};
 
 // Every set of the four rating bits.
 std::vector<SupportFlags> EveryCombination()
