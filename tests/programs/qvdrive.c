@@ -12,11 +12,10 @@
 #include "../../report/controls.h"
 
 /*
- * Usage: qvdrive [--out FILE] [--exe PATH] [--runs SHOW[,SHOW...]]
- * Started at logon, it writes its records to COM2 (or FILE) and takes the runs from the host's
- * answer to its greeting (or from --runs); the program is \QORVALIN.EXE on the first CD drive
- * (or PATH), the recorder \QVDUMP.EXE on the first CD drive that has it. A SHOW is how the
- * program is started: normal, maximized, minnoactive or hide.
+ * Started at logon with no arguments, it writes its records to COM2 and takes the runs from
+ * the host's answer to its greeting; the program is \QORVALIN.EXE on the first CD drive that
+ * has it, the recorder \QVDUMP.EXE likewise. A SHOW is how the program is started: normal,
+ * maximized, minnoactive or hide.
  *
  * Records, one a line, fields separated by TABs, lines ending in CR LF; texts escaped as the
  * window lines escape them, handles as C's %#lx (0 for none), Windows error codes in decimal.
@@ -56,7 +55,7 @@
 #define SETTLE_MS 500
 
 static FILE *Out;
-/* COM2 when the records go there: the host's answers come back on it. */
+/* COM2, where the records go and the host's answers come back. */
 static HANDLE Port = INVALID_HANDLE_VALUE;
 
 static void End(void)
@@ -615,6 +614,7 @@ static const struct Show {
    the About box. */
 static void LookAround(Program *program)
 {
+    char go[8];
     Click(program, program->main, IDC_DETAILS, "details");
     if (!WaitFor(program, DetailsShown, DETAILS_MS))
         Note("the details list did not show within %d s", DETAILS_MS / 1000);
@@ -622,11 +622,8 @@ static void LookAround(Program *program)
     if (Ended(program))
         return;
     /* The host takes its picture of the expanded window before anything covers it. */
-    if (Port != INVALID_HANDLE_VALUE) {
-        char go[8];
-        if (!AskHost("pause\tdetails", "go", go, sizeof(go)))
-            Note("the host did not answer the pause within %d s", HOST_ANSWER_MS / 1000);
-    }
+    if (!AskHost("pause\tdetails", "go", go, sizeof(go)))
+        Note("the host did not answer the pause within %d s", HOST_ANSWER_MS / 1000);
     Click(program, program->main, IDC_ABOUT, "about");
     if (!WaitFor(program, AboutShown, ABOUT_MS)) {
         Note("no about box within %d s", ABOUT_MS / 1000);
@@ -738,52 +735,30 @@ static BOOL WholeList(char *list)
     return strlen(list) == (size_t)atoi(tab + 1);
 }
 
-int main(int argc, char **argv)
+int main(void)
 {
-    const char *outPath = NULL;
-    const char *exe = NULL;
     char list[256] = "";
-    char found[MAX_PATH];
+    char exe[MAX_PATH];
     const struct Show *runs[MAX_RUNS];
-    BOOL listGiven = FALSE;
     int count;
     int i;
 
-    for (i = 1; i < argc; i++) {
-        if (i + 1 < argc && strcmp(argv[i], "--out") == 0) {
-            outPath = argv[++i];
-        } else if (i + 1 < argc && strcmp(argv[i], "--exe") == 0) {
-            exe = argv[++i];
-        } else if (i + 1 < argc && strcmp(argv[i], "--runs") == 0) {
-            lstrcpynA(list, argv[++i], sizeof(list));
-            listGiven = TRUE;
-        } else {
-            fputs("usage: qvdrive [--out FILE] [--exe PATH] [--runs SHOW[,SHOW...]]\n", stderr);
-            return 2;
-        }
-    }
     /* No "insert a disk" box from an empty drive while the drives are searched. */
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    Out = outPath ? fopen(outPath, "wt") : OpenPort(&Port);
+    Out = OpenPort(&Port);
     if (!Out) {
-        fprintf(stderr, "qvdrive: cannot open %s\n", outPath ? outPath : "COM2");
+        fputs("qvdrive: cannot open COM2\n", stderr);
         return 1;
     }
-
-    if (listGiven || Port == INVALID_HANDLE_VALUE) {
-        fputs("qvdrive\thello", Out);
-        End();
-    } else {
-        for (i = 0; i < ASK_TRIES; i++) {
-            if (!AskHost("qvdrive\thello", "runs\t", list, sizeof(list))) {
-                Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
-                list[0] = 0;
-                break;
-            }
-            if (WholeList(list))
-                break;
-            Note("the runs came with bytes missing");
+    for (i = 0; i < ASK_TRIES; i++) {
+        if (!AskHost("qvdrive\thello", "runs\t", list, sizeof(list))) {
+            Note("no runs from the host within %d s", HOST_ANSWER_MS / 1000);
+            list[0] = 0;
+            break;
         }
+        if (WholeList(list))
+            break;
+        Note("the runs came with bytes missing");
     }
     count = ParseRuns(list, runs);
     if (count == 0)
@@ -793,9 +768,7 @@ int main(int argc, char **argv)
     RecordWithQvdump();
     fflush(Out);
 
-    if (!exe && FindOnCd("QORVALIN.EXE", found))
-        exe = found;
-    if (exe) {
+    if (FindOnCd("QORVALIN.EXE", exe)) {
         fputs("exe\tpath=", Out);
         WindumpEscaped(Out, exe, (int)strlen(exe));
         End();
