@@ -99,8 +99,9 @@ TEST(Recorder, ItsRecordingReplaysToTheMachineAndRecordsAsItself)
             << sweep.name;
         // Known difference: ports taken away in the middle of a run are taken at the n-th
         // access of whoever asks, and the recorder asks in another order than Qorvalin.
-        if (sweep.machine.portsDeniedFrom <= 1)
+        if (sweep.machine.portsDeniedFrom <= 1) {
             EXPECT_EQ(Report(replayed, sweep.name), expected) << sweep.name << "\n" << recording;
+        }
     }
     uint32_t recordings = 0;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(QORVALIN_SCENARIO_DIR)) {
