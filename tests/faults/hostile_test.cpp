@@ -215,10 +215,9 @@ TEST(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
     // The numbers the catalogue source lists, read from it rather than from the generated table.
     std::set<uint32_t> listed;
     std::ifstream file(QORVALIN_CATALOGUE_SOURCE);
-    for (std::string line; std::getline(file, line);) {
+    for (std::string line; std::getline(file, line);)
         if (line[0] >= '0' && line[0] <= '9')
             listed.insert((uint32_t)strtoul(line.c_str(), nullptr, 10));
-    }
     ASSERT_EQ(listed.size(), 31u);
     std::vector<uint32_t> numbers = {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
     for (uint32_t n = 0; n <= 0x10000; ++n)

@@ -128,11 +128,7 @@ TEST(Recorder, KnowsARecordingByItsStart)
     const std::string head = RecordingHead;
     std::string crlf = head;
     crlf.replace(crlf.find('\n'), 1, "\r\n");
-    const struct {
-        const char *what;
-        std::string start;
-        bool recording;
-    } rows[] = {
+    const struct { const char *what; std::string start; bool recording; } rows[] = {
         {"as the recorder writes it", head + " what this machine answered", true},
         {"as QVDUMP writes it", crlf + " what", true},
         {"the head alone", head, true},

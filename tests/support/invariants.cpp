@@ -150,12 +150,11 @@ std::vector<std::vector<std::string>> DetailGroups(const std::vector<std::string
 {
     // The last group is the open one, empty when the list ends with its blank line.
     std::vector<std::vector<std::string>> groups(1);
-    for (const std::string &line : details) {
+    for (const std::string &line : details)
         if (line.empty())
             groups.emplace_back();
         else
             groups.back().push_back(line);
-    }
     *closed = groups.back().empty();
     if (*closed)
         groups.pop_back();

@@ -206,10 +206,9 @@ bool IsTree(const SimCfgMgr &cm)
         return false;
     for (int i = 0; i < size; ++i) {
         const SimNode &node = cm.nodes[i];
-        for (int child : node.children) {
+        for (int child : node.children)
             if (child <= 0 || child >= size || cm.nodes[child].parent != i)
                 return false;
-        }
         if (i > 0 && (node.parent < 0 || node.parent >= i ||
                       std::count(cm.nodes[node.parent].children.begin(),
                                  cm.nodes[node.parent].children.end(), i) != 1))
@@ -321,10 +320,9 @@ std::vector<SweepMachine> RepresentativeMachines()
 std::vector<SweepMachine> ScenarioFileMachines(const std::string &folder)
 {
     std::vector<std::string> paths;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder)) {
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
         if (entry.path().extension() == ".json")
             paths.push_back(entry.path().string());
-    }
     std::sort(paths.begin(), paths.end());
 
     std::vector<SweepMachine> machines;

@@ -42,9 +42,7 @@ TEST_F(ChipsetTest, AddressesRunDevicesWithinFunctions)
 {
     // With nothing present, the n-th read of the first search belongs to function (n-1)/32 and
     // device (n-1)%32; failing it leaves that address in the address port.
-    struct {
-        uint32_t device, function, address;
-    } const cases[] = {
+    struct { uint32_t device, function, address; } const cases[] = {
         {0, 0, 0x80000000}, {1, 0, 0x80000800}, {0, 1, 0x80000100},
         {7, 2, 0x80003A00}, {31, 0, 0x8000F800}, {31, 7, 0x8000FF00},
     };
@@ -73,10 +71,7 @@ TEST_F(ChipsetTest, AFullSearchEndsAtDevice31Function7)
 
 TEST_F(ChipsetTest, OnlyBusZeroIsSearched)
 {
-    struct {
-        uint32_t bus, device, function;
-        uint32_t found;
-    } const cases[] = {
+    struct { uint32_t bus, device, function, found; } const cases[] = {
         {0, 7, 2, PIIX4_USB}, {0, 0, 0, PIIX4_USB}, {0, 31, 7, PIIX4_USB},
         {1, 7, 2, 0},         {1, 0, 0, 0},         {255, 31, 7, 0},
     };
@@ -93,9 +88,7 @@ TEST_F(ChipsetTest, OnlyBusZeroIsSearched)
 TEST_F(ChipsetTest, AFindShortensOnlyItsOwnFunctionNumber)
 {
     // Reads of the one search for the PIIX-4 controller at each position.
-    struct {
-        uint32_t device, function, reads;
-    } const cases[] = {
+    struct { uint32_t device, function, reads; } const cases[] = {
         {0, 0, 1 + 7 * 32},   {31, 0, 256},          {7, 2, 64 + 8 + 5 * 32},
         {0, 1, 32 + 1 + 192}, {0, 7, 7 * 32 + 1},    {31, 7, 256},
     };
@@ -164,14 +157,11 @@ TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
     }
 }
 
-// The NT platform touches no port; on Windows 98, denied ports cost one write and write
-// nothing.
+// The NT platform touches no port; on Windows 98 (an NT major version of 0 in the table),
+// denied ports cost one write and write nothing.
 TEST_F(ChipsetTest, TheNtPlatformTouchesNoPortAndDeniedPortsOneWrite)
 {
-    const struct {
-        uint32_t ntMajor;  // 0: Windows 98, the ports denied
-        uint32_t writes;
-    } cases[] = {{3, 0}, {4, 0}, {5, 0}, {10, 0}, {0, 1}};
+    const struct { uint32_t ntMajor, writes; } cases[] = {{3, 0}, {4, 0}, {5, 0}, {10, 0}, {0, 1}};
     for (const auto &c : cases) {
         SetUp();
         if (c.ntMajor != 0)

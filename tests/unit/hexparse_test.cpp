@@ -23,11 +23,7 @@ int32_t NarrowStrtol(const std::string &text, size_t *consumed)
 
 TEST(HexToLong, ReadsLikeStrtol)
 {
-    const struct {
-        const char *text;
-        int32_t value;
-        size_t consumed;
-    } cases[] = {
+    const struct { const char *text; int32_t value; size_t consumed; } cases[] = {
         {"8086", 0x8086, 4},           {"8086&dev_7112", 0x8086, 4},  {"abcd", 0xABCD, 4},
         {"ABCD", 0xABCD, 4},           {"0x1f", 0x1F, 4},             {"0X1F", 0x1F, 4},
         {"  \t\n\v\f\r7", 7, 8},       {"+12", 0x12, 3},              {"-12", -0x12, 3},

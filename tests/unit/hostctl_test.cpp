@@ -4,7 +4,6 @@
 #include "tests/support/machines.h"
 #include "probes/hostctl.h"
 #include "report/messages.h"
-#include "report/report.h"
 #include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
@@ -92,15 +91,10 @@ struct HostControllerTest : FakeTest {
 
 TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
 {
-    const struct {
-        const char *hardwareId;
-        std::string line;
-    } cases[] = {
-        {PiixId, PiixLine},
-        {"PCI\\VEN_ABCD", "Found Unknown (abcd) USB host controller"},
-        {"ACPI\\PNP0A03", Unidentified},
-        {"", Unidentified},
-        {"PCI\\VEN-8086&DEV_7112", Unidentified},
+    const struct { const char *hardwareId; std::string line; } cases[] = {
+        {PiixId, PiixLine}, {"PCI\\VEN_ABCD", "Found Unknown (abcd) USB host controller"},
+        {"ACPI\\PNP0A03", Unidentified}, {"", Unidentified},
+        {"PCI\\VEN-8086&DEV_7112", Unidentified}, {"PCI\\VEN_+8086&DEV_+7112", PiixLine},
         // A "dev_" only in front of "ven_" is not seen.
         {"PCI\\DEV_7112&VEN_8086", "Found Intel Corporation (8086) USB host controller"},
         {"pci\\ven_10b9&dev_5237", "Found Acer Labs Inc. (10b9) USB host controller device 5237"},
@@ -112,9 +106,7 @@ TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
          "device 0001"},
         {"PCI\\VEN_1406", "Found Oc\xe9 Printing Systems (1406) USB host controller"},
         {"PCI\\VEN_45&DEV_6", "Found Unknown (0045) USB host controller device 0006"},
-        {"PCI\\VEN_0x8086&DEV_0X7112", PiixLine},
-        {"PCI\\VEN_ \t8086&DEV_\r\n7112", PiixLine},
-        {"PCI\\VEN_+8086&DEV_+7112", PiixLine},
+        {"PCI\\VEN_0x8086&DEV_0X7112", PiixLine}, {"PCI\\VEN_ \t8086&DEV_\r\n7112", PiixLine},
         {"PCI\\VEN_-1&DEV_-0x12", "Found Unknown (ffffffff) USB host controller device ffffffee"},
         {"PCI\\VEN_18086&DEV_7112", "Found Unknown (18086) USB host controller device 7112"},
         {"PCI\\VEN_123456789&DEV_-123456789",
@@ -166,9 +158,8 @@ TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
         {"a count above the buffer", full, 300, std::string(126, 'a')},
         {"a count far above the buffer", full, 0xFFFFFFFF, std::string(126, 'a')},
         {"a count that cuts the text", ab, 6, "a"}, {"an odd count", ab, 7, "a"},
-        {"an odd count past the text", ab, 9, "ab"},
-        {"a count of 5", ab, 5, ""}, {"a count of 4", ab, 4, ""},
-        {"a count of 1", ab, 1, ""}, {"a count of 0", ab, 0, ""},
+        {"an odd count past the text", ab, 9, "ab"}, {"a count of 5", ab, 5, ""},
+        {"a count of 4", ab, 4, ""}, {"a count of 1", ab, 1, ""}, {"a count of 0", ab, 0, ""},
         {"an empty reply with a count", "", 40, ""},
     };
     SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10);
@@ -182,10 +173,7 @@ TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
 // The early Windows 95 drivers are never asked.
 TEST_F(HostControllerTest, DriverKeyNameRequest)
 {
-    const struct {
-        uint32_t platform, major, minor;
-        bool asked;
-    } cases[] = {
+    const struct { uint32_t platform, major, minor; bool asked; } cases[] = {
         {Win9x, 4, 0, false}, {Win9x, 3, 95, false}, {Win9x, 4, 10, true},
         {Win9x, 4, 90, true}, {WinNt, 4, 0, true},   {WinNt, 5, 0, true},
     };
@@ -268,10 +256,9 @@ bool Reachable(int node, std::vector<int> *order)
     const SimNode &n = Sim.cfgmgr.nodes[node];
     if (n.invalid)
         return false;
-    for (int child : n.children) {
+    for (int child : n.children)
         if (!Reachable(child, order))
             break;
-    }
     return true;
 }
 
@@ -281,10 +268,7 @@ TEST_F(HostControllerTest, ClimbsOutOfNodesThatAnswerNothing)
     // not even for their parent. Each node in turn carries the driver key: the search must
     // find it exactly when a full pre-order reaches it, after reading the drivers of the nodes
     // before it once each.
-    struct Case {
-        const char *shape;
-        std::vector<int> parents, invalid;
-    };
+    struct Case { const char *shape; std::vector<int> parents, invalid; };
     const Case cases[] = {
         {"none", {-1, 0, 1, 1, 3, 1, 0, 6}, {}},
         {"the last child of a deep node", {-1, 0, 1, 1, 3, 1, 0, 6, 4}, {8}},
@@ -341,10 +325,9 @@ TEST_F(HostControllerTest, TheSweepsControllersAreFoundPastNodesThatAnswerNothin
 {
     // The fault sweep's controllers stand before and after two nodes that answer nothing;
     // without faults both whose names a node carries are found.
-    for (const SweepMachine &sweep : RepresentativeMachines()) {
+    for (const SweepMachine &sweep : RepresentativeMachines())
         if (sweep.name == "windows98/controllers")
             Sim = sweep.machine;
-    }
     ASSERT_FALSE(Sim.hcds.empty()) << "no machine windows98/controllers";
     EXPECT_EQ(ProbeHostControllers(TheWindow, SUPPORT_UNKNOWN), SUPPORT_YES);
     Lines found;
@@ -465,12 +448,9 @@ TEST_F(HostControllerTest, ANodePastTheStepBudgetIsNotFound)
 {
     // A chain as long as the budget: its last node is never reached; one node fewer and it is
     // found, its ID and description read after every driver.
-    const struct {
-        uint32_t chain;
-        SupportFlags rating;
-        uint32_t reads;
-    } cases[] = {{MAX_TREE_STEPS, SUPPORT_MAYBE, MAX_TREE_STEPS},
-                 {MAX_TREE_STEPS - 1, SUPPORT_YES, MAX_TREE_STEPS + 2}};
+    const struct { uint32_t chain; SupportFlags rating; uint32_t reads; } cases[] = {
+        {MAX_TREE_STEPS, SUPPORT_MAYBE, MAX_TREE_STEPS},
+        {MAX_TREE_STEPS - 1, SUPPORT_YES, MAX_TREE_STEPS + 2}};
     for (const auto &c : cases) {
         SimReset();
         int node = SimAddNode(&Sim, -1, "chain");
@@ -577,10 +557,7 @@ TEST_F(HostControllerTest, EachControllerLoadsTheLibraryAfresh)
 
 TEST_F(HostControllerTest, UnlistedControllersFollowTheChipset)
 {
-    const struct {
-        SupportFlags chipset;
-        bool reported;
-    } cases[] = {
+    const struct { SupportFlags chipset; bool reported; } cases[] = {
         {SUPPORT_UNKNOWN, true}, {SUPPORT_YES, false}, {SUPPORT_MAYBE, false},
         {SUPPORT_UNKNOWN | SUPPORT_YES, false}, {0, false},
     };
@@ -606,11 +583,7 @@ TEST_F(HostControllerTest, UnlistedControllersFollowTheChipset)
 
 TEST_F(HostControllerTest, NothingOpenedIsRatedByTheRelease)
 {
-    const struct {
-        bool known;
-        uint32_t platform, major, minor;
-        SupportFlags rating;
-    } cases[] = {
+    const struct { bool known; uint32_t platform, major, minor; SupportFlags rating; } cases[] = {
         {true, Win9x, 4, 10, SUPPORT_NO},      {true, Win9x, 4, 90, SUPPORT_NO},
         {true, Win9x, 5, 0, SUPPORT_NO},       {true, Win9x, 4, 0, SUPPORT_UNKNOWN},
         {true, Win9x, 3, 95, SUPPORT_UNKNOWN}, {true, WinNt, 4, 0, SUPPORT_UNKNOWN},

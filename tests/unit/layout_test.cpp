@@ -7,9 +7,7 @@ namespace {
 
 TEST(EnlargedFontHeight, GrowsByAQuarterTruncatedTowardZero)
 {
-    const struct {
-        int32_t height, expected;
-    } cases[] = {
+    const struct { int32_t height, expected; } cases[] = {
         // Character heights (negative) grow in magnitude and stay negative.
         {-11, -13}, {-13, -16}, {-8, -10}, {-12, -15}, {-16, -20}, {-7, -8}, {-4, -5},
         // Cell heights (positive).

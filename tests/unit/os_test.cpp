@@ -184,12 +184,7 @@ TEST_F(OsTest, TheKeyIsClosedWhenTheReadFails)
 
 TEST_F(OsTest, VersionQueries)
 {
-    const struct {
-        bool known;
-        uint32_t platform, major, minor;
-        uint32_t ntMajor;
-        int early95;
-    } cases[] = {
+    const struct { bool known; uint32_t platform, major, minor, ntMajor; int early95; } cases[] = {
         {true, 2, 4, 0, 4, 0},    {true, 2, 5, 0, 5, 0},    {true, 2, 10, 0, 10, 0},
         {true, 2, 3, 51, 3, 0},   {true, 1, 4, 0, 0, 1},    {true, 1, 3, 95, 0, 1},
         {true, 1, 3, 0, 0, 1},    {true, 1, 4, 10, 0, 0},   {true, 1, 4, 90, 0, 0},

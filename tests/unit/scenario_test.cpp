@@ -86,9 +86,7 @@ TEST(Scenario, PortsAndPciFunctions)
 
 TEST(Scenario, DriverKeyReplies)
 {
-    struct {
-        std::string text, reply;
-    } cases[] = {
+    struct { std::string text, reply; } cases[] = {
         {"", Bytes({6, 0, 0, 0, 0, 0})},
         {"AB", Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0})},
         {"\xC3\xA9\xE2\x82\xAC", Bytes({10, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0})},
@@ -154,9 +152,7 @@ TEST(Scenario, DeviceTreeInPreOrderWithLinks)
 
 TEST(Scenario, BadScenariosNameTheFileThePlaceAndTheFault)
 {
-    const struct {
-        const char *text, *message;
-    } cases[] = {
+    const struct { const char *text, *message; } cases[] = {
         {"{\n  \"version\": {\n    \"major\": 4,,\n  }\n}",
          "t.json: line 3, column 16: not valid JSON: syntax error while parsing object key - "
          "unexpected ','; expected string literal"},
@@ -223,10 +219,7 @@ TEST(Scenario, AFileThatCannotBeRead)
 
 TEST(Report, Escaping)
 {
-    const struct {
-        std::string text;
-        const char *shown;
-    } cases[] = {
+    const struct { std::string text; const char *shown; } cases[] = {
         {"plain \"text\" ~!", "plain \"text\" ~!"},
         {"\r\n\t\\", "\\r\\n\\t\\\\"},
         {Bytes({0x00, 0x01, 0x1F, 0x7F, 0x80, 0xE9, 0xFF}), "\\x00\\x01\\x1f\\x7f\\x80\\xe9\\xff"},

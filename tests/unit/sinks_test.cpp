@@ -51,13 +51,9 @@ TEST_F(SinksTest, FormatsFollowTheWindowsConventions)
 TEST_F(SinksTest, AParagraphIsTakenOnlyIfItFitsWithItsSeparator)
 {
     // With their separators 1085 takes 166 bytes, 1083 162, 1080 83, 1089 74, 1087 47 and
-    // 1081 41; the panel holds 4095 of them and the NUL.
-    const struct {
-        const char *what;
-        uint32_t ports;  // how many 1085 come first
-        std::vector<uint32_t> then;
-        size_t length;
-    } cases[] = {
+    // 1081 41; the panel holds 4095 of them and the NUL. Each case adds so many 1085, then more.
+    const struct { const char *what; uint32_t ports; std::vector<uint32_t> then; size_t length; }
+        cases[] = {
         {"a 25th 1085 would make 4150", 25, {}, 24 * 166},
         {"a third 1081 would make 4107", 24,
          {MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_SUPPORTED}, 24 * 166 + 2 * 41},
@@ -65,8 +61,7 @@ TEST_F(SinksTest, AParagraphIsTakenOnlyIfItFitsWithItsSeparator)
          {MSG_INFO_OS_SUPPORTED, MSG_INFO_OS_UPGRADE, MSG_INFO_HARDWARE_UNKNOWN}, 4095},
         {"a second 1089 would make 4096", 23,
          {MSG_INFO_OS_UNKNOWN, MSG_INFO_HARDWARE_SUPPORTED, MSG_INFO_HARDWARE_UNKNOWN,
-          MSG_INFO_HARDWARE_UNKNOWN},
-         4096 - 74},
+          MSG_INFO_HARDWARE_UNKNOWN}, 4096 - 74},
     };
     for (const auto &c : cases) {
         SimReset();

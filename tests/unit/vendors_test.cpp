@@ -135,10 +135,7 @@ TEST(PciVendorTable, Has790IdsAndThirteenClaimedTwice)
 
 TEST(FindPciVendor, NamesTheVendorsOfTheTime)
 {
-    const struct {
-        int32_t id;
-        const char *name;
-    } cases[] = {
+    const struct { int32_t id; const char *name; } cases[] = {
         {0x8086, "Intel Corporation"},          {0x1106, "Via Technologies"},
         {0x1045, "OPTi"},                       {0x10B9, "Acer Labs Inc."},
         {0x1033, "NEC Corporation"},            {0x11C3, "NEC Corporation"},

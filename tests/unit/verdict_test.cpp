@@ -31,10 +31,9 @@ std::vector<SupportFlags> EveryCombination()
 {
     const SupportFlags bits = SUPPORT_YES | SUPPORT_MAYBE | SUPPORT_NO | SUPPORT_UNKNOWN;
     std::vector<SupportFlags> all;
-    for (SupportFlags flags = 0; flags <= bits; ++flags) {
+    for (SupportFlags flags = 0; flags <= bits; ++flags)
         if ((flags & ~bits) == 0)
             all.push_back(flags);
-    }
     return all;
 }
 
@@ -50,20 +49,14 @@ typedef FakeTest VerdictTest;
 
 TEST_F(VerdictTest, HardwareResolutionOfEveryPairOfRatings)
 {
-    struct Case {
-        SupportFlags chipset, hostControllers, rating;
-        std::string panel;
-    };
+    struct Case { SupportFlags chipset, hostControllers, rating; std::string panel; };
+    const SupportFlags Yes = SUPPORT_YES, Maybe = SUPPORT_MAYBE, No = SUPPORT_NO;
+    const SupportFlags Unknown = SUPPORT_UNKNOWN;
     std::vector<Case> cases = {
-        {SUPPORT_YES, SUPPORT_YES, SUPPORT_YES, HardwareYes},
-        {SUPPORT_YES, SUPPORT_NO, SUPPORT_YES, HardwareYes},
-        {SUPPORT_YES, SUPPORT_UNKNOWN, SUPPORT_YES, HardwareYes},
-        {SUPPORT_MAYBE, SUPPORT_YES, SUPPORT_YES, HardwareYes},
-        {SUPPORT_MAYBE, SUPPORT_NO, SUPPORT_MAYBE, ""},
-        {SUPPORT_MAYBE, SUPPORT_UNKNOWN, SUPPORT_MAYBE, ""},
-        {SUPPORT_UNKNOWN, SUPPORT_YES, SUPPORT_YES, HardwareYes},
-        {SUPPORT_UNKNOWN, SUPPORT_NO, SUPPORT_NO, HardwareNo},
-        {SUPPORT_UNKNOWN, SUPPORT_UNKNOWN, SUPPORT_UNKNOWN, HardwareUnknown},
+        {Yes, Yes, Yes, HardwareYes}, {Yes, No, Yes, HardwareYes}, {Yes, Unknown, Yes, HardwareYes},
+        {Maybe, Yes, Yes, HardwareYes}, {Maybe, No, Maybe, ""}, {Maybe, Unknown, Maybe, ""},
+        {Unknown, Yes, Yes, HardwareYes}, {Unknown, No, No, HardwareNo},
+        {Unknown, Unknown, Unknown, HardwareUnknown},
     };
     // And whatever bits arrive: the highest of YES, MAYBE, NO, UNKNOWN alone survives, with its
     // one paragraph (none for MAYBE).
@@ -100,18 +93,16 @@ TEST_F(VerdictTest, CheckHardwareOnAnEmptyNt4MachineCannotTell)
 TEST_F(VerdictTest, VerdictOverCombinedRatings)
 {
     std::vector<std::pair<SupportFlags, const VerdictLook *>> cases = {
-        {0, &RuledSupported},
-        {SUPPORT_UNKNOWN, &RuledSupported},
+        {0, &RuledSupported}, {SUPPORT_UNKNOWN, &RuledSupported},
         {SUPPORT_YES | SUPPORT_NO, &RuledNotSupported},
         {SUPPORT_MAYBE | SUPPORT_NO, &RuledNotSupported},
         {SUPPORT_MAYBE | SUPPORT_YES | SUPPORT_UNKNOWN, &RuledChangesRecommended},
     };
     for (SupportFlags combined : EveryCombination())
         cases.push_back({combined, &RuledVerdict(combined)});
-    for (SupportFlags os : RuledRatings) {
+    for (SupportFlags os : RuledRatings)
         for (SupportFlags hardware : RuledRatings)
             cases.push_back({os | hardware, RuledVerdict(os, hardware)});
-    }
     for (const auto &[combined, look] : cases) {
         SCOPED_TRACE(testing::Message() << "combined 0x" << std::hex << combined << ", "
                                         << look->name);
@@ -155,11 +146,7 @@ TEST_F(VerdictTest, AMissingFirstFrameLeavesTheIconEmpty)
 // and the verdict is red with the hardware paragraph before the closing one.
 TEST_F(VerdictTest, CheckRunSetsTabStopsFirstAndShowsTheRulesVerdictOfBothRatings)
 {
-    const struct {
-        uint32_t major;
-        SupportFlags os, hardware;
-        std::string panel;
-    } cases[] = {
+    const struct { uint32_t major; SupportFlags os, hardware; std::string panel; } cases[] = {
         {4, SUPPORT_NO, SUPPORT_UNKNOWN,
          CatalogueParagraph(MSG_INFO_OS_NOT_SUPPORTED) + HardwareUnknown + PhysicalPort},
         {5, SUPPORT_YES, SUPPORT_NO, OsYes + HardwareNo + PhysicalPort},
