@@ -8,7 +8,7 @@ from pathlib import Path
 
 from harness import Failure
 from harness.catalogue import IDC_CLOSE, IDC_CONTINUE, IDC_HEADLINE
-from harness.window import (ABOUT_TITLE, DIALOG_CLASS, EXE_NAME, MAIN_CLASS, TITLE, one,
+from harness.window import (ABOUT_TITLE, DIALOG_CLASS, EXE_NAME, MAIN_CLASS, TITLE,
                             parse_snapshot, visible_one)
 
 # The waits look at the windows this often (a look costs the reader a few milliseconds).
@@ -45,8 +45,7 @@ class Run:
         """Starts the program (the session's, or exe) with args, with these DLL overrides
         besides the session's and these variables besides Wine's; Wine logs its errors, and
         whatever else wine_debug names, into the file program.log names."""
-        environment = self.session.environment(wine_debug, dll_overrides)
-        environment.update(env or {})
+        environment = dict(self.session.environment(wine_debug, dll_overrides), **(env or {}))
         path = self.session.log_path("%s-%d.log" % (self.name, len(self.programs) + 1))
         exe = Path(exe or self.session.exe).resolve()
         with open(path, "wb") as out:
@@ -57,12 +56,19 @@ class Run:
         self.programs.append(program)
         return program
 
-    def wait_exit(self, program, timeout=20):
+    def until(self, look, timeout, failure):
+        """look() every LOOK_INTERVAL until it gives a true value, which is returned; Failure
+        with the text failure() gives once the session finds the timeout overdue."""
         deadline = time.monotonic() + timeout
-        while program.poll() is None:
+        while not (found := look()):
             if self.session.overdue(deadline):
-                raise Failure("the program did not end within %d s" % timeout)
+                raise Failure(failure())
             time.sleep(LOOK_INTERVAL)
+        return found
+
+    def wait_exit(self, program, timeout=20):
+        self.until(lambda: program.poll() is not None, timeout,
+                   lambda: "the program did not end within %d s" % timeout)
         return program.returncode
 
     def stop_all(self):
@@ -70,11 +76,8 @@ class Run:
             if program.poll() is None:
                 program.kill()
                 program.wait()
-        deadline = time.monotonic() + 10
-        while self.snapshot():
-            if self.session.overdue(deadline):
-                raise Failure("windows of the program stay after it was stopped")
-            time.sleep(LOOK_INTERVAL)
+        self.until(lambda: not self.snapshot(), 10,
+                   lambda: "windows of the program stay after it was stopped")
 
     def failure_report(self):
         """What a failed test leaves for its reader: a picture of the screen, the windows last
@@ -100,10 +103,8 @@ class Run:
         """Waits until every window of the program has answered a message, which its thread
         does from its message loop once it has done with the message it was handling (5 s at
         most a window), and returns the reader's answer: windows, answered, foreground."""
-        fields = dict(f.split("=", 1) for f in
-                      self.session.window_reader.ask("sync " + self.watched, timeout=60).split()[1:])
-        return {"windows": int(fields["windows"]), "answered": int(fields["answered"]),
-                "foreground": int(fields["foreground"], 0)}
+        answer = self.session.window_reader.fields("sync " + self.watched, timeout=60)
+        return {name: int(value, 0) for name, value in answer.items()}
 
     def wait_for(self, predicate, what, program=None, timeout=30, synced=False):
         """Polls the windows until predicate(windows) gives a true value, and returns it;
@@ -114,20 +115,16 @@ class Run:
             if program is not None and program.poll() is not None:
                 raise Failure("the program ended (exit %d) while waiting for %s"
                               % (program.returncode, what))
-            hung = 0
-            if synced:
-                answers = self.sync()
-                hung = answers["windows"] - answers["answered"]
+            answers = self.sync() if synced else {"windows": 0, "answered": 0}
+            hung = answers["windows"] - answers["answered"]
             windows = None if hung else self.snapshot()
             found = windows is not None and predicate(windows)
             if found:
                 return found
             if self.session.overdue(deadline):
-                if windows is None:
-                    raise Failure("timed out after %d s waiting for %s: %d windows of the "
-                                  "program do not answer" % (timeout, what, hung))
-                raise Failure("timed out after %d s waiting for %s; windows: %r"
-                              % (timeout, what, windows))
+                raise Failure("timed out after %d s waiting for %s" % (timeout, what) + (
+                    ": %d windows of the program do not answer" % hung if hung else
+                    "; windows: %r" % (windows,)))
             time.sleep(LOOK_INTERVAL)
 
     def wait_settled(self, predicate, what, program=None, timeout=30):
@@ -150,14 +147,14 @@ class Run:
 
     def main_when(self, program, what, condition, timeout=30):
         """The main window once it is visible, condition(window) holds and it has settled."""
-        def found(windows):
-            main = one(windows, MAIN_CLASS)
-            return main if main is not None and main.visible and condition(main) else None
-        return self.wait_settled(found, what, program, timeout)
+        return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS, where=condition), what,
+                                 program, timeout)
+
+    def dialog(self, program, title, what):
+        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, title), what, program)
 
     def splash(self, program):
-        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, TITLE),
-                                 "the splash dialog", program)
+        return self.dialog(program, TITLE, "the splash dialog")
 
     def main_window(self, program, timeout=60):
         return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
@@ -174,8 +171,7 @@ class Run:
         return self.wait_exit(program)
 
     def about(self, program):
-        return self.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, ABOUT_TITLE),
-                                 "the About box", program)
+        return self.dialog(program, ABOUT_TITLE, "the About box")
 
     def import_screen(self, rect, *output):
         """ImageMagick's import of the screen, or of rect on it, into output."""
@@ -227,15 +223,15 @@ class Run:
         front (with none, Wine would ignore the keyboard), and waits until Wine has the window
         in front, where it sends the keys, and the program answers from its message loop."""
         self.xdotool("windowfocus", "--sync", window.xwin)
-        deadline = time.monotonic() + FOCUS_TIMEOUT
-        while True:
-            answers = self.sync()
-            if answers["foreground"] == window.hwnd and answers["answered"] == answers["windows"]:
-                return
-            if self.session.overdue(deadline):
-                raise Failure("%r is not in front with its program answering %d s after it got "
-                              "the X input focus: %r" % (window, FOCUS_TIMEOUT, answers))
-            time.sleep(LOOK_INTERVAL)
+        answers = {}
+
+        def in_front():
+            answers.update(self.sync())
+            return (answers["foreground"] == window.hwnd
+                    and answers["answered"] == answers["windows"])
+        self.until(in_front, FOCUS_TIMEOUT,
+                   lambda: "%r is not in front with its program answering %d s after it got "
+                           "the X input focus: %r" % (window, FOCUS_TIMEOUT, answers))
 
     def key(self, window, keys):
         self.focus(window)

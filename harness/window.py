@@ -1,5 +1,7 @@
 """The program's windows as the window reader prints them (windump.h): Window, Control, Rect."""
 
+import re
+
 from harness import Failure
 from tools.gen_art import FRAME_SETS
 
@@ -19,22 +21,9 @@ ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\"}
 
 def unescape(text):
     """The reader's escapes back to a str whose characters are the code page 1252 bytes."""
-    out = []
-    i = 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            n = text[i + 1]
-            if n == "x":
-                out.append(chr(int(text[i + 2:i + 4], 16)))
-                i += 4
-                continue
-            out.append(ESCAPES.get(n, n))
-            i += 2
-            continue
-        out.append(c)
-        i += 1
-    return "".join(out)
+    return re.sub(r"\\(x[0-9a-fA-F]{2}|.)",
+                  lambda m: ESCAPES.get(m[1], m[1]) if len(m[1]) == 1 else chr(int(m[1][1:], 16)),
+                  text, flags=re.S)
 
 
 def escape(text):
@@ -57,35 +46,24 @@ class Rect:
 
 class Control:
     def __init__(self, fields):
-        self.hwnd = int(fields["hwnd"], 0)
-        self.parent = int(fields["parent"], 0)
+        self.hwnd, self.parent, self.style = (int(fields[k], 0)
+                                              for k in ("hwnd", "parent", "style"))
         self.id = int(fields["id"])
-        self.cls = fields["class"]
-        self.raw_text = fields["text"]
-        self.text = unescape(fields["text"])
-        self.visible = fields["visible"] == "1"
-        self.enabled = fields["enabled"] == "1"
+        self.cls, self.raw_text = fields["class"], fields["text"]
+        self.text = unescape(self.raw_text)
+        self.visible, self.enabled = (fields[k] == "1" for k in ("visible", "enabled"))
         self.rect = Rect(fields["rect"])
-        self.style = int(fields["style"], 0)
-        self.items = []
-        self.raw_items = []
+        self.items, self.raw_items = [], []
 
 
 class Window:
     def __init__(self, fields):
-        self.hwnd = int(fields["hwnd"], 0)
+        self.hwnd, self.style, self.owner, self.focus, self.active, self.xwin = (
+            int(fields[k], 0) for k in ("hwnd", "style", "owner", "focus", "active", "xwin"))
         self.pid = int(fields["pid"])
-        self.cls = fields["class"]
-        self.title = unescape(fields["title"])
-        self.visible = fields["visible"] == "1"
-        self.enabled = fields["enabled"] == "1"
-        self.rect = Rect(fields["rect"])
-        self.client = Rect(fields["client"])
-        self.style = int(fields["style"], 0)
-        self.owner = int(fields["owner"], 0)
-        self.focus = int(fields["focus"], 0)
-        self.active = int(fields["active"], 0)
-        self.xwin = int(fields["xwin"], 0)
+        self.cls, self.title = fields["class"], unescape(fields["title"])
+        self.visible, self.enabled = (fields[k] == "1" for k in ("visible", "enabled"))
+        self.rect, self.client = Rect(fields["rect"]), Rect(fields["client"])
         self.controls = []
 
     def control(self, ident):
@@ -95,10 +73,7 @@ class Window:
         return found[0]
 
     def focused_id(self):
-        for c in self.controls:
-            if c.hwnd == self.focus:
-                return c.id
-        return None
+        return next((c.id for c in self.controls if c.hwnd == self.focus), None)
 
     def __repr__(self):
         return "<%s %r %s visible=%d enabled=%d>" % (self.cls, self.title, self.rect,
@@ -136,9 +111,10 @@ def one(windows, cls, title=None):
     return found[0] if len(found) == 1 else None
 
 
-def visible_one(windows, cls, title=None):
+def visible_one(windows, cls, title=None, where=lambda window: True):
+    """The one window of the class (and title), where it is visible and where(window) holds."""
     w = one(windows, cls, title)
-    return w if w is not None and w.visible else None
+    return w if w is not None and w.visible and where(w) else None
 
 
 # The light and dark colours of each verdict's icon frames, as the art is drawn.

@@ -1,5 +1,6 @@
 """The window reader: one "winspy --serve" in a Wine session, asked over a pipe."""
 
+import contextlib
 import os
 import select
 import subprocess
@@ -64,10 +65,8 @@ class WindowReader:
             self.log("stopped pid %d: %s" % (self.process.pid, why))
         self.process.wait()
         for end in (self.process.stdin, self.process.stdout):
-            try:
+            with contextlib.suppress(OSError):
                 end.close()
-            except OSError:
-                pass
         self.process = None
 
     def exchange(self, request, timeout):
@@ -127,3 +126,8 @@ class WindowReader:
                 self.stop(why)
         raise Failure("the window reader ended twice before it answered %r; Wine's messages are "
                       "in %s" % (request, self.session.log_path("wine-stderr.log")))
+
+    def fields(self, request, timeout=30, fresh=False):
+        """The NAME=VALUE fields of the reader's one-line answer, after its first word."""
+        answer = self.ask(request, timeout, fresh).rstrip("\r\n").split("\t")[1:]
+        return dict(field.split("=", 1) for field in answer)

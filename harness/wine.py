@@ -35,31 +35,25 @@ ARCHES = {"x86_64": ("win64_exe", "win64"), "i686": ("win32_exe", "win32")}
 WORKING_GRACE = 120
 
 
-def find_wine64():
-    """wine64 and its wineserver on this machine (None for what is missing)."""
-    loader = shutil.which("wine64") or (
-        "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else None)
-    servers = ("/usr/lib/wine/wineserver64", shutil.which("wineserver"))
-    return loader, next((s for s in servers if s and os.access(s, os.X_OK)), None)
-
-
 def wine_commands(arch, shared=()):
     """(loader, wineserver, the command that starts the loader, the one that starts the server)
     for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system, with the
     folders shared bound in besides the clone and /tmp; Unavailable where there is none."""
-    # Inside the test guest (its session's file is there), that root file system is the running
-    # one, and its 32-bit Wine is started as it is.
-    if arch == "i686" and os.path.exists(debian_session.SESSION):
-        return WINE32, WINESERVER32, [WINE32], [WINESERVER32]
     if arch == "i686":
+        # Inside the test guest (its session's file is there), that root file system is the
+        # running one, and its 32-bit Wine is started as it is.
+        if os.path.exists(debian_session.SESSION):
+            return WINE32, WINESERVER32, [WINE32], [WINESERVER32]
         root = rootfs.root()
         return (WINE32, WINESERVER32, rootfs.command(root, [WINE32], shared),
                 rootfs.command(root, [WINESERVER32], shared))
-    loader, server = find_wine64()
-    if not loader or not server:
-        raise Unavailable("wine64 is not installed" if not loader else
-                          "wineserver is not installed")
-    return loader, server, [loader], [server]
+    found = [next((p for p in paths if p and os.access(p, os.X_OK)), None) for paths in (
+        (shutil.which("wine64"), "/usr/lib/wine/wine64"),
+        ("/usr/lib/wine/wineserver64", shutil.which("wineserver")))]
+    for path, name in zip(found, ("wine64", "wineserver")):
+        if path is None:
+            raise Unavailable("%s is not installed" % name)
+    return found[0], found[1], [found[0]], [found[1]]
 
 
 def i686_unavailable():
@@ -156,10 +150,8 @@ class Session:
         still_working watch, a deadline that passes while the machine works moves on, by
         WORKING_GRACE seconds at most: the harness's own looks keep a machine busy too."""
         now = time.monotonic()
-        if now < deadline:
-            return False
-        return (self.still_working is None or now >= deadline + WORKING_GRACE
-                or not self.still_working())
+        return now >= deadline and (self.still_working is None or now >= deadline + WORKING_GRACE
+                                    or not self.still_working())
 
     def run(self, args, timeout=60, check_status=True):
         """Runs a Windows program to its end and returns its standard output."""
@@ -220,8 +212,7 @@ class Session:
 
     def query_value(self, key, name):
         """The text of a registry value as "reg query" prints it, or None when it is absent."""
-        fields = dict(f.split("=", 1) for f in
-                      self.window_reader.ask("get\t%s\t%s" % (key, name)).split()[1:])
+        fields = self.window_reader.fields("get\t%s\t%s" % (key, name))
         if "absent" in fields:
             return None
         kind, data = int(fields["type"]), bytes.fromhex(fields["data"])
@@ -264,8 +255,7 @@ class Session:
         """The version record that GetVersionExA gives a program in the current mode, or None
         when the call fails; from a reader started now, as Wine fixes the record that a process
         reads when the process starts."""
-        out = self.window_reader.ask("version", timeout=60, fresh=True)
-        fields = dict(f.split("=", 1) for f in out.rstrip("\r\n").split("\t")[1:])
+        fields = self.window_reader.fields("version", timeout=60, fresh=True)
         if "failed" in fields:
             return None
         return {"major": int(fields["major"]), "minor": int(fields["minor"]),
