@@ -5,7 +5,7 @@ stand-ins held to the window. The Debian guest runs these cases too (guest/debia
 
 import contextlib
 import shutil
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 
 import pytest
@@ -27,9 +27,11 @@ PIIX4_HWID = ["PCI\\VEN_8086&DEV_7112&SUBSYS_00000000&REV_01", "PCI\\VEN_8086&DE
 PIIX4_DESC = "Intel 82371AB/EB PCI to USB Universal Host Controller"
 PIIX4_LINE = catalogue.text(catalogue.MSG_HC_VENDOR_DEVICE) % ("Intel Corporation", 0x8086,
                                                                 0x7112)
+PIIX4_LINES = [PIIX4_LINE, "\t" + PIIX4_DESC, ""]
 VIA_HWID = ["PCI\\VEN_1106&DEV_3038&SUBSYS_12340925&REV_1A", "PCI\\VEN_1106&DEV_3038"]
 VIA_DESC = "VIA Tech 3038 PCI to USB Universal Host Controller"
-VIA_LINE = catalogue.text(catalogue.MSG_HC_VENDOR_DEVICE) % ("Via Technologies", 0x1106, 0x3038)
+VIA_LINES = [catalogue.text(catalogue.MSG_HC_VENDOR_DEVICE) % ("Via Technologies", 0x1106, 0x3038),
+             "\t" + VIA_DESC, ""]
 HC_UNIDENTIFIED = catalogue.text(catalogue.MSG_HC_UNIDENTIFIED)
 
 
@@ -79,27 +81,24 @@ class Case:
     supported: bool = True
 
 
+# HCD1 is the VIA controller, which the tree lists after the PIIX-4 at HCD6: the lines follow
+# the device indexes.
+TWO_CONTROLLERS = Case(
+    "win98", [(1, UHCI_KEY_1), (6, UHCI_KEY_0)], {"tree": piix4_tree(UHCI_KEY_0, VIA_NODE)},
+    VIA_LINES + PIIX4_LINES, searched=[UHCI_KEY_1, UHCI_KEY_0])
 CASES = {
     "win98_one_controller": Case(
-        "win98", [(0, UHCI_KEY_0)], {"tree": piix4_tree()}, [PIIX4_LINE, "\t" + PIIX4_DESC, ""],
-        absent=HC_UNIDENTIFIED, searched=[UHCI_KEY_0]),
+        "win98", [(0, UHCI_KEY_0)], {"tree": piix4_tree()}, PIIX4_LINES, absent=HC_UNIDENTIFIED,
+        searched=[UHCI_KEY_0]),
     # The only candidate differs in letter case: the name is compared case-sensitively. The
     # chipset cannot be probed under Wine, so it rates exactly undetermined and the controller
     # is reported without a vendor.
     "node_absent": Case(
         "win98", [(0, UHCI_KEY_0)], {"tree": piix4_tree(UHCI_KEY_0.lower())},
         [HC_UNIDENTIFIED, ""], absent="Found Intel", searched=[UHCI_KEY_0]),
-    # HCD1 is the VIA controller, which the tree lists after the PIIX-4 at HCD6: the lines
-    # follow the device indexes.
-    "two_controllers_hcd1_hcd6": Case(
-        "win98", [(1, UHCI_KEY_1), (6, UHCI_KEY_0)], {"tree": piix4_tree(UHCI_KEY_0, VIA_NODE)},
-        [VIA_LINE, "\t" + VIA_DESC, "", PIIX4_LINE, "\t" + PIIX4_DESC, ""],
-        searched=[UHCI_KEY_1, UHCI_KEY_0]),
+    "two_controllers_hcd1_hcd6": TWO_CONTROLLERS,
     # The search on Windows 2000 is the same as on 98.
-    "win2k_two_controllers": Case(
-        "win2k", [(1, UHCI_KEY_1), (6, UHCI_KEY_0)], {"tree": piix4_tree(UHCI_KEY_0, VIA_NODE)},
-        [VIA_LINE, "\t" + VIA_DESC, "", PIIX4_LINE, "\t" + PIIX4_DESC, ""],
-        searched=[UHCI_KEY_1, UHCI_KEY_0]),
+    "win2k_two_controllers": replace(TWO_CONTROLLERS, windows="win2k"),
     "property_room": Case(
         "win98", [(0, UHCI_KEY_0), (1, UHCI_KEY_1)], {"tree": {"children": [FITS, TOO_LONG]}},
         [PIIX4_LINE, "\t" + "D" * 254, "", ""], absent="E" * 255,
@@ -110,8 +109,7 @@ CASES = {
         "win98",
         [(3, {"bytes": ((0).to_bytes(4, "little") + UMLAUT_KEY.encode("utf-16-le")
                         + b"\0\0").hex()})],
-        {"tree": piix4_tree(UMLAUT_KEY)}, [PIIX4_LINE, "\t" + PIIX4_DESC, ""],
-        searched=[UMLAUT_KEY]),
+        {"tree": piix4_tree(UMLAUT_KEY)}, PIIX4_LINES, searched=[UMLAUT_KEY]),
     "win95_driver_not_asked": Case(
         "win95", [(0, UHCI_KEY_0)], {"tree": piix4_tree()}, [HC_UNIDENTIFIED, ""], requests=0,
         supported=False),

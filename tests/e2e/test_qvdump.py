@@ -21,20 +21,16 @@ LOOK_IN = 0x471  # the Save dialog's list of folders: its text is the folder sho
 LETTER = b"Dear Ms Lindqvist,\r\n\r\nthank you for your letter of 3 May.\r\n"
 
 
-def dialog(run, program, title, what):
-    return run.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, title), what, program)
-
-
 def message(box):
     """A message box's text: its one static control with text."""
-    texts = [control.text for control in box.controls if control.cls.upper() == "STATIC"
-             and control.text]
+    texts = [control.text for control in box.controls
+             if control.cls.upper() == "STATIC" and control.text]
     assert len(texts) == 1, "text controls of the message box %r" % box
     return texts[0]
 
 
 def save_as(run, program, path):
-    save = dialog(run, program, c.dump_text(c.MSG_DUMP_SAVE_TITLE), "the Save dialog")
+    save = run.dialog(program, c.dump_text(c.MSG_DUMP_SAVE_TITLE), "the Save dialog")
     run.key(save, "ctrl+a")
     run.type(save, path)
     run.key(save, "Return")
@@ -56,12 +52,10 @@ def unwritable(folder):
 def offered(run, program):
     """The Save dialog, once it offers the file name QVDUMP.TXT, and the folder it shows."""
     name = c.dump_text(c.MSG_DUMP_FILE_NAME)
-
-    def offering(windows):
-        save = visible_one(windows, DIALOG_CLASS, c.dump_text(c.MSG_DUMP_SAVE_TITLE))
-        return save if save and any(control.text == name for control in save.controls) else None
-
-    save = run.wait_settled(offering, "the Save dialog offering %s" % name, program)
+    save = run.wait_settled(
+        lambda ws: visible_one(ws, DIALOG_CLASS, c.dump_text(c.MSG_DUMP_SAVE_TITLE),
+                               lambda save: any(control.text == name for control in save.controls)),
+        "the Save dialog offering %s" % name, program)
     return save, save.control(LOOK_IN).text
 
 
@@ -86,7 +80,7 @@ def test_a_user_saves_a_recording(run):
     with unwritable(folder.parent / "qvdump-locked") as locked:
         refused = windows_path(locked / c.dump_text(c.MSG_DUMP_FILE_NAME))
         save_as(run, program, refused)
-        box = dialog(run, program, TITLE, "the message that the file was not written")
+        box = run.dialog(program, TITLE, "the message that the file was not written")
         told = message(box)
         assert list(locked.iterdir()) == [], "files left in the unwritable folder"
     assert told.startswith(c.dump_text(c.MSG_DUMP_NOT_WRITTEN) % refused), "the message"
@@ -96,7 +90,7 @@ def test_a_user_saves_a_recording(run):
     # Offered again on the desktop, not in the folder that could not be written.
     assert offered(run, program)[1] == desktop
     save_as(run, program, windows_path(saved))
-    box = dialog(run, program, TITLE, "the message that the file was written")
+    box = run.dialog(program, TITLE, "the message that the file was written")
     size = saved.stat().st_size
     written = c.dump_text(c.MSG_DUMP_WRITTEN).replace("%lu", "%d") % (windows_path(saved), size)
     assert message(box).split("\r\n\r\n") == [
@@ -136,7 +130,7 @@ def test_a_file_named_on_the_command_line(run, before, written):
         assert run.wait_exit(program) == 0
         assert path.read_bytes() == reference.read_bytes()
         return
-    box = dialog(run, program, TITLE, "the message that the file was left alone")
+    box = run.dialog(program, TITLE, "the message that the file was left alone")
     assert message(box).split("\r\n\r\n") == [
         c.dump_text(c.MSG_DUMP_NOT_A_RECORDING) % windows_path(path),
         c.dump_text(c.MSG_DUMP_NAME_ANOTHER)]

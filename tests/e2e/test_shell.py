@@ -17,22 +17,21 @@ SCREEN = (1024, 768)
 NUDGE = 12
 
 
-def splash_and_hidden_main(run, program):
-    """The splash as the user first sees it, and the main window's full rectangle while it is
-    still hidden."""
+def splash_and_hidden_main(run):
+    """The program started, its splash as the user first sees it, and the main window's full
+    rectangle while it is still hidden."""
+    program = run.start()
     splash = run.splash(program)
-    windows = run.snapshot()
-    main = one(windows, MAIN_CLASS)
+    main = one(run.snapshot(), MAIN_CLASS)
     assert main is not None, "the main window exists while the splash is shown"
     assert not main.visible, "the main window is hidden while the splash is shown"
-    return splash, main
+    return program, splash, main
 
 
-def continue_to_compact(run, program):
-    splash, hidden = splash_and_hidden_main(run, program)
+def continue_to_compact(run):
+    program, splash, hidden = splash_and_hidden_main(run)
     run.click(splash.control(IDC_CONTINUE))
-    main = run.main_window(program)
-    return main, hidden
+    return program, run.main_window(program), hidden
 
 
 def expanded(run, program, full):
@@ -40,47 +39,39 @@ def expanded(run, program, full):
                          lambda m: m.rect.height == full.rect.height)
 
 
-def check_tab_after(run, program, window, cls, title, focused, what):
-    """The input just given to the window did nothing: a Tab after it, which the window
-    handles only once it has handled that input, takes the focus to the control `focused`,
-    with the program still running and the window still there. Returns the window."""
-    run.key(window, "Tab")
-
-    def moved(windows):
-        w = visible_one(windows, cls, title)
-        return w if w is not None and w.focused_id() == focused else None
-
-    after = run.wait_settled(moved, "the focus on control %d after %s and a Tab"
-                             % (focused, what), program)
+def check_ignored(run, program, what, cls, title, moved, looked_for):
+    """The input just given (what) did nothing: the input after it, which the window handles
+    only once it has handled that input, finds the window still there, moved(window) holding,
+    with the program still running. Returns the window."""
+    after = run.wait_settled(lambda ws: visible_one(ws, cls, title, moved), looked_for % what,
+                             program)
     assert program.poll() is None, "%s: the program is still running" % what
     return after
+
+
+def check_tab_after(run, program, window, cls, title, focused, what):
+    """A Tab after the input takes the focus to the control `focused`."""
+    run.key(window, "Tab")
+    return check_ignored(run, program, what, cls, title, lambda w: w.focused_id() == focused,
+                         "the focus on control %d after %%s and a Tab" % focused)
 
 
 def check_drag_after(run, program, about, what):
-    """The input just given to the About box did nothing: a drag of its title bar after it,
-    which moves the box only once it has handled that input, still finds the box there, with
-    the program running. Returns the moved box."""
+    """A drag of the About box's title bar after the input moves the box."""
     run.drag_title(about, 0, NUDGE)
-
-    def moved(windows):
-        w = visible_one(windows, DIALOG_CLASS, ABOUT_TITLE)
-        return w if w is not None and w.rect.top == about.rect.top + NUDGE else None
-
-    after = run.wait_settled(moved, "the About box moved after %s" % what, program)
-    assert program.poll() is None, "%s: the program is still running" % what
-    return after
+    return check_ignored(run, program, what, DIALOG_CLASS, ABOUT_TITLE,
+                         lambda w: w.rect.top == about.rect.top + NUDGE,
+                         "the About box moved after %s")
 
 
 def check_expanded(main, compact, full, how):
     assert (main.rect.left, main.rect.top) == (compact.rect.left, compact.rect.top), \
         "top-left corner after Details >> (%s)" % how
-    assert main.rect.width == full.rect.width, "width after Details >> (%s)" % how
-    assert main.rect.height == full.rect.height, "height after Details >> (%s)" % how
-    details = main.control(IDC_DETAILS)
-    assert not details.enabled, "Details >> is greyed after it was used (%s)" % how
+    assert (main.rect.width, main.rect.height) == (full.rect.width, full.rect.height), \
+        "width and height after Details >> (%s)" % how
+    assert not main.control(IDC_DETAILS).enabled, "Details >> greyed after it was used (%s)" % how
     assert main.focused_id() == IDC_CLOSE, "focused control after Details >> (%s)" % how
-    listbox = main.control(IDC_DETAILS_LIST)
-    label = main.control(IDC_DETAILS_LABEL)
+    listbox, label = main.control(IDC_DETAILS_LIST), main.control(IDC_DETAILS_LABEL)
     assert listbox.visible and listbox.rect.bottom <= main.client.bottom, \
         "the Details list lies inside the expanded window (%s)" % how
     assert label.rect.top >= main.client.top and label.rect.bottom <= main.client.bottom, \
@@ -88,29 +79,24 @@ def check_expanded(main, compact, full, how):
 
 
 def test_splash_first(run):
-    program = run.start()
-    splash, main = splash_and_hidden_main(run, program)
+    _, splash, main = splash_and_hidden_main(run)
     assert splash.title == TITLE, "splash title"
     assert splash.owner == main.hwnd, "splash owner"
     assert not main.enabled, "the hidden main window is disabled under the modal splash"
     assert splash.control(IDC_SPLASH_TEXT).text == SPLASH_TEXT, "splash text"
-    cont = splash.control(IDC_CONTINUE)
-    close = splash.control(IDC_CLOSE)
-    assert cont.text == "Continue", "Continue button text"
-    assert close.text == "Close", "Close button text"
+    cont, close = splash.control(IDC_CONTINUE), splash.control(IDC_CLOSE)
+    assert (cont.text, close.text) == ("Continue", "Close"), "Continue and Close button texts"
     assert cont.style & BS_TYPE_MASK == BS_DEFPUSHBUTTON, "Continue is the default button"
     assert close.style & BS_TYPE_MASK != BS_DEFPUSHBUTTON, "Close is not the default button"
-    logos = [c for c in splash.controls if c.cls == "Static" and
-             c.style & SS_TYPE_MASK == SS_BITMAP]
-    assert len(logos) == 1, "bitmap controls on the splash"
+    assert len([c for c in splash.controls if c.cls == "Static" and
+                c.style & SS_TYPE_MASK == SS_BITMAP]) == 1, "bitmap controls on the splash"
     assert cont.rect.left < close.rect.left, "Continue stands left of Close"
-    dialogs = find(run.snapshot(), DIALOG_CLASS)
-    assert [d.title for d in dialogs] == [TITLE], "dialogs open at start"
+    assert [d.title for d in find(run.snapshot(), DIALOG_CLASS)] == [TITLE], \
+        "dialogs open at start"
 
 
 def test_splash_close_exits_unseen(run):
-    program = run.start()
-    splash, _ = splash_and_hidden_main(run, program)
+    program, splash, _ = splash_and_hidden_main(run)
     run.click(splash.control(IDC_CLOSE))
     seen = []
     deadline = time.time() + 20
@@ -121,8 +107,7 @@ def test_splash_close_exits_unseen(run):
 
 
 def test_splash_escape_closebox_ignored_enter_continues(run):
-    program = run.start()
-    splash, _ = splash_and_hidden_main(run, program)
+    program, splash, _ = splash_and_hidden_main(run)
     assert splash.focused_id() == IDC_CONTINUE, "focused control on the splash"
     run.key(splash, "Escape")
     splash = check_tab_after(run, program, splash, DIALOG_CLASS, TITLE, IDC_CLOSE,
@@ -135,18 +120,16 @@ def test_splash_escape_closebox_ignored_enter_continues(run):
         "the splash stays after Escape and its close box"
     assert not one(windows, MAIN_CLASS).visible, "the main window is still hidden"
     run.key(splash, "Return")
-    main = run.main_window(program)
-    assert main.focused_id() == IDC_CLOSE, "focused control after Enter on the splash"
+    assert run.main_window(program).focused_id() == IDC_CLOSE, \
+        "focused control after Enter on the splash"
 
 
 def test_continue_shows_compact_window(run):
-    program = run.start()
-    splash, full = splash_and_hidden_main(run, program)
+    program, splash, full = splash_and_hidden_main(run)
     run.click(splash.control(IDC_CONTINUE))
     # The first sight of the window already has every finding: the checks run while it is
     # hidden.
-    first = run.wait_for(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
-                         program)
+    first = run.wait_for(lambda ws: visible_one(ws, MAIN_CLASS), "the main window", program)
     assert first.control(IDC_HEADLINE).text, "a headline at the first sight of the window"
     assert first.control(IDC_DETAILS_LIST).items, "findings at the first sight of the window"
     assert first.control(IDC_MORE_INFO).text, "advice at the first sight of the window"
@@ -156,8 +139,8 @@ def test_continue_shows_compact_window(run):
     assert main.rect.width == full.rect.width, "compact width (the template width)"
     assert (main.rect.left, main.rect.top) == (full.rect.left, full.rect.top), \
         "compact top-left (where the full window was centred)"
-    label = main.control(IDC_DETAILS_LABEL)
-    assert main.rect.bottom == label.rect.top, "compact bottom edge vs Details: label top"
+    assert main.rect.bottom == main.control(IDC_DETAILS_LABEL).rect.top, \
+        "compact bottom edge vs Details: label top"
     assert main.rect.height < full.rect.height, "the compact window is lower than the template"
     centre = ((full.rect.left + full.rect.right) / 2, (full.rect.top + full.rect.bottom) / 2)
     assert abs(centre[0] - SCREEN[0] / 2) <= 2 and abs(centre[1] - SCREEN[1] / 2) <= 2, \
@@ -178,8 +161,7 @@ def test_continue_shows_compact_window(run):
 
 @pytest.mark.parametrize("how", ["click", "space", "click after a move"])
 def test_details_expands_in_place(run, how):
-    program = run.start()
-    compact, full = continue_to_compact(run, program)
+    program, compact, full = continue_to_compact(run)
     if how == "space":
         for ident, what in ((IDC_ABOUT, "About after one Tab"),
                             (IDC_DETAILS, "Details >> after two Tabs")):
@@ -213,18 +195,16 @@ def test_details_expands_in_place(run, how):
 
 
 def test_about_is_modal_and_closes_with_ok_or_enter(run):
-    program = run.start()
-    main, _ = continue_to_compact(run, program)
+    program, main, _ = continue_to_compact(run)
     for how in ("OK", "Return"):
         run.click(main.control(IDC_ABOUT))
         about = run.about(program)
-        windows = run.snapshot()
-        owner = one(windows, MAIN_CLASS)
+        owner = one(run.snapshot(), MAIN_CLASS)
         assert about.owner == owner.hwnd, "About box owner"
         assert not owner.enabled, "the main window is disabled while About is open"
-        assert about.control(IDOK).text == "OK", "About OK button"
-        assert about.control(IDOK).style & BS_TYPE_MASK == BS_DEFPUSHBUTTON, \
-            "OK is the default button"
+        ok = about.control(IDOK)
+        assert (ok.text, ok.style & BS_TYPE_MASK) == ("OK", BS_DEFPUSHBUTTON), \
+            "About's OK button, the default button"
         texts = [c.text for c in about.controls if c.cls == "Static"]
         assert "Orvenda Qorvalin Version 2.0" in texts, "About names the program: %r" % texts
         run.key(about, "Escape")
@@ -246,8 +226,7 @@ def test_about_is_modal_and_closes_with_ok_or_enter(run):
 
 
 def test_escape_in_main_window_does_nothing_alt_f4_ends(run):
-    program = run.start()
-    main, _ = continue_to_compact(run, program)
+    program, main, _ = continue_to_compact(run)
     assert main.focused_id() == IDC_CLOSE, "focused control in the compact window"
     run.key(main, "Escape")
     # From Close, where Escape left the focus, a Tab goes on to About.
@@ -259,8 +238,7 @@ def test_escape_in_main_window_does_nothing_alt_f4_ends(run):
 
 @pytest.mark.parametrize("how", ["Close", "the close box of the expanded window"])
 def test_close_ends_with_zero(run, how):
-    program = run.start()
-    compact, full = continue_to_compact(run, program)
+    program, compact, full = continue_to_compact(run)
     if how == "Close":
         run.click(compact.control(IDC_CLOSE))
     else:
@@ -277,8 +255,7 @@ def test_two_copies_run_side_by_side(run):
         lambda ws: (lambda s: s if len(s) == 2 and all(w.visible for w in s) else None)(
             find(ws, DIALOG_CLASS, TITLE)), "two splash dialogs", second)
     assert splashes[0].pid != splashes[1].pid, "the two splashes belong to two processes"
-    mains = find(run.snapshot(), MAIN_CLASS)
-    assert len(mains) == 2, "main windows of two copies"
+    assert len(find(run.snapshot(), MAIN_CLASS)) == 2, "main windows of two copies"
     for s in splashes:
         run.click(s.control(IDC_CLOSE))
         time.sleep(0.5)

@@ -1,18 +1,18 @@
 """Under Wine: the headline, and the status icon animating in the verdict's colours."""
 
 import time
+from collections import Counter
 
 import pytest
 
 from harness import catalogue as c
 from harness.catalogue import IDC_ABOUT, IDC_HEADLINE, IDC_STATUS_ICON, text
-from harness.window import FRAME_COLOURS
 from harness.win32 import IDOK
-from harness.window import ABOUT_TITLE, DIALOG_CLASS, MAIN_CLASS, one, visible_one
+from harness.window import ABOUT_TITLE, DIALOG_CLASS, FRAME_COLOURS, MAIN_CLASS, one, visible_one
 from harness.wine import DEFAULT
 
-# The light and dark shade of each verdict's frames, the brighter one first.
-SHADES = {frames: sorted(colours, key=sum, reverse=True)
+# The light and dark shade of each verdict's frames.
+SHADES = {frames: dict(zip(sorted(colours, key=sum, reverse=True), ("light", "dark")))
           for frames, colours in FRAME_COLOURS.items()}
 
 # One animation cycle is 51 ticks of 150 ms (7.65 s); the first change comes 1.8 s after the
@@ -22,20 +22,14 @@ WATCH_SECONDS = 10.0
 
 def icon_shades(run, main):
     """How many pixels of the status icon show each shade of each colour."""
-    counts = {}
-    for row in run.pixels(main.control(IDC_STATUS_ICON).rect):
-        for pixel in row:
-            for colour, (light, dark) in SHADES.items():
-                if pixel == light:
-                    counts[(colour, "light")] = counts.get((colour, "light"), 0) + 1
-                elif pixel == dark:
-                    counts[(colour, "dark")] = counts.get((colour, "dark"), 0) + 1
-    return counts
+    rows = run.pixels(main.control(IDC_STATUS_ICON).rect)
+    return Counter((colour, shades[pixel]) for row in rows for pixel in row
+                   for colour, shades in SHADES.items() if pixel in shades)
 
 
 def mostly(seen, colour, shade):
     other = "dark" if shade == "light" else "light"
-    return any(c.get((colour, shade), 0) > c.get((colour, other), 0) for c in seen)
+    return any(c[(colour, shade)] > c[(colour, other)] for c in seen)
 
 
 def check_icon_animates(run, main, colour):
@@ -46,7 +40,7 @@ def check_icon_animates(run, main, colour):
         counts = icon_shades(run, main)
         foreign = {k: n for k, n in counts.items() if k[0] != colour}
         assert not foreign, "the %s icon shows no other colour: %r" % (colour, counts)
-        assert counts.get((colour, "light"), 0) + counts.get((colour, "dark"), 0) > 50, \
+        assert counts[(colour, "light")] + counts[(colour, "dark")] > 50, \
             "the icon shows the %s symbol: %r" % (colour, counts)
         if counts not in seen:
             seen.append(counts)
@@ -82,9 +76,9 @@ def test_icon_animates_behind_about_box(run):
     about = run.about(program)
     # Out of the way of the icon, as a user would move it to watch.
     run.drag_title(about, 0, main.rect.bottom + 20 - about.rect.top)
-    about = run.wait_settled(
-        lambda ws: (lambda a: a if a is not None and a.rect.top > main.rect.bottom else None)(
-            visible_one(ws, DIALOG_CLASS, ABOUT_TITLE)), "the moved About box", program)
+    about = run.wait_settled(lambda ws: visible_one(ws, DIALOG_CLASS, ABOUT_TITLE,
+                                                    lambda a: a.rect.top > main.rect.bottom),
+                             "the moved About box", program)
     assert not one(run.snapshot(), MAIN_CLASS).enabled, \
         "the main window is disabled under the About box"
     check_icon_animates(run, main, "USBNO")

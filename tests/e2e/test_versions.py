@@ -23,13 +23,13 @@ NOT_SUPPORTED, SUPPORTED = c.MSG_INFO_OS_NOT_SUPPORTED, c.MSG_INFO_OS_SUPPORTED
 class Case(NamedTuple):
     name: str
     version: Optional[str]  # Wine's Version
-    nt: Optional[str]  # the NT "CurrentVersion" value
-    win9x: Optional[str]  # the 9x "VersionNumber" value
     release: int  # the release line
     registry: str  # the registry text shown
     os_paragraph: Optional[int]
     hardware_paragraph: int
-    headline: int
+    nt: Optional[str] = DEFAULT  # the NT "CurrentVersion" value
+    win9x: Optional[str] = None  # the 9x "VersionNumber" value
+    headline: int = c.MSG_HEADLINE_NOT_SUPPORTED
     # The kernel version shown (major, minor, build, service pack): the mode's own, or this.
     kernel: Optional[tuple] = None
 
@@ -42,36 +42,25 @@ class Case(NamedTuple):
 
 # Each release's own registry text.
 OWN = {name: mode.registry for name, mode in MODES.items()}
-
-
 CASES = [
-    Case("win95", "win95", DEFAULT, None, c.MSG_OS_95, "", NOT_SUPPORTED, UNKNOWN,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win95", "win95", c.MSG_OS_95, "", NOT_SUPPORTED, UNKNOWN),
     # The build word (950) decides before the registry text is compared.
-    Case("win95_with_osr2_registry_text", "win95", DEFAULT, "4.03.1214", c.MSG_OS_95,
-         "4.03.1214", NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win98", "win98", DEFAULT, OWN["win98"], c.MSG_OS_98, OWN["win98"], SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win98_without_version_number", "win98", DEFAULT, None, c.MSG_OS_98, "", SUPPORTED,
-         NO, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("winme", "winme", DEFAULT, OWN["winme"], c.MSG_OS_98, OWN["winme"], SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("nt40", "nt40", DEFAULT, None, c.MSG_OS_NT, NT, NOT_SUPPORTED, UNKNOWN,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("nt40_without_current_version", "nt40", None, OWN["win98"], c.MSG_OS_NT, "",
-         NOT_SUPPORTED, UNKNOWN, c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win2k", "win2k", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("winxp", "winxp", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win7", "win7", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
-    Case("win10", "win10", DEFAULT, None, c.MSG_OS_2000, NT, SUPPORTED, NO,
-         c.MSG_HEADLINE_NOT_SUPPORTED),
+    Case("win95_with_osr2_registry_text", "win95", c.MSG_OS_95, "4.03.1214", NOT_SUPPORTED,
+         UNKNOWN, win9x="4.03.1214"),
+    Case("win98", "win98", c.MSG_OS_98, OWN["win98"], SUPPORTED, NO, win9x=OWN["win98"]),
+    Case("win98_without_version_number", "win98", c.MSG_OS_98, "", SUPPORTED, NO),
+    Case("winme", "winme", c.MSG_OS_98, OWN["winme"], SUPPORTED, NO, win9x=OWN["winme"]),
+    Case("nt40", "nt40", c.MSG_OS_NT, NT, NOT_SUPPORTED, UNKNOWN),
+    Case("nt40_without_current_version", "nt40", c.MSG_OS_NT, "", NOT_SUPPORTED, UNKNOWN,
+         nt=None, win9x=OWN["win98"]),
+    Case("win2k", "win2k", c.MSG_OS_2000, NT, SUPPORTED, NO),
+    Case("winxp", "winxp", c.MSG_OS_2000, NT, SUPPORTED, NO),
+    Case("win7", "win7", c.MSG_OS_2000, NT, SUPPORTED, NO),
+    Case("win10", "win10", c.MSG_OS_2000, NT, SUPPORTED, NO),
     # No Version and no NT value: Wine derives platform 1, 4.0, build 0x04000514 from the 9x
     # text, which no rule knows (no paragraph), and nothing opening on 4.0 is undetermined.
-    Case("derived_4_0_1300", None, None, "4.0.1300", c.MSG_OS_95, "4.0.1300", None, UNKNOWN,
-         c.MSG_HEADLINE_SUPPORTED, kernel=(4, 0, 1300, "")),
+    Case("derived_4_0_1300", None, c.MSG_OS_95, "4.0.1300", None, UNKNOWN, nt=None,
+         win9x="4.0.1300", headline=c.MSG_HEADLINE_SUPPORTED, kernel=(4, 0, 1300, "")),
 ]
 
 
