@@ -3,7 +3,6 @@
 #include "tests/support/fake_test.h"
 #include "probes/chipset.h"
 #include "report/messages.h"
-#include "report/report.h"
 #include "tests/support/invariants.h"
 
 #include <gtest/gtest.h>
@@ -104,14 +103,10 @@ TEST_F(ChipsetTest, AFindShortensOnlyItsOwnFunctionNumber)
 
 TEST_F(ChipsetTest, OutcomesFollowTheTestsNotTheBus)
 {
-    struct {
-        const char *name;
-        std::vector<SimPciFunction> bus;  // bus, device, function, ID
-        std::vector<std::string> details;
-        bool paragraph;
-        SupportFlags rating;
-        uint32_t reads;
-        bool versionKnown = true;  // or the query fails, and the searches are made anyway
+    // The bus as PCI functions (bus, device, function, ID); the version is known unless the
+    // case says otherwise, and without it the searches are made anyway.
+    struct { const char *name; std::vector<SimPciFunction> bus; std::vector<std::string> details;
+             bool paragraph; SupportFlags rating; uint32_t reads; bool versionKnown = true;
     } const cases[] = {
         {"nothing", {}, {}, false, SUPPORT_UNKNOWN, 1024},
         {"foreign devices", {{0, 0, 0, 0x12378086}, {0, 1, 1, 0x70108086}}, {}, false,
@@ -193,14 +188,8 @@ TEST_F(ChipsetTest, AFaultMidSearchKeepsWhatWasFound)
     // Bridge at 7.0, no PIIX-3 USB function, PIIX-4 at 7.2 and ALi at 9.0: the searches take
     // 232, 256, 232, 256 and 234 reads; the bridge is the 8th read of its search, the PIIX-4 the
     // 72nd and the ALi the 10th.
-    struct {
-        const char *name;
-        SimOp op;
-        uint32_t call;
-        std::vector<std::string> details;
-        bool paragraph;
-        SupportFlags rating;
-    } const cases[] = {
+    struct { const char *name; SimOp op; uint32_t call; std::vector<std::string> details;
+             bool paragraph; SupportFlags rating; } const cases[] = {
         {"first read", SIM_PORT_READ, 1, {}, false, SUPPORT_UNKNOWN},
         {"read before the bridge's", SIM_PORT_READ, 7, {}, false, SUPPORT_UNKNOWN},
         {"last read of the bridge search", SIM_PORT_READ, 232, {Bridge, Blank}, false,

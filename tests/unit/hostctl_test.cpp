@@ -142,12 +142,8 @@ TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
     std::string full(4, '\x7f');               // 252 bytes of text, no terminator
     for (int i = 0; i < 126; ++i)
         full += std::string("a\0", 2);
-    const struct {
-        const char *what;
-        std::string reply;
-        uint32_t count;
-        std::string name;
-    } cases[] = {
+    const struct { const char *what; std::string reply; uint32_t count; std::string name; }
+        cases[] = {
         {"a name", HcdDriverKeyReply(UhciKey), 4 + 2 * 43 + 2, UhciKey},
         {"code page 1252", HcdDriverKeyReply(u8"Oc\u00e9 \u20ac"), 16, "Oc\xe9 \x80"},
         {"a character outside the code page", HcdDriverKeyReply(u8"a\u4e00b"), 12, "a?b"},
@@ -353,13 +349,11 @@ TEST_F(HostControllerTest, DriverKeysMatchWholeAndWithTheirCase)
     }
 }
 
+// A case that says so hands out the description without its terminator.
 TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
 {
-    const struct {
-        const char *hardwareId, *description;
-        std::vector<std::string> lines;
-        bool unterminated = false;  // the description is handed out without its terminator
-    } cases[] = {
+    const struct { const char *hardwareId, *description; Lines lines; bool unterminated = false; }
+        cases[] = {
         {PiixId, PiixDescription, PiixGroup},
         {nullptr, PiixDescription, {std::string("\t") + PiixDescription, ""}},
         {PiixId, nullptr, {PiixLine, ""}},
@@ -384,12 +378,8 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
 TEST_F(HostControllerTest, PropertiesThatDoNotFitAreNotRead)
 {
     std::string longest(255, 'k');
-    const struct {
-        std::string driver;        // as the configuration manager holds it
-        std::string description;   // without its terminator
-        bool found;
-        std::vector<std::string> lines;
-    } cases[] = {
+    // The driver as the configuration manager holds it, the description without its terminator.
+    const struct { std::string driver, description; bool found; Lines lines; } cases[] = {
         // 255 characters and the terminator fill the 256 bytes exactly.
         {longest + '\0', std::string(254, 'd'), true, {"\t" + std::string(254, 'd'), ""}},
         // The description has 255 bytes behind its TAB.
