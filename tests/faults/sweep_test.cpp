@@ -241,7 +241,7 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
     }
 
     switch (KindOf(op)) {
-    case INTERFACE: {
+    case INTERFACE:
         expect(SameRatings(ratings, base.ratings), "a failing control changed the ratings");
         expect(core == base.core, "a failing control changed the panel text");
         expect(SamePorts(Sim, base.sim), "a failing control changed the port accesses");
@@ -253,7 +253,6 @@ void CheckAgainstBaseline(SimOp op, uint32_t call, const CheckRatings &ratings,
             expect(WithoutOne(base.sim.details, Sim.details, call - 1),
                    "a failed addition lost other lines than its own");
         break;
-    }
     case MESSAGES: {
         expect(SameRatings(ratings, base.ratings), "a failing message load changed the ratings");
         expect(SamePorts(Sim, base.sim), "a failing message load changed the port accesses");

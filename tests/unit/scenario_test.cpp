@@ -220,11 +220,9 @@ TEST(Scenario, AFileThatCannotBeRead)
 TEST(Report, Escaping)
 {
     const struct { std::string text; const char *shown; } cases[] = {
-        {"plain \"text\" ~!", "plain \"text\" ~!"},
-        {"\r\n\t\\", "\\r\\n\\t\\\\"},
+        {"plain \"text\" ~!", "plain \"text\" ~!"}, {"\r\n\t\\", "\\r\\n\\t\\\\"},
         {Bytes({0x00, 0x01, 0x1F, 0x7F, 0x80, 0xE9, 0xFF}), "\\x00\\x01\\x1f\\x7f\\x80\\xe9\\xff"},
-        {"\\x41", "\\\\x41"},
-        {"", ""},
+        {"\\x41", "\\\\x41"}, {"", ""},
     };
     for (const auto &c : cases)
         EXPECT_EQ(EscapeReportText(c.text), c.shown);
