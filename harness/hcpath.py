@@ -6,6 +6,7 @@ import contextlib
 import os
 import shutil
 import time
+from pathlib import Path
 
 from harness import Failure, check, check_equal
 from harness.catalogue import IDC_STATUS_ICON
@@ -34,16 +35,12 @@ def tree_text(value):
 
 def tree_lines(node, depth=0):
     lines = ["node %d" % depth]
-    if "driver" in node:
-        lines.append("driver " + tree_text(cp1252(node["driver"])))
-    if "hardwareId" in node:
-        ids = node["hardwareId"]
-        ids = [ids] if isinstance(ids, str) else ids
-        if not ids:
+    for name in ("driver", "hardwareId", "description"):
+        values = node.get(name, [])
+        values = [values] if isinstance(values, str) else values
+        if name in node and not values:
             raise Failure("the tree file cannot hold an empty hardware ID list")
-        lines += ["hardwareId " + tree_text(cp1252(i)) for i in ids]
-    if "description" in node:
-        lines.append("description " + tree_text(cp1252(node["description"])))
+        lines += ["%s %s" % (name, tree_text(cp1252(value))) for value in values]
     for child in node.get("children", []):
         lines += tree_lines(child, depth + 1)
     return lines
@@ -72,11 +69,9 @@ def preorder_drivers(node):
 def driver_reply_value(reply):
     """The value of one HCDn: a text for a name, raw bytes as they are, a DWORD for a
     refusal."""
-    if reply is None:
-        return 0
     if isinstance(reply, dict):
         return bytes.fromhex(reply["bytes"])
-    return reply
+    return 0 if reply is None else reply
 
 
 def configure_driver(session, driver, hcds):
@@ -116,8 +111,7 @@ def driver_counts(session):
 
 
 def read_lines(path):
-    with open(path, "rb") as f:
-        return f.read().decode("latin-1").splitlines()
+    return Path(path).read_bytes().decode("latin-1").splitlines()
 
 
 def cfgmgr_loads(program_log):

@@ -3,7 +3,7 @@ the Debian guest, on ReactOS), and its one comparison with the simulator's repor
 machine."""
 
 import difflib
-from dataclasses import asdict, dataclass, field
+from dataclasses import dataclass, field
 from typing import List, Optional
 
 from harness import Failure, catalogue
@@ -38,9 +38,6 @@ class Observation:
                 lines.append("%s: %s" % (part, value))
         return lines
 
-    def as_dict(self):
-        return asdict(self)
-
 
 def of_window(main, expanded=None):
     """The main window read after Continue (its Details list from expanded, the window after
@@ -53,10 +50,8 @@ def of_window(main, expanded=None):
 
 def main_window(windows):
     """The program's main window: the one holding the Details list."""
-    for w in windows:
-        if any(c.id == catalogue.IDC_DETAILS_LIST and c.parent == w.hwnd for c in w.controls):
-            return w
-    return None
+    return next((w for w in windows if any(c.id == catalogue.IDC_DETAILS_LIST and
+                                           c.parent == w.hwnd for c in w.controls)), None)
 
 
 def shown(windows):
@@ -95,8 +90,7 @@ def differences(observed, report, parts=SHOWN_PARTS, what="the simulator"):
 
 
 def check(observed, report, what="the simulator", parts=SHOWN_PARTS):
-    """The observation shows what the report says, part by part; else Failure with the lines
-    that differ."""
+    """The observation shows what the report says; else Failure with the lines that differ."""
     differing = differences(observed, report, parts, what)
     if differing:
         raise Failure("the window against %s:\n%s" % (what, "\n".join(differing)))

@@ -52,8 +52,7 @@ def root():
     return found
 
 
-def command(root_folder, args, shared=()):
-    """args run in the root, with /tmp, the clone and the folders shared bound in."""
-    binds = sorted({"/tmp", str(build.ROOT)} | {str(folder) for folder in shared})
+def command(root_folder, args):
+    """args run in the root, with /tmp and the clone bound in."""
     return (["unshare", "--mount", "--propagation", "private", "--", "sh", "-c", ENTER, "enter",
-             root_folder] + binds + ["--"] + list(args))
+             root_folder] + sorted({"/tmp", str(build.ROOT)}) + ["--"] + list(args))

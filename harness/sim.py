@@ -26,17 +26,18 @@ def port_access(session, record, dll_overrides=""):
     return "allowed" if emulated else "denied"
 
 
+def scenario_value(value):
+    """A registry value as a scenario holds it: a text or None as it is, else its bytes."""
+    return value if value is None or isinstance(value, str) else {"bytes": raw_bytes(value).hex()}
+
+
 def scenario(record, nt_current, win9x_number, ports="denied"):
     """The scenario of a machine with the given version record, registry values and port
     access (port_access says which), no PCI function answering and no host controller driver."""
-    machine = {"ports": ports, "registry": {}}
+    machine = {"ports": ports, "registry": {"nt": scenario_value(nt_current),
+                                            "9x": scenario_value(win9x_number)}}
     if record is not None:
         machine["version"] = dict(record)
-    for member, value in (("nt", nt_current), ("9x", win9x_number)):
-        if value is None or isinstance(value, str):
-            machine["registry"][member] = value
-        else:
-            machine["registry"][member] = {"bytes": raw_bytes(value).hex()}
     return machine
 
 
@@ -85,21 +86,21 @@ def start_recording(run, path, exe=None, dll_overrides="", env=None, wine_debug=
                      args=[windows_path(Path(path).resolve())])
 
 
-def record(run, path, exe=None, dll_overrides="", env=None, wine_debug="-all,err+all"):
-    """QVDUMP.EXE records into path (any earlier file removed); its exit code and the program."""
+def record(run, path, **start):
+    """QVDUMP.EXE, started as start_recording is with start, records into path (any earlier
+    file removed); its exit code and the program."""
     path = Path(path).resolve()
     path.unlink(missing_ok=True)
-    program = start_recording(run, path, exe, dll_overrides, env, wine_debug)
+    program = start_recording(run, path, **start)
     return run.wait_exit(program, timeout=60), program
 
 
-def check_recording(run, main, folder, exe=None, dll_overrides="", env=None,
-                    wine_debug="-all,err+all"):
-    """QVDUMP.EXE records, into a file in folder, the machine that the main window was shown
-    on; the file replays to what the window shows. Returns QVDUMP's program."""
+def check_recording(run, main, folder, **start):
+    """QVDUMP.EXE (started as record is) records, into a file in folder, the machine that the
+    main window was shown on; the file replays to what the window shows. Returns the program."""
     Path(folder).mkdir(parents=True, exist_ok=True)
     path = Path(folder).resolve() / "recording.txt"
-    code, program = record(run, path, exe, dll_overrides, env, wine_debug)
+    code, program = record(run, path, **start)
     check_equal(code, 0, "QVDUMP's exit code")
     check(path.is_file(), "QVDUMP wrote %s" % path)
     observation.check(observation.of_window(main), replay(run.session.sim, path),

@@ -35,18 +35,18 @@ ARCHES = {"x86_64": ("win64_exe", "win64"), "i686": ("win32_exe", "win32")}
 WORKING_GRACE = 120
 
 
-def wine_commands(arch, shared=()):
+def wine_commands(arch):
     """(loader, wineserver, the command that starts the loader, the one that starts the server)
-    for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system, with the
-    folders shared bound in besides the clone and /tmp; Unavailable where there is none."""
+    for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system;
+    Unavailable where there is none."""
     if arch == "i686":
         # Inside the test guest (its session's file is there), that root file system is the
         # running one, and its 32-bit Wine is started as it is.
         if os.path.exists(debian_session.SESSION):
             return WINE32, WINESERVER32, [WINE32], [WINESERVER32]
         root = rootfs.root()
-        return (WINE32, WINESERVER32, rootfs.command(root, [WINE32], shared),
-                rootfs.command(root, [WINESERVER32], shared))
+        return (WINE32, WINESERVER32, rootfs.command(root, [WINE32]),
+                rootfs.command(root, [WINESERVER32]))
     found = [next((p for p in paths if p and os.access(p, os.X_OK)), None) for paths in (
         (shutil.which("wine64"), "/usr/lib/wine/wine64"),
         ("/usr/lib/wine/wineserver64", shutil.which("wineserver")))]
@@ -258,9 +258,8 @@ class Session:
         fields = self.window_reader.fields("version", timeout=60, fresh=True)
         if "failed" in fields:
             return None
-        return {"major": int(fields["major"]), "minor": int(fields["minor"]),
-                "build": int(fields["build"], 0), "platform": int(fields["platform"]),
-                "csd": unescape(fields["csd"])}
+        numbers = {name: int(fields[name], 0) for name in ("major", "minor", "build", "platform")}
+        return dict(numbers, csd=unescape(fields["csd"]))
 
 
 def start(work, arch="x86_64", exe=None, winspy=None, sim=None, keep_prefix=False):
