@@ -1,6 +1,7 @@
 """Under Wine: the chipset probe's port access, denied by wine64, emulated by 32-bit Wine."""
 
 import re
+from pathlib import Path
 
 import pytest
 
@@ -37,11 +38,8 @@ def port_exceptions(log):
     port and value the instruction had, and the module whose handler (vectored or a stack
     frame's) let the program go on: the program's guard, or Wine's emulation in krnl386.exe16;
     from the traces of Wine's seh and loaddll channels."""
-    modules = []
-    found = []
-    with open(log, encoding="latin-1") as f:
-        lines = f.read().splitlines()
-    for line in lines:
+    modules, found = [], []
+    for line in Path(log).read_text(encoding="latin-1").splitlines():
         loaded = re.search(r':trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): ', line)
         if loaded:
             modules.append((int(loaded.group(2), 16),
@@ -64,12 +62,6 @@ def port_exceptions(log):
     return [e for e in found if e["code"]]
 
 
-def port_counts(report):
-    """The simulator's port line as numbers: writes, reads, faults."""
-    return tuple(int(v) for v in re.match(r"writes=(\d+) reads=(\d+) faults=(\d+)$",
-                                          report["ports"]).groups())
-
-
 def check_run(run, name, dll_overrides=""):
     """One run in the case's mode: the window, and the port accesses Wine saw, against the
     simulator for the machine Wine presents with these DLL overrides. Returns that machine's
@@ -88,7 +80,8 @@ def check_run(run, name, dll_overrides=""):
     report = sim.simulate(run.session.sim, machine, run.session.work)
     observation.check(observation.of_window(main), report)
     assert run.close(program, main) == 0, "exit code after Close"
-    writes, reads, faults = port_counts(report)
+    writes, reads, faults = (int(n) for n in re.match(r"writes=(\d+) reads=(\d+) faults=(\d+)$",
+                                                      report["ports"]).groups())
     seen = port_exceptions(program.log)
     caught = [e for e in seen if e["handled_by"] == EXE_NAME.lower()]
     emulated = [e for e in seen if e["handled_by"] == "krnl386.exe16"]

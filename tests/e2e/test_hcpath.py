@@ -135,8 +135,8 @@ def run_machine(run, case, driver, cfgmgr, folder):
     expected = simulate(session.sim, {
         "version": record, "registry": {"9x": registry_text, "nt": session.nt_current_version},
         "ports": port_access(session, record), "hcd": hcds, "cfgmgr": case.cfgmgr}, folder)
-    exe_folder = Path(session.exe).resolve().parent
-    assert not (exe_folder / "CfgMgr32.dll").exists(), "a test CfgMgr32.dll beside the product"
+    assert not (session.exe.parent / "CfgMgr32.dll").exists(), \
+        "a test CfgMgr32.dll beside the product"
     exe = folder / EXE_NAME
     shutil.copyfile(session.exe, exe)
     # A CfgMgr32.dll beside the programs, as a downloads folder may hold one, is never loaded:
@@ -152,9 +152,8 @@ def run_machine(run, case, driver, cfgmgr, folder):
     # simulator.
     overrides = "cfgmgr32=n" if case.test_cfgmgr else ""
     environment = {"LC_ALL": "C", "QORVALIN_CFGMGR_TREE": windows_path(tree)}
-    with contextlib.ExitStack() as stack:
-        stand_in = (stack.enter_context(system_library(session, "CfgMgr32.dll", cfgmgr))
-                    if case.test_cfgmgr else None)
+    with (system_library(session, "CfgMgr32.dll", cfgmgr) if case.test_cfgmgr else
+          contextlib.nullcontext()) as stand_in:
         program = run.start("-all,err+all,+loaddll", overrides, exe,
                             dict(environment, QORVALIN_CFGMGR_LOG=windows_path(log)))
         main = run.continue_to_verdict(program)
@@ -182,8 +181,8 @@ def run_machine(run, case, driver, cfgmgr, folder):
         qvdump = folder / QVDUMP_NAME
         shutil.copyfile(session.exe.parent / QVDUMP_NAME, qvdump)
         recorder = check_recording(
-            run, main, folder, qvdump, overrides,
-            dict(environment, QORVALIN_CFGMGR_LOG=windows_path(folder / "qvdump-cfgmgr.log")),
+            run, main, folder, exe=qvdump, dll_overrides=overrides,
+            env=dict(environment, QORVALIN_CFGMGR_LOG=windows_path(folder / "qvdump-cfgmgr.log")),
             wine_debug="-all,err+all,+loaddll")
         assert [load.lower() for load in cfgmgr_loads(recorder.log)] == (
             ["native " + stand_in.lower()] if stand_in else
