@@ -8,7 +8,7 @@
 #include "report/messages.h"
 #include "report/report.h"
 #include "sim/scenario.h"
-#include "tests/support/fake.h"
+#include "tests/support/fake_test.h"
 
 #include <gtest/gtest.h>
 
@@ -159,11 +159,10 @@ const HostileCase Cases[] = {
 };
 
 // Windows 98 with the case's hostile hardware.
-struct HostileMachineTest : ::testing::TestWithParam<HostileCase> {
+struct HostileMachineTest : FakeTest, ::testing::WithParamInterface<HostileCase> {
     void SetUp() override
     {
-        SimReset();
-        ResetCheckRun();
+        FakeTest::SetUp();
         SetVersion(PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE);
         Sim.registry9x = {true, true, std::string("4.10.2222", 10)};
         GetParam().build();
@@ -210,7 +209,9 @@ INSTANTIATE_TEST_SUITE_P(Hostile, HostileMachineTest, ::testing::ValuesIn(Cases)
                              return std::string(info.param.name);
                          });
 
-TEST(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
+typedef FakeTest HostileCatalogue;
+
+TEST_F(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
 {
     // The numbers the catalogue source lists, read from it rather than from the generated table.
     std::set<uint32_t> listed;
@@ -223,8 +224,6 @@ TEST(HostileCatalogue, NumbersWithoutATextAddNothingAnywhere)
     for (uint32_t n = 0; n <= 0x10000; ++n)
         numbers.push_back(n);
 
-    SimReset();
-    ResetCheckRun();
     std::set<uint32_t> withText;
     for (uint32_t number : numbers) {
         char text[PARAGRAPH_SIZE];

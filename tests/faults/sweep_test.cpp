@@ -73,10 +73,7 @@ typedef std::vector<std::string> Group;
 
 // The Details list in its three parts: the operating system's group, the chipset's groups and
 // the host controllers' groups (a lost blank line merges groups, which then match no part).
-struct Parts {
-    Group os;
-    std::vector<Group> chipset, controllers;
-};
+struct Parts { Group os; std::vector<Group> chipset, controllers; };
 
 Parts SplitDetails(const std::vector<std::string> &details)
 {
@@ -133,22 +130,17 @@ std::vector<std::string> Paragraphs(const std::string &panel)
 // What the host controllers showed on a machine: the group of each node found without failures,
 // and the groups of a run that finds none (the probe's own line when the chipset probe could
 // not tell either).
-struct Shown {
-    bool known = false;
-    std::map<int, Group> groups;
-    std::vector<Group> none;
-};
+struct Shown { bool known = false; std::map<int, Group> groups; std::vector<Group> none; };
 
 // A run made as many calls of each of the host controller probe's own operations as the walk.
 void CheckCalls(const SimMachine &run, const ControllerWalk &walk,
                 std::vector<std::string> *problems)
 {
-    for (int op = 0; op < SIM_OP_COUNT; ++op) {
+    for (int op = 0; op < SIM_OP_COUNT; ++op)
         if (KindOf((SimOp)op) == HOST_CONTROLLERS && run.calls[op] != walk.calls[op])
             problems->push_back(std::to_string(run.calls[op]) + " " + SimOpName((SimOp)op) +
                                 " calls where a walk of the tree makes " +
                                 std::to_string(walk.calls[op]));
-    }
 }
 
 // The host controllers' groups of a run whose walk finds these controllers: each found node's
@@ -384,11 +376,10 @@ std::vector<uint32_t> CallsToFail(uint32_t calls, bool exhaustive)
 std::string Describe(const std::string &machine, const std::vector<SimFault> &faults)
 {
     std::string text = machine;
-    for (const SimFault &fault : faults) {
+    for (const SimFault &fault : faults)
         text += std::string(" ") + SimOpName(fault.op) + "@" +
                 (fault.call == 0 ? std::string("every") : std::to_string(fault.call)) +
                 (fault.written != 0 ? "+written" : "");
-    }
     return text;
 }
 

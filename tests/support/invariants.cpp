@@ -306,12 +306,10 @@ void CheckPanel(const CheckRatings &ratings, Problems *problems)
     // Each rating comes with its paragraph when no text failed to load: the hardware's MAYBE
     // with 1086 alone, any other operating-system rating with 1080 or none.
     static const std::map<SupportFlags, std::set<uint32_t>> osParagraphs = {
-        {SUPPORT_YES, {MSG_INFO_OS_SUPPORTED}},
-        {SUPPORT_MAYBE, {MSG_INFO_OS_UPGRADE}},
+        {SUPPORT_YES, {MSG_INFO_OS_SUPPORTED}}, {SUPPORT_MAYBE, {MSG_INFO_OS_UPGRADE}},
         {SUPPORT_NO, {MSG_INFO_OS_NOT_SUPPORTED, MSG_INFO_OS_95_UNSUPPORTED}}};
     static const std::map<SupportFlags, uint32_t> hardwareParagraphs = {
-        {SUPPORT_YES, MSG_INFO_HARDWARE_SUPPORTED},
-        {SUPPORT_MAYBE, 0},
+        {SUPPORT_YES, MSG_INFO_HARDWARE_SUPPORTED}, {SUPPORT_MAYBE, 0},
         {SUPPORT_NO, MSG_INFO_HARDWARE_NOT_SUPPORTED}};
     auto osAt = osParagraphs.find(ratings.os);
     problems->Expect(osAt != osParagraphs.end() ? osAt->second.count(os) == 1

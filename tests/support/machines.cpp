@@ -94,8 +94,7 @@ struct Hardware {
 };
 
 const Hardware HardwareSets[] = {
-    {"bare", {}, false, false},
-    {"piix3-without-usb", {{0, 7, 0, 0x70008086}}, false, false},
+    {"bare", {}, false, false}, {"piix3-without-usb", {{0, 7, 0, 0x70008086}}, false, false},
     {"chipsets",
      {{0, 7, 0, 0x70008086}, {0, 7, 2, 0x70208086}, {0, 9, 2, 0x71128086}, {0, 20, 0, 0x523710B9}},
      false, false},
@@ -105,10 +104,7 @@ const Hardware HardwareSets[] = {
 };
 
 // The walk of the host controller probe's searches, and the calls it has counted so far.
-struct Walker {
-    const SimMachine *machine;
-    ControllerWalk *walk;
-};
+struct Walker { const SimMachine *machine; ControllerWalk *walk; };
 
 // Counts a call as the platform does; false when an injected failure takes it.
 bool Answered(Walker *w, SimOp op)

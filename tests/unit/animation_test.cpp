@@ -13,9 +13,7 @@
 
 namespace {
 
-using ::testing::Each;
-using ::testing::SizeIs;
-using ::testing::StartsWith;
+using ::testing::Each, ::testing::SizeIs, ::testing::StartsWith;
 
 // One cycle as frame numbers: light at rest, the sweep in, dark at rest, the sweep back.
 const int Cycle[51] = {

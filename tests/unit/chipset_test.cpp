@@ -15,13 +15,11 @@ namespace {
 const uint32_t PIIX3_BRIDGE = 0x70008086, PIIX3_USB = 0x70208086, PIIX4_USB = 0x71128086;
 const uint32_t OPTI_USB = 0xC8611045, ALI_USB = 0x523710B9;
 
-const std::string Bridge = CatalogueText(MSG_PIIX3_BRIDGE);
-const std::string UsbEnabled = CatalogueText(MSG_PIIX3_USB_ENABLED);
-const std::string UsbDisabled = CatalogueText(MSG_PIIX3_USB_DISABLED);
-const std::string Piix4 = CatalogueText(MSG_PIIX4_USB);
-const std::string Opti = CatalogueText(MSG_OPTI_USB);
-const std::string Ali = CatalogueText(MSG_ALI_USB);
-const std::string Blank;
+const std::string Bridge = CatalogueText(MSG_PIIX3_BRIDGE), Blank;
+const std::string UsbEnabled = CatalogueText(MSG_PIIX3_USB_ENABLED),
+                  UsbDisabled = CatalogueText(MSG_PIIX3_USB_DISABLED);
+const std::string Piix4 = CatalogueText(MSG_PIIX4_USB), Opti = CatalogueText(MSG_OPTI_USB),
+                  Ali = CatalogueText(MSG_ALI_USB);
 const std::string Piix3Paragraph = CatalogueParagraph(MSG_INFO_OS_95_UNSUPPORTED);
 
 struct ChipsetTest : FakeTest {
@@ -163,8 +161,7 @@ TEST_F(ChipsetTest, TheNtPlatformTouchesNoPortAndDeniedPortsOneWrite)
             SetVersion(PLATFORM_WIN32_NT, c.ntMajor, 0, 1381, "Service Pack 6a");
         else
             Sim.portsDenied = true;
-        Place(7, 0, PIIX3_BRIDGE);
-        Place(7, 2, PIIX4_USB);
+        Sim.pci = {{0, 7, 0, PIIX3_BRIDGE}, {0, 7, 2, PIIX4_USB}};
         EXPECT_EQ(ProbeChipset(TheWindow), SUPPORT_UNKNOWN);
         EXPECT_EQ(Sim.portWrites, c.writes) << c.ntMajor;
         EXPECT_EQ(Sim.portReads, 0u) << c.ntMajor;
@@ -205,9 +202,7 @@ TEST_F(ChipsetTest, AFaultMidSearchKeepsWhatWasFound)
     };
     for (const auto &c : cases) {
         SetUp();
-        Place(7, 0, PIIX3_BRIDGE);
-        Place(7, 2, PIIX4_USB);
-        Place(9, 0, ALI_USB);
+        Sim.pci = {{0, 7, 0, PIIX3_BRIDGE}, {0, 7, 2, PIIX4_USB}, {0, 9, 0, ALI_USB}};
         SimFailCall(c.op, c.call);
         EXPECT_EQ(ProbeChipset(TheWindow), c.rating) << c.name;
         EXPECT_EQ(Sim.details, c.details) << c.name;

@@ -87,8 +87,6 @@ struct HostControllerTest : FakeTest {
     }
 };
 
-// ---- The vendor line ----
-
 TEST_F(HostControllerTest, VendorLineFromTheHardwareId)
 {
     const struct { const char *hardwareId; std::string line; } cases[] = {
@@ -133,8 +131,6 @@ TEST_F(HostControllerTest, VendorLineLowerCasesTheHardwareId)
     ReportControllerVendor(TheWindow, hardwareId);
     EXPECT_STREQ(hardwareId, "pci\\ven_10b9&dev_5237&subsys_00000000&rev_03 \xc9");
 }
-
-// ---- The driver's reply ----
 
 TEST_F(HostControllerTest, DriverKeyNameStaysWithinItsBuffer)
 {
@@ -189,8 +185,6 @@ TEST_F(HostControllerTest, DriverKeyNameRequest)
         EXPECT_EQ(DriverKeyName('x'), "");
     }
 }
-
-// ---- The device tree ----
 
 TEST_F(HostControllerTest, FindsTheNodeAnywhereInTheTree)
 {
@@ -356,8 +350,7 @@ TEST_F(HostControllerTest, UnreadablePropertiesLeaveLinesOut)
         cases[] = {
         {PiixId, PiixDescription, PiixGroup},
         {nullptr, PiixDescription, {std::string("\t") + PiixDescription, ""}},
-        {PiixId, nullptr, {PiixLine, ""}},
-        {nullptr, nullptr, {""}},
+        {PiixId, nullptr, {PiixLine, ""}}, {nullptr, nullptr, {""}},
         {"ACPI\\PNP0A03", "", {Unidentified, "\t", ""}},
         // Read into the buffer that held the longer hardware ID: the buffer is cleared before
         // each read, so the description ends where its bytes do, with nothing of the ID after.
@@ -508,8 +501,6 @@ TEST_F(HostControllerTest, WithoutTheWholeLibraryNoSearch)
     EXPECT_EQ(Sim.calls[SIM_CM_PROPERTY], 0u);
     EXPECT_EQ(Sim.librariesFreed, 1u);
 }
-
-// ---- The whole probe ----
 
 TEST_F(HostControllerTest, TriesAllTenDevicesInOrder)
 {

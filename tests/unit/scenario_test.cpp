@@ -9,10 +9,7 @@
 
 namespace {
 
-using ::testing::_;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::FieldsAre;
+using ::testing::_, ::testing::ElementsAre, ::testing::EndsWith, ::testing::FieldsAre;
 
 SimMachine Parse(const std::string &text)
 {
@@ -87,8 +84,7 @@ TEST(Scenario, PortsAndPciFunctions)
 TEST(Scenario, DriverKeyReplies)
 {
     struct { std::string text, reply; } cases[] = {
-        {"", Bytes({6, 0, 0, 0, 0, 0})},
-        {"AB", Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0})},
+        {"", Bytes({6, 0, 0, 0, 0, 0})}, {"AB", Bytes({10, 0, 0, 0, 'A', 0, 'B', 0, 0, 0})},
         {"\xC3\xA9\xE2\x82\xAC", Bytes({10, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0})},
         // Outside the basic plane: a surrogate pair.
         {"\xF0\x9F\x98\x80", Bytes({10, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0})},

@@ -14,8 +14,7 @@
 
 namespace {
 
-using ::testing::FieldsAre;
-using ::testing::StrEq;
+using ::testing::FieldsAre, ::testing::StrEq;
 
 size_t TableSize()
 {
@@ -106,10 +105,9 @@ TEST(PciVendorTable, Has790IdsAndThirteenClaimedTwice)
         if (entry.second.size() < 2)
             continue;
         winners[entry.first] = entry.second[0];
-        for (const std::string &name : entry.second) {
+        for (const std::string &name : entry.second)
             marked += name.size() > marker.size() &&
                       name.compare(name.size() - marker.size(), marker.size(), marker) == 0;
-        }
     }
     EXPECT_EQ(marked, 23);
     const std::map<uint16_t, std::string> expected = {

@@ -16,9 +16,9 @@
 namespace {
 
 const std::string OsYes = CatalogueParagraph(MSG_INFO_OS_SUPPORTED);
-const std::string HardwareYes = CatalogueParagraph(MSG_INFO_HARDWARE_SUPPORTED);
-const std::string HardwareNo = CatalogueParagraph(MSG_INFO_HARDWARE_NOT_SUPPORTED);
-const std::string HardwareUnknown = CatalogueParagraph(MSG_INFO_HARDWARE_UNKNOWN);
+const std::string HardwareYes = CatalogueParagraph(MSG_INFO_HARDWARE_SUPPORTED),
+                  HardwareNo = CatalogueParagraph(MSG_INFO_HARDWARE_NOT_SUPPORTED),
+                  HardwareUnknown = CatalogueParagraph(MSG_INFO_HARDWARE_UNKNOWN);
 const std::string PhysicalPort = CatalogueParagraph(MSG_INFO_PHYSICAL_PORT);
 
 // The value ChooseVerdict gives for each verdict of the rules.
