@@ -20,8 +20,6 @@ DRIVER_PATH = r"C:\windows\system32\drivers" + "\\" + SERVICE + ".sys"
 # The configuration manager's answer when a property does not fit the room given.
 CR_BUFFER_SMALL = 0x1A
 
-# The tree file of the test configuration manager
-
 
 def cp1252(text):
     """A scenario text as the program sees it: up to its first NUL, in code page 1252."""
@@ -51,8 +49,7 @@ def write_tree_file(path, cfgmgr):
     if cfgmgr.get("root") is False:
         lines.append("locate fail")
     lines += tree_lines(cfgmgr.get("tree", {}))
-    with open(path, "w", newline="\n") as f:
-        f.write("\n".join(lines) + "\n")
+    Path(path).write_text("\n".join(lines) + "\n")
 
 
 def preorder_drivers(node):
@@ -61,9 +58,6 @@ def preorder_drivers(node):
     for child in node.get("children", []):
         found += preorder_drivers(child)
     return found
-
-
-# The test driver
 
 
 def driver_reply_value(reply):
@@ -105,9 +99,6 @@ def driver_counts(session):
     values = [session.query_value(PARAMETERS_KEY, name) for name in ("Opens", "Requests")]
     check(None not in values, "the driver wrote its counts: %r" % values)
     return tuple(int(value, 0) for value in values)
-
-
-# One run of the program
 
 
 def read_lines(path):

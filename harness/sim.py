@@ -15,11 +15,10 @@ PORT_EMULATION_OFF = "krnl386.exe16=d"
 
 
 def port_access(session, record, dll_overrides=""):
-    """The port access Wine gives the program (a scenario's "ports") on the machine whose
-    version record is given: 32-bit Wine emulates in and out in the 9x modes, with no device
-    behind them, so that every read gives all ones and nothing faults; wine64 faults every one,
-    and so does 32-bit Wine with its emulation disabled in the session's or the given DLL
-    overrides."""
+    """The port access Wine gives the program (a scenario's "ports") on the machine of this
+    version record: 32-bit Wine emulates in and out in the 9x modes, with no device behind them,
+    every read giving all ones, unless the session's or these DLL overrides disable it; wine64
+    faults every one."""
     overrides = (session.dll_overrides + ";" + dll_overrides).split(";")
     emulated = (session.arch == "i686" and record is not None and record["platform"] == 1
                 and PORT_EMULATION_OFF not in overrides)
@@ -50,9 +49,8 @@ def wine_scenario(session, nt_current=DEFAULT, win9x_number=DEFAULT, dll_overrid
 
 
 def simulate(simulator, machine, folder):
-    """The report of the simulator (the qorvalin-sim program) on the scenario, written into
-    folder: single items as text, detail lines as a list, all still escaped as printed (as the
-    window reader prints the window's)."""
+    """qorvalin-sim's report on the scenario, written into folder: single items as text, detail
+    lines as a list, all still escaped as printed (as the window reader prints the window's)."""
     path = os.path.join(folder, "scenario.json")
     with open(path, "w") as f:
         json.dump(machine, f, indent=1)

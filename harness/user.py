@@ -32,19 +32,14 @@ class Run:
     """The programs one test starts in the session (harness.wine.Session), named for logs."""
 
     def __init__(self, session, name):
-        self.session = session
-        self.name = name
-        self.programs = []
-        self.last_snapshot = ""
+        self.session, self.name = session, name
+        self.programs, self.last_snapshot = [], ""
         # The program whose windows the run looks at, by its file's name.
         self.watched = EXE_NAME
 
-    # The program
-
     def start(self, wine_debug="-all,err+all", dll_overrides="", exe=None, env=None, args=()):
-        """Starts the program (the session's, or exe) with args, with these DLL overrides
-        besides the session's and these variables besides Wine's; Wine logs its errors, and
-        whatever else wine_debug names, into the file program.log names."""
+        """Starts the program (the session's, or exe) with args, these DLL overrides and variables
+        besides the session's; Wine logs its errors and what wine_debug names into program.log."""
         environment = dict(self.session.environment(wine_debug, dll_overrides), **(env or {}))
         path = self.session.log_path("%s-%d.log" % (self.name, len(self.programs) + 1))
         exe = Path(exe or self.session.exe).resolve()
@@ -86,8 +81,7 @@ class Run:
                  % self.screenshot(self.session.log_path(self.name + ".png")),
                  "last windows seen:\n%s" % self.last_snapshot]
         for program in self.programs:
-            with open(program.log, encoding="latin-1") as f:
-                tail = f.read().splitlines()[-40:]
+            tail = program.log.read_text(encoding="latin-1").splitlines()[-40:]
             lines.append("Wine's log of the program, %s (its end):\n%s"
                          % (program.log, "\n".join(tail)))
         return "\n".join(lines)
@@ -157,8 +151,7 @@ class Run:
         return self.dialog(program, TITLE, "the splash dialog")
 
     def main_window(self, program, timeout=60):
-        return self.wait_settled(lambda ws: visible_one(ws, MAIN_CLASS), "the main window",
-                                 program, timeout)
+        return self.main_when(program, "the main window", lambda main: True, timeout)
 
     def continue_to_verdict(self, program):
         """Presses Continue on the splash and returns the main window once it shows a verdict."""
@@ -243,8 +236,7 @@ class Run:
 
     def drag_title(self, window, dx, dy):
         """Drags the window by its title bar."""
-        x = (window.rect.left + window.rect.right) // 2
-        y = (window.rect.top + window.client.top) // 2
+        x, y = window.rect.centre[0], (window.rect.top + window.client.top) // 2
         self.point(x, y)
         time.sleep(0.1)
         self.xdotool("mousedown", "1")

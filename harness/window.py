@@ -82,8 +82,7 @@ class Window:
 
 def parse_snapshot(text):
     """The windows of the reader's lines, each with its controls and their items."""
-    windows = []
-    by_hwnd = {}
+    windows, by_hwnd = [], {}
     for line in text.splitlines():
         kind, _, rest = line.partition("\t")
         fields = dict(f.split("=", 1) for f in rest.split("\t") if "=" in f)

@@ -36,9 +36,8 @@ WORKING_GRACE = 120
 
 
 def wine_commands(arch):
-    """(loader, wineserver, the command that starts the loader, the one that starts the server)
-    for programs of arch: wine64 here, or 32-bit Wine in the guest's root file system;
-    Unavailable where there is none."""
+    """(loader, wineserver, the commands that start each) for programs of arch: wine64 here, or
+    32-bit Wine in the guest's root file system; Unavailable where there is none."""
     if arch == "i686":
         # Inside the test guest (its session's file is there), that root file system is the
         # running one, and its 32-bit Wine is started as it is.
@@ -72,8 +71,7 @@ def i686_unavailable():
 
 
 def missing_prerequisites(arch):
-    """What this machine lacks to run programs of arch under Wine and drive them, as readable
-    reasons; empty when all is there."""
+    """What this machine lacks to run and drive programs of arch under Wine, as reasons."""
     reasons = []
     if arch == "i686":
         reasons += filter(None, [i686_unavailable()])
@@ -116,18 +114,12 @@ class Session:
         self.arch = arch
         # Absolute, as 32-bit Wine runs them in a root of its own.
         self.exe, self.winspy = (Path(p).resolve() if p else None for p in (exe, winspy))
-        self.sim = sim
+        self.sim, self.display = sim, display
         self.prefix = Path(prefix or self.work / "prefix").resolve()
-        self.display = display
-        if loader is None:
-            self.loader, self.wineserver, self.command, self.server_command = \
-                wine_commands(arch)
-        else:
-            self.loader, self.wineserver = loader, wineserver
-            self.command, self.server_command = [loader], [wineserver]
-        self.winearch = winearch
+        self.loader, self.wineserver, self.command, self.server_command = (
+            wine_commands(arch) if loader is None else (loader, wineserver, [loader], [wineserver]))
+        self.winearch, self.still_working = winearch, still_working
         self.dll_overrides = ""
-        self.still_working = still_working
         self.xvfb = None
         self.window_reader = WindowReader(self)
         # The prefix's own version values, which reset_versions puts back (ready reads them).
@@ -208,8 +200,6 @@ class Session:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()
 
-    # The registry, through the window reader
-
     def query_value(self, key, name):
         """The text of a registry value as "reg query" prints it, or None when it is absent."""
         fields = self.window_reader.fields("get\t%s\t%s" % (key, name))
@@ -232,17 +222,14 @@ class Session:
         data = (value + "\0").encode("utf-16-le") if kind == REG_SZ else raw_bytes(value)
         self.window_reader.ask("set\t%s\t%s\t%d\t%s" % (key, name, kind, data.hex()))
 
-    # The Windows version that Wine reports
-
     def registry_values(self, nt_current=DEFAULT, win9x_number=DEFAULT):
         """The NT "CurrentVersion" and 9x "VersionNumber" values meant, DEFAULT resolved."""
         return (self.nt_current_version if nt_current is DEFAULT else nt_current,
                 self.win9x_version_number if win9x_number is DEFAULT else win9x_number)
 
     def set_versions(self, version=None, nt_current=DEFAULT, win9x_number=DEFAULT):
-        """Sets HKCU\\Software\\Wine Version (None: absent, so Wine derives the version from
-        the registry), the NT "CurrentVersion" and the 9x "VersionNumber" values (None:
-        deleted)."""
+        """Sets Wine's Version (None: absent, so Wine derives the version from the registry),
+        the NT "CurrentVersion" and the 9x "VersionNumber" values (None: deleted)."""
         nt_current, win9x_number = self.registry_values(nt_current, win9x_number)
         self.write_value(WINE_KEY, "Version", version)
         self.write_value(NT_KEY, "CurrentVersion", nt_current)
@@ -274,9 +261,8 @@ def start(work, arch="x86_64", exe=None, winspy=None, sim=None, keep_prefix=Fals
     work = Path(work)
     work.mkdir(parents=True, exist_ok=True)
     shutil.rmtree(work / "logs", ignore_errors=True)
-    xvfb, display = start_xvfb()
-    session = Session(work, arch, exe, winspy, sim, display=display, winearch=ARCHES[arch][1])
-    session.xvfb = xvfb
+    session = Session(work, arch, exe, winspy, sim, winearch=ARCHES[arch][1])
+    session.xvfb, session.display = start_xvfb()
     try:
         session.make_prefix(keep_prefix)
         session.ready()
