@@ -29,9 +29,8 @@ def demo(session, folder):
         status = run.close(program, full)
     finally:
         run.stop_all()
-    print("Verdict: %s" % headline)
-    print("Screenshots: %s, %s" % (compact, expanded))
-    print("Qorvalin ended with exit code %d" % status)
+    print("Verdict: %s\nScreenshots: %s, %s\nQorvalin ended with exit code %d"
+          % (headline, compact, expanded, status))
     return 0 if status == 0 else 1
 
 

@@ -36,12 +36,11 @@ def update(sim, path):
                                                       len(result.stderr)))
         sys.stdout.write(result.stderr.decode("latin-1"))
         return False
-    target = path.with_suffix(kind)
-    data = getattr(result, golden.KINDS[kind][1])
-    for other in golden.KINDS:
-        if other != kind and path.with_suffix(other).exists():
-            sys.stdout.write(golden.diff(path.with_suffix(other).read_bytes(), b"", name + other))
-            path.with_suffix(other).unlink()
+    target, data = path.with_suffix(kind), getattr(result, golden.KINDS[kind][1])
+    for other in (path.with_suffix(suffix) for suffix in golden.KINDS if suffix != kind):
+        if other.exists():
+            sys.stdout.write(golden.diff(other.read_bytes(), b"", name + other.suffix))
+            other.unlink()
     old = target.read_bytes() if target.exists() else None
     if old == data:
         print("%s: unchanged" % (name + kind))

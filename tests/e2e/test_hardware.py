@@ -63,9 +63,8 @@ def port_exceptions(log):
 
 
 def check_run(run, name, dll_overrides=""):
-    """One run in the case's mode: the window, and the port accesses Wine saw, against the
-    simulator for the machine Wine presents with these DLL overrides. Returns that machine's
-    port access and the faults the program's guard caught."""
+    """One run in the case's mode, with these DLL overrides: the window and the port accesses
+    Wine saw, against the simulator; returns the port access and the faults the guard caught."""
     _, nt, win9x, _, hardware_paragraph = CASES[name]
     program = run.start(wine_debug="-all,err+all,+seh,+loaddll", dll_overrides=dll_overrides)
     main = run.continue_to_verdict(program)

@@ -123,11 +123,10 @@ CASES = {
 
 
 def run_machine(run, case, driver, cfgmgr, folder):
-    """Runs the program on the case's machine, with the test driver driver and the stand-in
-    configuration manager cfgmgr (unless the case has Wine's own), in folder; checks that the
-    window shows what the simulator says of the same machine, and returns the window's Details
-    lines, the driver's (opens, requests), the stand-in's call log and the configuration
-    managers loaded."""
+    """Runs the program on the case's machine, with these builds of the test driver and the
+    stand-in (unless the case has Wine's own), in folder, and holds the window to the simulator;
+    returns the Details lines, the driver's (opens, requests), the stand-in's call log and the
+    configuration managers loaded."""
     session = run.session
     mode = MODES[case.windows]
     record, registry_text = mode.record(), mode.registry if mode.family == "9x" else None
@@ -208,9 +207,8 @@ def check_search(search, tree, driver_key):
 
 
 def run_case(run, case, driver, cfgmgr, folder):
-    """Runs the case (one of CASES) in the run's session with these builds of the test driver
-    and the stand-in configuration manager, in folder (made afresh), and checks it; stops the
-    driver afterwards, so that no other test sees its devices."""
+    """Runs the case as run_machine does, in folder made afresh, and checks it; stops the driver
+    afterwards, so that no other test sees its devices."""
     folder = Path(folder)
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)

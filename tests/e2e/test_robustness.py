@@ -30,9 +30,7 @@ def registry_text(value):
     they fit the buffer; the first ROOM - 1 when they fill it exactly, with no room for a
     terminator; nothing when there are more, as the registry then hands over none."""
     data = b"" if value is None else raw_bytes(value)
-    if len(data) > ROOM:
-        return ""
-    return data[:ROOM - 1].split(b"\0")[0].decode("latin-1")
+    return "" if len(data) > ROOM else data[:ROOM - 1].split(b"\0")[0].decode("latin-1")
 
 
 @pytest.mark.parametrize("name", CASES)

@@ -11,7 +11,6 @@ from harness.win32 import IDOK
 from harness.window import ABOUT_TITLE, DIALOG_CLASS, FRAME_COLOURS, MAIN_CLASS, one, visible_one
 from harness.wine import DEFAULT
 
-# The light and dark shade of each verdict's frames.
 SHADES = {frames: dict(zip(sorted(colours, key=sum, reverse=True), ("light", "dark")))
           for frames, colours in FRAME_COLOURS.items()}
 
@@ -38,8 +37,8 @@ def check_icon_animates(run, main, colour):
     deadline = time.time() + WATCH_SECONDS
     while time.time() < deadline:
         counts = icon_shades(run, main)
-        foreign = {k: n for k, n in counts.items() if k[0] != colour}
-        assert not foreign, "the %s icon shows no other colour: %r" % (colour, counts)
+        assert all(shown == colour for shown, _ in counts), \
+            "the %s icon shows no other colour: %r" % (colour, counts)
         assert counts[(colour, "light")] + counts[(colour, "dark")] > 50, \
             "the icon shows the %s symbol: %r" % (colour, counts)
         if counts not in seen:

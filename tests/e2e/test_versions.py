@@ -34,13 +34,10 @@ class Case(NamedTuple):
     kernel: Optional[tuple] = None
 
     def kernel_shown(self):
-        if self.kernel is not None:
-            return self.kernel
-        mode = MODES[self.version]
-        return (mode.major, mode.minor, mode.build, mode.csd)
+        mode = MODES.get(self.version)
+        return self.kernel or (mode.major, mode.minor, mode.build, mode.csd)
 
 
-# Each release's own registry text.
 OWN = {name: mode.registry for name, mode in MODES.items()}
 CASES = [
     Case("win95", "win95", c.MSG_OS_95, "", NOT_SUPPORTED, UNKNOWN),

@@ -51,12 +51,10 @@ UPDATER_CASES = {
     "a refusal": (b"", b"case.json: refused\n", 2, {".error": b"case.json: refused\n"}),
 }
 
-STAND_IN = """import os, signal, sys
+STAND_IN = """import os, sys
 os.write(1, %r)
 os.write(2, %r)
-if %d < 0:
-    os.kill(os.getpid(), -%d)
-sys.exit(%d)
+os.kill(os.getpid(), -%d) if %d < 0 else sys.exit(%d)
 """
 
 
