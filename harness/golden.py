@@ -10,8 +10,7 @@ from pathlib import Path
 from harness import build
 
 FOLDER = build.ROOT / "tests" / "scenarios"
-# What each golden file holds: the run's exit status, and the stream the file is compared with
-# (the other stays empty).
+# Each golden file: the run's exit status and the stream it holds (the other stays empty).
 KINDS = {".expected": (0, "stdout"), ".error": (2, "stderr")}
 
 

@@ -52,8 +52,8 @@ class Run:
         return program
 
     def until(self, look, timeout, failure):
-        """look() every LOOK_INTERVAL until it gives a true value, which is returned; Failure
-        with the text failure() gives once the session finds the timeout overdue."""
+        """look() every LOOK_INTERVAL until it gives a true value, returned; Failure(failure())
+        once the timeout is overdue."""
         deadline = time.monotonic() + timeout
         while not (found := look()):
             if self.session.overdue(deadline):
@@ -101,9 +101,8 @@ class Run:
         return {name: int(value, 0) for name, value in answer.items()}
 
     def wait_for(self, predicate, what, program=None, timeout=30, synced=False):
-        """Polls the windows until predicate(windows) gives a true value, and returns it;
-        synced: each look only once the program's windows answered (sync), and none when one
-        did not answer in time."""
+        """Polls the windows until predicate(windows) gives a true value, and returns it; synced:
+        each look only once the program's windows answered (sync), none while one does not."""
         deadline = time.monotonic() + timeout
         while True:
             if program is not None and program.poll() is not None:
@@ -122,10 +121,9 @@ class Run:
             time.sleep(LOOK_INTERVAL)
 
     def wait_settled(self, predicate, what, program=None, timeout=30):
-        """Like wait_for, once two looks, each after the program's windows answered from their
-        message loop (sync), found the windows the same: sizes, visibility and focus arrive
-        through the message loop, so a first match may be half-way, and a message being
-        handled at the first look has been handled by the second."""
+        """Like wait_for, once two looks after the windows answered (sync) found them the same:
+        sizes, visibility and focus arrive through the message loop, so a first match may be
+        half-way, and a message being handled at the first look is done by the second."""
         last = [None]
 
         def stable(windows):
@@ -154,12 +152,10 @@ class Run:
         return self.main_when(program, "the main window", lambda main: True, timeout)
 
     def continue_to_verdict(self, program):
-        """Presses Continue on the splash and returns the main window once it shows a verdict."""
         self.click(self.splash(program).control(IDC_CONTINUE))
         return self.main_when(program, "the verdict", lambda m: m.control(IDC_HEADLINE).text, 60)
 
     def close(self, program, main):
-        """Presses Close and returns the exit code."""
         self.click(main.control(IDC_CLOSE))
         return self.wait_exit(program)
 

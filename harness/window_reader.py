@@ -19,12 +19,11 @@ class Ended(Exception):
 
 
 class WindowReader:
-    """The window reader of a session (harness.wine.Session): ask(request) gives exactly what
-    "winspy" with the same request on its command line prints. A new Wine process for each look
-    at the windows would cost tens of milliseconds to a second here and seconds in the emulated
-    test guest, and the tests look many times a second; so the reader stays for the session,
-    started on the first request after none runs, and a "wineserver -k" that ends it costs the
-    next request a start, never a wait."""
+    """The window reader of a session (harness.wine.Session): ask(request) gives what "winspy"
+    prints with the request on its command line. A Wine process a look would cost up to a
+    second here and seconds in the emulated guest, and the tests look many times a second; so
+    the reader stays, started on the first request after none runs: a "wineserver -k" that
+    ends it costs the next request a start, never a wait."""
 
     def __init__(self, session):
         self.session = session

@@ -20,13 +20,11 @@ WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
 X11_KEY = WINE_KEY + r"\X11 Driver"
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
 
-# A registry value a test may give: None deletes the value, DEFAULT restores what the fresh
-# prefix held.
+# A registry value a test may give: None deletes it, DEFAULT restores the fresh prefix's.
 DEFAULT = object()
 
-# 32-bit Wine, which runs the i686 program in a win32 prefix: the one of the test guest's root
-# file system (harness/rootfs.py), one consistent package set, rather than whatever the host's
-# own package state allows.
+# 32-bit Wine, for the i686 program in a win32 prefix: the test guest's root file system's
+# (harness/rootfs.py), one consistent package set rather than whatever the host's allows.
 WINE32 = debian_session.WINE
 WINESERVER32 = debian_session.WINESERVER
 # Each build the tests run: the build's name of its program, and the prefix's architecture.
@@ -101,12 +99,11 @@ def raw_bytes(value):
 
 
 class Session:
-    """One X display and one Wine prefix with its server kept running, and the window reader
-    in that prefix. Wine is the one wine_commands names for arch, unless the loader and
-    wineserver are given (the test guest's own). command is how Wine is started (a session may
-    put a wrapper before the loader), dll_overrides what it adds to Wine's DLL overrides;
-    still_working, where given, says whether a machine too slow for the usual deadlines still
-    works (the test guest)."""
+    """One X display and Wine prefix with its server kept running, and the window reader in it.
+    Wine is the one wine_commands names for arch, or the loader and wineserver given (the test
+    guest's own); command starts it (a session may put a wrapper before the loader),
+    dll_overrides adds to Wine's DLL overrides; still_working, where given, says whether a
+    machine too slow for the usual deadlines still works (the test guest)."""
 
     def __init__(self, work, arch="x86_64", exe=None, winspy=None, sim=None, prefix=None,
                  display=None, loader=None, wineserver=None, winearch=None, still_working=None):

@@ -61,10 +61,8 @@ def main():
     args = parser.parse_args()
     if not os.access(args.sim, os.X_OK):
         parser.error("no simulator at %s: build it first, or name it with --sim" % args.sim)
-    ok = True
-    for case in args.cases:
-        ok = update(args.sim, golden.scenario_path(case)) and ok
-    return 0 if ok else 1
+    updated = [update(args.sim, golden.scenario_path(case)) for case in args.cases]
+    return 0 if all(updated) else 1
 
 
 if __name__ == "__main__":

@@ -40,8 +40,7 @@ def port_exceptions(log):
     from the traces of Wine's seh and loaddll channels."""
     modules, found = [], []
     for line in Path(log).read_text(encoding="latin-1").splitlines():
-        loaded = re.search(r':trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): ', line)
-        if loaded:
+        if loaded := re.search(r':trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): ', line):
             modules.append((int(loaded.group(2), 16),
                             loaded.group(1).rpartition("\\")[2].lower()))
         elif "dispatch_exception code=" in line:

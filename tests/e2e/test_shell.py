@@ -40,9 +40,8 @@ def expanded(run, program, full):
 
 
 def check_ignored(run, program, what, cls, title, moved, looked_for):
-    """The input just given (what) did nothing: the input after it, which the window handles
-    only once it has handled that input, finds the window still there, moved(window) holding,
-    with the program still running. Returns the window."""
+    """The input just given (what) did nothing: the next, handled only after it, finds the
+    window still there with moved(window) true and the program running. Returns the window."""
     after = run.wait_settled(lambda ws: visible_one(ws, cls, title, moved), looked_for % what,
                              program)
     assert program.poll() is None, "%s: the program is still running" % what

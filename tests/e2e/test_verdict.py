@@ -14,8 +14,7 @@ from harness.wine import DEFAULT
 SHADES = {frames: dict(zip(sorted(colours, key=sum, reverse=True), ("light", "dark")))
           for frames, colours in FRAME_COLOURS.items()}
 
-# One animation cycle is 51 ticks of 150 ms (7.65 s); the first change comes 1.8 s after the
-# start.
+# One animation cycle is 51 ticks of 150 ms (7.65 s); the first change comes after 1.8 s.
 WATCH_SECONDS = 10.0
 
 
