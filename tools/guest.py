@@ -14,8 +14,9 @@ headline:, panel: and detail: lines), then for debian the guest's bus 0 PCI func
 BB:DD.F 0xDDDDVVVV), for reactos how the window first appeared (shown:), and exit: N. refresh
 boots each board whose recording the guests keep (harness/recordings.py; both guests and every
 board unless --guest or --board names one) and keeps QVDUMP.EXE's fresh recording in FOLDER
-(tests/scenarios/guests) where it says something new. bench runs tools/bench/wine_bench.py in the guest with the i686
-benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and prints its summary.
+(tests/scenarios/guests) where it says something new. bench runs tools/bench/wine_bench.py in
+the guest with the i686 benchmark programs in DIR (tools/bench/CMakeLists.txt builds them) and
+prints its summary.
 EXE is the i686 Qorvalin.exe, the build's by default. Run from the clone's root. Exit status: 0
 done, 1 failed, 3 the guest cannot be had here."""
 

@@ -1,7 +1,8 @@
 """The reactos tests: one boot of a ReactOS live CD per board, QVDUMP.EXE and the i686 program
 started from its release CD by the guest's driver, and what the program's windows show held to
-qorvalin-sim's replay of the scenario that QVDUMP recorded on the same boot. They never build the live CD (an
-hour): they take $QORVALIN_REACTOS_ISO, else the one built last, and are skipped without."""
+qorvalin-sim's replay of the scenario that QVDUMP recorded on the same boot. They never build
+the live CD (an hour): they take $QORVALIN_REACTOS_ISO, else the one built last, and are
+skipped without."""
 
 import os
 
